@@ -1,0 +1,135 @@
+#include "Settings.h"
+#include "Unprivileged.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace cantavel {
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString ini() const { return dir.filePath(QStringLiteral("cantavel.ini")); }
+
+    void writeIni(const QByteArray& text) const {
+        QFile f(ini());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    QByteArray readIni() const {
+        QFile f(ini());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // A state that differs from the defaults, so that reading must overwrite it.
+    static RuntimeState stale() {
+        RuntimeState s;
+        s.comPortName = QStringLiteral("COM9");
+        s.comPortNumber = 9;
+        return s;
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST(SettingsPath, ReplacesOrAppendsTheSuffix) {
+    EXPECT_EQ(settingsPathFor("/opt/cantavel/build/cantavel"),
+              QStringLiteral("/opt/cantavel/build/cantavel.ini"));
+    EXPECT_EQ(settingsPathFor("/opt/tools/editor.exe"), QStringLiteral("/opt/tools/editor.ini"));
+    EXPECT_EQ(settingsPathFor("/opt/v1.5/editor"), QStringLiteral("/opt/v1.5/editor.ini"));
+    EXPECT_EQ(settingsPathFor("/opt/a/editor.tar.gz"), QStringLiteral("/opt/a/editor.tar.ini"));
+}
+
+TEST_F(SettingsTest, NoFileGivesTheDefaults) {
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(s.comPortNumber, 1);
+    EXPECT_FALSE(QFile::exists(ini())) << "reading must not create the file";
+}
+
+TEST_F(SettingsTest, KeysAreReadIndependently) {
+    writeIni("[Config]\nindex=7\n");
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(s.comPortNumber, 7);
+}
+
+TEST_F(SettingsTest, IndexThatIsNotAWholeNumberReadsAsOne) {
+    for (const char* value : {"abc", "7abc", "2.5", ""}) {
+        writeIni(QByteArray("[Config]\nCOM=COM4\nindex=") + value + "\n");
+        RuntimeState s = stale();
+        readSettings(ini(), s);
+        EXPECT_EQ(s.comPortNumber, 1) << "index=" << value;
+        EXPECT_EQ(s.comPortName, QStringLiteral("COM4"));
+    }
+}
+
+TEST_F(SettingsTest, IndexOutsideTheMenuIsKeptAsItStands) {
+    writeIni("[Config]\nCOM=COM3\nindex=20\n");
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM3"));
+    EXPECT_EQ(s.comPortNumber, 20);
+}
+
+TEST_F(SettingsTest, PortNameWithACommaStaysOneText) {
+    writeIni("[Config]\nCOM=/dev/serial/by-id/usb-a,b\n");
+    RuntimeState s;
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("/dev/serial/by-id/usb-a,b"));
+}
+
+TEST_F(SettingsTest, WritesExactlyTheConfigSection) {
+    RuntimeState s;
+    ASSERT_TRUE(writeSettings(ini(), s));
+    EXPECT_EQ(readIni(), QByteArray("[Config]\nCOM=COM1\nindex=1\n"));
+
+    s.comPortName = QStringLiteral("COM12");
+    s.comPortNumber = 12;
+    ASSERT_TRUE(writeSettings(ini(), s));
+    EXPECT_EQ(readIni(), QByteArray("[Config]\nCOM=COM12\nindex=12\n"));
+
+    RuntimeState back = stale();
+    readSettings(ini(), back);
+    EXPECT_EQ(back.comPortName, QStringLiteral("COM12"));
+    EXPECT_EQ(back.comPortNumber, 12);
+}
+
+TEST_F(SettingsTest, WritingKeepsOtherSections) {
+    writeIni("[Ports]\nCOM3=/dev/ttyUSB0\n\n[Config]\nCOM=COM3\nindex=3\n");
+    RuntimeState s;
+    s.comPortName = QStringLiteral("COM5");
+    s.comPortNumber = 5;
+    ASSERT_TRUE(writeSettings(ini(), s));
+    const QByteArray text = readIni();
+    EXPECT_TRUE(text.contains("[Ports]\nCOM3=/dev/ttyUSB0\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("[Config]\nCOM=COM5\nindex=5\n")) << text.toStdString();
+}
+
+TEST_F(SettingsTest, WriteIntoReadOnlyFolderFailsQuietlyAndCreatesNothing) {
+    const QString ro = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkdir(ro));
+    ASSERT_TRUE(QFile::setPermissions(ro, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther));
+    testing::makeTraversable(ro);
+    const QString path = ro + QStringLiteral("/cantavel.ini");
+    const int status = testing::runUnprivileged([&] {
+        RuntimeState s;
+        s.comPortName = QStringLiteral("COM2");
+        s.comPortNumber = 2;
+        return writeSettings(path, s) ? 1 : 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(QDir(ro).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+} // namespace
+} // namespace cantavel
