@@ -22,7 +22,8 @@ FileResult loadConfigFile(const QString& path, ConfigRecord& record) {
     std::array<char, kConfigImageSize> buffer{};
     qint64 total = 0;
     while (total < static_cast<qint64>(buffer.size())) {
-        const qint64 n = file.read(buffer.data() + total, static_cast<qint64>(buffer.size()) - total);
+        const qint64 n =
+            file.read(buffer.data() + total, static_cast<qint64>(buffer.size()) - total);
         if (n < 0) {
             return FileResult::failure(file.errorString());
         }

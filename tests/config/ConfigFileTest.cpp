@@ -75,8 +75,7 @@ TEST_P(LoadByLength, ReplacesOnlyTheBytesTheFileHolds) {
 
 INSTANTIATE_TEST_SUITE_P(ConfigFile, LoadByLength,
                          ::testing::Values(LengthCase{"Empty", 0}, LengthCase{"Bytes100", 100},
-                                           LengthCase{"Bytes293", 293},
-                                           LengthCase{"Bytes294", 294},
+                                           LengthCase{"Bytes293", 293}, LengthCase{"Bytes294", 294},
                                            LengthCase{"Bytes295", 295},
                                            LengthCase{"Bytes300", 300}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -87,9 +86,9 @@ TEST_F(ConfigFileTest, HundredByteFileReplacesPresetsZeroToFourAndPartOfFive) {
     writeFile(path("short.cfg"), QByteArray(100, '\x01'));
     ASSERT_TRUE(loadConfigFile(path("short.cfg"), record));
     EXPECT_EQ(record.preset(4).effectVolume, 0x01);
-    EXPECT_EQ(record.preset(5).micMiddle, 0x01);  // byte 13 of preset 5 is file byte 98
-    EXPECT_EQ(record.preset(5).micTreble, 0x01);  // byte 14 is file byte 99, the last
-    EXPECT_EQ(record.preset(5).swFreq, 100);      // byte 15 is beyond the file
+    EXPECT_EQ(record.preset(5).micMiddle, 0x01); // byte 13 of preset 5 is file byte 98
+    EXPECT_EQ(record.preset(5).micTreble, 0x01); // byte 14 is file byte 99, the last
+    EXPECT_EQ(record.preset(5).swFreq, 100);     // byte 15 is beyond the file
     EXPECT_EQ(record.preset(6).marker, 0x55);
 }
 

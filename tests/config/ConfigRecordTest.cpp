@@ -160,20 +160,23 @@ TEST_P(BitFieldWrite, ReplacesOnlyItsOwnBits) {
 INSTANTIATE_TEST_SUITE_P(
     ModeRecord, BitFieldWrite,
     ::testing::Values(
-        BitFieldCase{"InputSource1On0xFF", &ModeRecord::setInputSource, &ModeRecord::byte1, 0xFF, 1, 0xF9},
+        BitFieldCase{"InputSource1On0xFF", &ModeRecord::setInputSource, &ModeRecord::byte1, 0xFF, 1,
+                     0xF9},
         BitFieldCase{"Aux1On0x00", &ModeRecord::setAux, &ModeRecord::byte2, 0x00, 1, 0x10},
         BitFieldCase{"Center1On0x20", &ModeRecord::setCenter, &ModeRecord::byte2, 0x20, 1, 0x28},
         BitFieldCase{"MusicIn3On0xF8", &ModeRecord::setMusicIn, &ModeRecord::byte2, 0xF8, 3, 0xFB},
-        BitFieldCase{"FbExCopy2On0xE7", &ModeRecord::setFbExCopy, &ModeRecord::byte1, 0xE7, 2, 0xF7},
+        BitFieldCase{"FbExCopy2On0xE7", &ModeRecord::setFbExCopy, &ModeRecord::byte1, 0xE7, 2,
+                     0xF7},
         // Values wider than the field are cut to its width, never spilling over.
-        BitFieldCase{"InputSource9CutTo1", &ModeRecord::setInputSource, &ModeRecord::byte1, 0x00, 9, 0x01},
+        BitFieldCase{"InputSource9CutTo1", &ModeRecord::setInputSource, &ModeRecord::byte1, 0x00, 9,
+                     0x01},
         BitFieldCase{"Center2CutTo0", &ModeRecord::setCenter, &ModeRecord::byte2, 0xFF, 2, 0xF7},
         BitFieldCase{"Aux7CutTo3", &ModeRecord::setAux, &ModeRecord::byte2, 0xC0, 7, 0xF0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ModeRecord, BitFieldsReadShiftedDown) {
     ModeRecord m{};
-    m.byte1 = 0b111'10'011; // free 7, fbExCopy 2, inputSource 3
+    m.byte1 = 0b111'10'011;  // free 7, fbExCopy 2, inputSource 3
     m.byte2 = 0b11'10'1'101; // free 3, aux 2, center 1, musicIn 5
     EXPECT_EQ(m.inputSource(), 3);
     EXPECT_EQ(m.fbExCopy(), 2);
