@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace cantavel::testing {
+
+// Delivers posted events until done() holds or the time is up; returns done().
+inline bool pumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Delivers posted events for a while, whatever they are.
+inline void pumpFor(std::chrono::milliseconds duration) {
+    pumpUntil([] { return false; }, duration);
+}
+
+} // namespace cantavel::testing
