@@ -1,0 +1,327 @@
+// The Device commands and the frames they put on a real pseudo-terminal, driven
+// through the command host interface with no window.
+
+#include "DeviceLink.h"
+#include "CommPort.h"
+#include "EventPump.h"
+#include "LineRecorder.h"
+#include "Pty.h"
+#include "Serialcomm.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+namespace cantavel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+struct FakeHost : DeviceCommandHost {
+    bool link = false;
+    int slot = 0;
+    std::vector<int> quietSelections;
+    std::vector<bool> busyChanges;
+    std::vector<std::pair<QString, QString>> messages;
+    int checkedTag = 1;
+
+    bool isLinkChecked() const override { return link; }
+    void setLinkChecked(bool checked) override { link = checked; }
+    int selectedSlot() const override { return slot; }
+    int tabCount() const override { return kSlotCount; }
+    void selectTabQuietly(int s) override {
+        slot = s;
+        quietSelections.push_back(s);
+    }
+    void setBusyPointer(bool busy) override { busyChanges.push_back(busy); }
+    void showMessage(const QString& text, const QString& detail) override {
+        messages.emplace_back(text, detail);
+    }
+    void checkComPortItem(int tag) override { checkedTag = tag; }
+};
+
+class DeviceLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.valid());
+        record.resetToDefaults(); // as after New
+        state.comPortName = pty.slavePath();
+        comm.SetCommName(QStringLiteral("COM1"));
+        comm.SetDtrControl(TDtrControl::DtrDisable);
+        comm.SetTxContinueOnXoff(false);
+        comm.SetOutx_XonXoffFlow(false);
+        comm.SetInx_XonXoffFlow(false);
+        comm.SetRtsControl(TRtsControl::RtsDisable);
+        comm.SetPortOpener([this](const std::string& name) {
+            ++opens;
+            return openCommPort(name);
+        });
+    }
+
+    // Opens the port as Link would, without its upload.
+    void linkUp() {
+        host.link = true;
+        comm.SetCommName(state.comPortName);
+        comm.StartComm();
+    }
+
+    // What arrived at the master once n bytes are there (or after 5 s).
+    QByteArray waitBytes(qsizetype n) {
+        testing::pumpUntil([&] { return line.bytes().size() >= n; });
+        return line.bytes();
+    }
+
+    static double msBetween(Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    }
+
+    testing::Pty pty;
+    testing::LineRecorder line{pty.master()};
+    ConfigRecord record;
+    RuntimeState state;
+    TComm comm;
+    FakeHost host;
+    DeviceLink link{record, state, comm, host};
+    int opens = 0;
+};
+
+TEST_F(DeviceLinkTest, LiveCommandsGoOutOnlyWithLinkOnSlotZero) {
+    link.sendLiveParameter(LiveEchoDelay, 100); // Link off: nothing, not even an open
+    linkUp();
+    host.slot = 5;
+    link.sendLiveParameter(LiveEchoDelay, 100); // Mode A: stored, never sent
+    host.slot = 0;
+    link.sendLiveParameter(LiveEchoDelay, 100);
+    record.mode(0).byte2 = 0x20;
+    record.mode(0).setCenter(1);
+    link.sendLiveParameter(LiveCenter, record.mode(0).center());
+    ASSERT_EQ(waitBytes(6), hex("26 00 64 26 0D 01"));
+    testing::pumpFor(100ms);
+    EXPECT_EQ(line.bytes().size(), 6);
+    EXPECT_EQ(opens, 1);
+    EXPECT_TRUE(host.link);
+}
+
+TEST_F(DeviceLinkTest, UploadOfSlotOneRightAfterNewOpensWaitsSendsAndCloses) {
+    host.slot = 1;
+    const auto started = Clock::now();
+    link.Upload1Click();
+    const auto ended = Clock::now();
+
+    EXPECT_EQ(line.bytes(), hex("25 00 55 00 05 0A 0A 0A 0A B4 28 28 14 05 0A 0A 0A 64 37"));
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    // 1000 ms after opening the frame goes out, 200 ms later the port closes.
+    const double sentAfter = msBetween(started, line.arrivalOf(0));
+    EXPECT_GE(sentAfter, 990);
+    EXPECT_LT(sentAfter, 1800);
+    EXPECT_GE(msBetween(started, ended), 1190);
+    EXPECT_LT(msBetween(started, ended), 2500);
+}
+
+TEST_F(DeviceLinkTest, UploadOfSlotZeroSendsTheSyncedModeRecordAndKeepsIt) {
+    linkUp();
+    link.Upload1Click();
+    const QByteArray expected = hex("3A 06 55 04 20 05 64 14 19 3A 19 23 0A 0A 0A 0A B4 28 28 14 "
+                                    "05 0A 0A 0A 64 32 37");
+    EXPECT_EQ(waitBytes(27), expected);
+    const auto* mode = reinterpret_cast<const char*>(&record.mode(0));
+    EXPECT_EQ(QByteArray(mode, 25), expected.mid(2)) << "the copies stay in the record";
+    EXPECT_TRUE(comm.IsOpen()) << "with Link on the port stays open";
+}
+
+TEST_F(DeviceLinkTest, EachSlotGoesWithItsCommandAndDeviceIndex) {
+    linkUp();
+    record.preset(4).echoDelay = 99;
+    record.mode(6).swVol2 = 77;
+    record.mode(5).marker = 0x42; // a foreign marker is sent as it stands
+    const struct {
+        int slot;
+        const char* head;
+        qsizetype length;
+    } cases[] = {{6, "3A 05", 27}, {4, "25 03", 19}, {5, "3A 04", 27}, {2, "25 01", 19}};
+    qsizetype offset = 0;
+    for (const auto& c : cases) {
+        host.slot = c.slot;
+        link.sendSlotFrame();
+        const QByteArray frame = waitBytes(offset + c.length).mid(offset);
+        offset += c.length;
+        ASSERT_EQ(frame.size(), c.length) << "slot " << c.slot;
+        EXPECT_EQ(frame.left(2), hex(c.head)) << "slot " << c.slot;
+        if (c.slot == 4) {
+            EXPECT_EQ(frame.mid(2),
+                      QByteArray(reinterpret_cast<const char*>(&record.preset(4)), 17));
+        }
+        if (c.slot == 6) {
+            EXPECT_EQ(static_cast<std::uint8_t>(frame[2 + 23]), 77);
+        }
+        if (c.slot == 5) {
+            EXPECT_EQ(static_cast<std::uint8_t>(frame[2]), 0x42);
+        }
+    }
+    host.slot = -1; // no tab selected: nothing
+    link.sendSlotFrame();
+    testing::pumpFor(100ms);
+    EXPECT_EQ(line.bytes().size(), offset);
+}
+
+TEST_F(DeviceLinkTest, UploadAllWithLinkOffSendsSevenFramesHalfASecondApart) {
+    host.slot = 2;
+    const auto started = Clock::now();
+    link.Configuator1Click();
+    const auto ended = Clock::now();
+
+    const QByteArray sent = line.bytes();
+    ASSERT_EQ(sent.size(), 157);
+    const std::vector<std::pair<qsizetype, const char*>> frames = {
+        {0, "3A 06"},  {27, "25 00"},  {46, "25 01"}, {65, "25 02"},
+        {84, "25 03"}, {103, "3A 04"}, {130, "3A 05"}};
+    for (const auto& [offset, head] : frames) {
+        EXPECT_EQ(sent.mid(offset, 2), hex(head)) << "frame at " << offset;
+    }
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const double gap =
+            msBetween(line.arrivalOf(frames[i - 1].first), line.arrivalOf(frames[i].first));
+        EXPECT_GE(gap, 450) << "before frame " << i;
+        EXPECT_LT(gap, 1200) << "before frame " << i;
+    }
+    EXPECT_GE(msBetween(started, ended), 4400);
+    EXPECT_EQ(opens, 1);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(host.slot, 6) << "Mode B stays selected";
+    EXPECT_EQ(host.quietSelections, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+}
+
+TEST_F(DeviceLinkTest, UploadAllWithLinkOnKeepsThePortAndLink) {
+    linkUp();
+    link.Configuator1Click();
+    EXPECT_EQ(line.bytes().size(), 157);
+    EXPECT_TRUE(comm.IsOpen());
+    EXPECT_TRUE(host.link);
+    EXPECT_EQ(opens, 1);
+}
+
+TEST_F(DeviceLinkTest, LinkOnOpensAndUploadsDefaultLinkOffCloses) {
+    host.slot = 3;
+    link.Link1Click();
+    EXPECT_TRUE(host.link);
+    EXPECT_EQ(host.slot, 0);
+    EXPECT_TRUE(comm.IsOpen());
+    EXPECT_EQ(waitBytes(27).left(2), hex("3A 06"));
+    link.Link1Click();
+    EXPECT_FALSE(host.link);
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(DeviceLinkTest, LinkOnWithAPortThatCannotOpenShowsOneMessageAndUnchecks) {
+    state.comPortName = QStringLiteral("/dev/cantavel-missing-port");
+    link.Link1Click();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, QStringLiteral("Open serial port failure!"));
+    EXPECT_TRUE(host.messages[0].second.contains(QStringLiteral("/dev/cantavel-missing-port")));
+    EXPECT_TRUE(host.messages[0].second.contains(QStringLiteral("No such file")));
+    EXPECT_FALSE(host.link);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_TRUE(line.bytes().isEmpty());
+}
+
+TEST_F(DeviceLinkTest, UploadWithAPortThatCannotOpenShowsOneMessageAndRestoresThePointer) {
+    state.comPortName = QStringLiteral("COM15"); // /dev/ttyS14: missing or not a real port here
+    link.Upload1Click();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, QStringLiteral("Open serial port failure!"));
+    EXPECT_TRUE(host.messages[0].second.startsWith(QStringLiteral("COM15 (/dev/ttyS14): ")))
+        << host.messages[0].second.toStdString();
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_TRUE(line.bytes().isEmpty());
+}
+
+TEST_F(DeviceLinkTest, UploadWhileAnotherProgramHoldsThePortFails) {
+    TComm other;
+    other.SetCommName(pty.slavePath());
+    other.StartComm();
+    link.Upload1Click();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].second.contains(QStringLiteral("Another program")));
+}
+
+TEST_F(DeviceLinkTest, ChoosingCom12LeavesAnOpenPortAlone) {
+    linkUp();
+    link.COM11Click(12);
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM12"));
+    EXPECT_EQ(state.comPortNumber, 12);
+    EXPECT_EQ(host.checkedTag, 12);
+    EXPECT_TRUE(comm.IsOpen());
+    EXPECT_EQ(comm.CommName(), pty.slavePath()) << "the new name counts from the next open";
+}
+
+TEST_F(DeviceLinkTest, CancelledUploadAllEndsAtOnceAndSendsNothingMore) {
+    // What New does in the middle of Upload All: cancel the command, stop the port.
+    QTimer::singleShot(1200, [&] {
+        link.CancelCommands();
+        comm.StopComm();
+    });
+    const auto started = Clock::now();
+    link.Configuator1Click();
+    EXPECT_LT(msBetween(started, Clock::now()), 1700);
+    const qsizetype sent = line.bytes().size();
+    EXPECT_EQ(sent, 27 + 19) << "two frames went out before the cancel";
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    EXPECT_EQ(link.runningCommands(), 0);
+    testing::pumpFor(600ms);
+    EXPECT_EQ(line.bytes().size(), sent);
+}
+
+TEST(WaitPumping, HandlesEventsWhileItWaitsAndIsWrapSafe) {
+    EXPECT_EQ(DeviceLink::elapsedMs(0xFFFFFFF0u, 0x00000010u), 0x20u);
+    EXPECT_EQ(DeviceLink::elapsedMs(5, 5), 0u);
+
+    ConfigRecord record;
+    RuntimeState state;
+    TComm comm;
+    FakeHost host;
+    DeviceLink link(record, state, comm, host);
+    bool fired = false;
+    QTimer::singleShot(50, [&] { fired = true; });
+    const auto started = Clock::now();
+    EXPECT_TRUE(link.waitPumping(200));
+    const double took = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    EXPECT_TRUE(fired);
+    EXPECT_GE(took, 199);
+    EXPECT_LT(took, 700);
+}
+
+TEST(DeviceTables, DeviceIndicesAndLiveNumbers) {
+    const std::uint8_t expected[] = {6, 0, 1, 2, 3, 4, 5};
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        EXPECT_EQ(deviceIndex(slot), expected[slot]);
+        const std::uint8_t command = isModeSlot(slot) ? kModeUpload : kPresetUpload;
+        EXPECT_EQ(slotForDeviceIndex(command, expected[slot]), slot);
+    }
+    EXPECT_EQ(slotForDeviceIndex(kPresetUpload, 4), -1);
+    EXPECT_EQ(slotForDeviceIndex(kModeUpload, 0), -1);
+
+    std::vector<int> numbers;
+    for (const auto& p : liveParameterTable()) {
+        numbers.push_back(p.number);
+    }
+    EXPECT_EQ(numbers, (std::vector<int>{0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                         13, 14, 15, 16, 17, 19, 20, 21, 26, 27, 48, 49, 50}));
+    EXPECT_EQ(findLiveParameter(18), nullptr);
+    EXPECT_STREQ(findLiveParameter(LiveKeyIndex)->field, "keyIndex");
+    EXPECT_TRUE(findLiveParameter(LiveAux)->inModeRecord);
+}
+
+} // namespace
+} // namespace cantavel
