@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    // Widget tests run offscreen unless told otherwise, test discovery during the
+    // build included.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
