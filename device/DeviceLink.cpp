@@ -232,16 +232,13 @@ void DeviceLink::Upload1Click() {
             return;
         }
         if (!waitPumping(kOpenSettleMs)) {
-            return; // whoever cancelled has stopped the port
+            closeUnlessLinked();
+            return;
         }
     }
     sendSlotFrame();
-    if (!waitPumping(kAfterUploadMs)) {
-        return;
-    }
-    if (!host_.isLinkChecked()) {
-        comm_.StopComm();
-    }
+    waitPumping(kAfterUploadMs);
+    closeUnlessLinked();
 }
 
 void DeviceLink::Configuator1Click() {
@@ -250,19 +247,23 @@ void DeviceLink::Configuator1Click() {
     if (!host_.isLinkChecked() && !openPort()) {
         return;
     }
-    if (!waitPumping(kUploadAllStepMs)) {
-        return;
-    }
-    for (int i = 0; i < host_.tabCount(); ++i) {
-        host_.selectTabQuietly(i);
-        sendSlotFrame();
-        if (!waitPumping(kUploadAllStepMs)) {
-            return;
+    if (waitPumping(kUploadAllStepMs)) {
+        bool cancelled = false;
+        for (int i = 0; i < host_.tabCount() && !cancelled; ++i) {
+            host_.selectTabQuietly(i);
+            sendSlotFrame();
+            cancelled = !waitPumping(kUploadAllStepMs);
+        }
+        if (!cancelled) {
+            waitPumping(kUploadAllStepMs);
         }
     }
-    if (!waitPumping(kUploadAllStepMs)) {
-        return;
-    }
+    closeUnlessLinked();
+}
+
+// A command that opened the port for itself closes it again, however it ended; in
+// Link mode the port belongs to Link and stays open.
+void DeviceLink::closeUnlessLinked() {
     if (!host_.isLinkChecked()) {
         comm_.StopComm();
     }

@@ -134,6 +134,7 @@ public:
 private:
     // Opens the port for a command; false (and the message shown) when it failed.
     bool openPort();
+    void closeUnlessLinked();
 
     ConfigRecord& record_;
     RuntimeState& state_;
