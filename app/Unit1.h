@@ -1,8 +1,22 @@
 #pragma once
 
+// The editor's main window: every parameter control of one preset slot at a time on
+// the tab strip, the menu, and the serial port the Device commands use.
+
+#include "ConfigRecord.h"
+#include "DeviceLink.h"
+#include "Dialogs.h"
+
 #include <QMainWindow>
 
+#include <cstdint>
 #include <memory>
+
+class QComboBox;
+class QDialog;
+class QFileDialog;
+class QLineEdit;
+class QSlider;
 
 namespace Ui {
 class TForm1;
@@ -10,22 +24,124 @@ class TForm1;
 
 namespace cantavel {
 
-// The editor's main window.
-class TForm1 : public QMainWindow {
+class TComm;
+class TLabeledEdit;
+class TUpDown;
+
+struct TForm1Options {
+    // Where the settings live; empty means beside the executable.
+    QString settingsPath;
+    // Message boxes and file dialogs; none means the real ones.
+    EditorDialogs* dialogs = nullptr;
+};
+
+class TForm1 : public QMainWindow, public DeviceCommandHost {
     Q_OBJECT
 
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(const TForm1Options& options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
+    TComm& Comm() { return *comm_; }
+    DeviceLink& Link() { return *link_; }
+    QFileDialog& OpenDialog1() { return *openDialog_; }
+    QFileDialog& SaveDialog1() { return *saveDialog_; }
+    // The About dialog the application created for Help > About.
+    void SetAboutBox(QDialog* box) { aboutBox_ = box; }
+
+    // File menu.
+    void New1Click();
+    void Open1Click();
+    void Save1Click();
+    void SaveAs1Click();
+    void Close1Click();
+    void About1Click();
+
+    // Preset tabs.
+    void TabControl1Change(QObject* Sender);
+    void LoadPresetControls(int slot);
+    void DisableDefaultSetting();
+    void EnableDefaultSetting();
+
+    // DeviceCommandHost
+    bool isLinkChecked() const override;
+    void setLinkChecked(bool checked) override;
+    int selectedSlot() const override;
+    int tabCount() const override;
+    void selectTabQuietly(int slot) override;
+    void setBusyPointer(bool busy) override;
+    void showMessage(const QString& text, const QString& detail) override;
+    void checkComPortItem(int tag) override;
+
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
+    void FormShow();
     void FormClose();
 
+    // Parameter change handlers.
+    void TrackBar5Change();
+    void TrackBar7Change();
+    void TrackBar10Change();
+    void TrackBar9Change();
+    void TrackBar11Change();
+    void TrackBar12Change();
+    void TrackBar13Change();
+    void TrackBar14Change();
+    void TrackBar15Change();
+    void TrackBar16Change();
+    void TrackBar17Change();
+    void TrackBar18Change();
+    void UpDown2Click();
+    void mKnob1Change();
+    void ComboBox6Change();
+    void ComboBox1Change();
+    void ComboBox2Change();
+    void ComboBox3Change();
+    void ComboBox4Change();
+    void ComboBox5Change();
+    void UpDown1Click();
+    void UpDown5Click();
+    void UpDown4Click();
+    void UpDown3Click();
+    void mKnob2Change();
+    void mKnob3Change();
+    void COM11Click(QAction* item);
+
+    // The general form of a change handler: show, compare, store, send.
+    using PresetField = std::uint8_t EffectPreset::*;
+    using ModeField = std::uint8_t ModeRecord::*;
+    void toneSliderChanged(QSlider* bar, QLineEdit* display, PresetField field, std::uint8_t live);
+    void sliderChanged(QSlider* bar, QLineEdit* display, PresetField field, std::uint8_t live);
+    void presetValueChanged(int value, PresetField field, std::uint8_t live);
+    void modeValueChanged(int value, ModeField field, std::uint8_t live);
+    void modeBitsChanged(QComboBox* list, std::uint8_t (ModeRecord::*get)() const,
+                         void (ModeRecord::*set)(unsigned), unsigned widthMask, std::uint8_t live);
+
+    // The tab's view without the Link-ending effect of a numbered tab.
+    void showSlot(int slot);
+    static void selectItem(QComboBox* list, int index);
+    void setCaptionOfUpload(const QString& name);
+    void CommHangup();
+    void connectControls();
+    void applyDesignValues();
+
     std::unique_ptr<Ui::TForm1> ui;
+    ConfigRecord& record_;
+    RuntimeState& state_;
+    QString settingsPath_;
+    std::unique_ptr<EditorDialogs> ownDialogs_;
+    EditorDialogs* dialogs_;
+    TComm* comm_;
+    std::unique_ptr<DeviceLink> link_;
+    QFileDialog* openDialog_;
+    QFileDialog* saveDialog_;
+    QDialog* aboutBox_ = nullptr;
+    bool shown_ = false;
+    bool hangupReported_ = false;
 };
 
 } // namespace cantavel

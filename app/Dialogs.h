@@ -1,0 +1,33 @@
+#pragma once
+
+// The one seam through which the main window asks the operator anything: message
+// boxes and the file dialogs. Tests put their own answers here.
+
+#include <QString>
+
+class QFileDialog;
+class QWidget;
+
+namespace cantavel {
+
+class EditorDialogs {
+public:
+    enum class Icon { Information, Warning, Critical };
+
+    virtual ~EditorDialogs() = default;
+    // A message box with OK; detail is shown under the text when not empty.
+    virtual void message(QWidget* parent, Icon icon, const QString& title, const QString& text,
+                         const QString& detail) = 0;
+    // Runs a configured file dialog; the chosen path, or empty when cancelled.
+    virtual QString chooseFile(QFileDialog& dialog) = 0;
+};
+
+// The real thing: QMessageBox and the dialog's own exec().
+class WidgetDialogs final : public EditorDialogs {
+public:
+    void message(QWidget* parent, Icon icon, const QString& title, const QString& text,
+                 const QString& detail) override;
+    QString chooseFile(QFileDialog& dialog) override;
+};
+
+} // namespace cantavel
