@@ -1,0 +1,277 @@
+// The main window's controls driven as the operator drives them, with the record
+// and the bytes on the line checked.
+
+#include "Mknob.h"
+#include "Serialcomm.h"
+#include "UpDown.h"
+#include "WindowFixture.h"
+
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+namespace cantavel {
+namespace {
+
+using namespace std::chrono_literals;
+using Window = testing::WindowTest;
+
+TEST_F(Window, StartsOnDefaultWithEveryDisplayWritten) {
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Digital Cantavel Processor v1.5"));
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Default"));
+    EXPECT_EQ(tabs()->currentIndex(), 0);
+    EXPECT_EQ(text("Edit6"), QStringLiteral("180"));
+    EXPECT_EQ(text("Edit2"), QStringLiteral("0"));
+    EXPECT_EQ(text("Edit14"), QStringLiteral("55"));
+    EXPECT_EQ(text("Edit15"), QStringLiteral("25"));
+    EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("100"));
+    EXPECT_EQ(text("LabeledEdit4"), QStringLiteral("58"));
+    EXPECT_EQ(child<QComboBox>("ComboBox1")->currentText(), QStringLiteral("0"));
+    EXPECT_EQ(child<QComboBox>("ComboBox2")->currentText(), QStringLiteral("AUTO"));
+    EXPECT_EQ(child<QComboBox>("ComboBox4")->currentText(), QStringLiteral("Mic+Music"));
+    EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_TRUE(sent(50ms).isEmpty());
+}
+
+TEST_F(Window, LayoutMenuAndRangesAreAsDesigned) {
+    EXPECT_EQ(form->centralWidget()->size(), QSize(704, 421));
+    EXPECT_EQ(child<QWidget>("GroupBox2")->geometry(), QRect(8, 32, 193, 385));
+    EXPECT_EQ(child<QWidget>("GroupBox1")->geometry(), QRect(209, 32, 493, 386));
+    EXPECT_EQ(child<QWidget>("mKnob1")->geometry(), QRect(192, 232, 65, 65));
+    EXPECT_EQ(child<QWidget>("TrackBar11")->geometry(), QRect(56, 16, 201, 33));
+    EXPECT_EQ(child<QWidget>("TrackBar5")->geometry(), QRect(8, 40, 33, 161));
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    const auto* tone = child<QSlider>("TrackBar16");
+    EXPECT_EQ(tone->orientation(), Qt::Vertical);
+    EXPECT_EQ(tone->minimum(), -10);
+    EXPECT_TRUE(tone->invertedAppearance()) << "-10 at the top";
+    EXPECT_EQ(tone->pageStep(), 1);
+    EXPECT_EQ(child<QSlider>("TrackBar11")->tickInterval(), 3);
+    EXPECT_EQ(child<QSlider>("TrackBar11")->maximum(), 247);
+    EXPECT_EQ(child<QSlider>("TrackBar13")->pageStep(), 2);
+    EXPECT_EQ(child<TUpDown>("UpDown2")->Min(), 50);
+    EXPECT_EQ(child<TUpDown>("UpDown3")->Max(), 42);
+    EXPECT_EQ(child<TmKnob>("mKnob2")->Max(), 63);
+    EXPECT_EQ(child<TmKnob>("mKnob3")->FaceColor(), clGradientActiveCaption);
+    EXPECT_EQ(child<QLineEdit>("Edit2")->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(child<QLineEdit>("Edit6")->isReadOnly());
+
+    QStringList ports;
+    for (QAction* item : child<QMenu>("Connect1")->actions()) {
+        ports << item->objectName() + "=" + item->text() + "/" + item->property("Tag").toString();
+    }
+    EXPECT_EQ(ports.size(), 15);
+    EXPECT_EQ(ports.front(), QStringLiteral("COM11=COM1/1"));
+    EXPECT_EQ(ports.back(), QStringLiteral("COM151=COM15/15"));
+    EXPECT_TRUE(action("COM11")->isChecked());
+    EXPECT_TRUE(action("Link1")->isCheckable());
+    EXPECT_FALSE(action("Disconnect1")->isVisible());
+    EXPECT_EQ(action("SaveAs1")->text().remove('&'), QStringLiteral("Save As..."));
+    EXPECT_EQ(action("Close1")->text().remove('&'), QStringLiteral("Exit"));
+    EXPECT_EQ(action("Open1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+}
+
+TEST_F(Window, ToneSliderEndsShowTenAndMinusTen) {
+    auto* bass = child<QSlider>("TrackBar5");
+    bass->triggerAction(QAbstractSlider::SliderToMinimum); // the top
+    EXPECT_EQ(text("Edit2"), QStringLiteral("10"));
+    EXPECT_EQ(record().preset(0).musicBass, 20);
+    bass->triggerAction(QAbstractSlider::SliderToMaximum); // the bottom
+    EXPECT_EQ(text("Edit2"), QStringLiteral("-10"));
+    EXPECT_EQ(record().preset(0).musicBass, 0);
+    bass->setFocus();
+    QTest::keyClick(bass, Qt::Key_Up); // the thumb moves up: one step towards +10 shown
+    EXPECT_EQ(text("Edit2"), QStringLiteral("-9"));
+    EXPECT_TRUE(sent(50ms).isEmpty()) << "Link is off";
+}
+
+TEST_F(Window, PickingKeyInLinkModeStoresAndSendsIt) {
+    linkOn();
+    pick(child<QComboBox>("ComboBox1"), 7); // "#+2"
+    EXPECT_EQ(record().preset(0).keyIndex, 7);
+    EXPECT_EQ(sent(), hex("26 1B 07"));
+    pick(child<QComboBox>("ComboBox1"), 7); // the same item again
+    EXPECT_TRUE(sent(100ms).isEmpty());
+}
+
+TEST_F(Window, CenterSendsTheFieldNotTheByte) {
+    linkOn();
+    pick(child<QComboBox>("ComboBox3"), 1); // "Mic"
+    EXPECT_EQ(sent(), hex("26 0D 01"));
+    EXPECT_EQ(record().mode(0).byte2, 0x28);
+}
+
+TEST_F(Window, MusicVolMaxDrawsTheKnobDownWithIt) {
+    record().mode(0).musicVolMax = 41;
+    record().mode(0).musicVolume = 40;
+    form->TabControl1Change(nullptr);
+    linkOn();
+    clickUpDown("UpDown4", false); // 41 -> 40
+    EXPECT_EQ(sent(), hex("26 30 28"));
+    clickUpDown("UpDown4", false); // 40 -> 39
+    EXPECT_EQ(sent(), hex("26 30 27 26 13 27"));
+    EXPECT_EQ(text("Edit15"), QStringLiteral("39"));
+    EXPECT_EQ(record().mode(0).musicVolume, 39);
+}
+
+TEST_F(Window, LoweringSwVol1LeavesSwVol2InTheRecord) {
+    record().mode(0).swVol1 = 51;
+    record().mode(0).swVol2 = 60;
+    form->TabControl1Change(nullptr);
+    clickUpDown("UpDown1", false);
+    EXPECT_EQ(record().mode(0).swVol1, 50);
+    EXPECT_EQ(record().mode(0).swVol2, 60);
+    EXPECT_EQ(text("LabeledEdit1"), QStringLiteral("50")) << "the up-down shows its new limit";
+    clickUpDown("UpDown5", false); // its next click brings the record into range
+    EXPECT_EQ(record().mode(0).swVol2, 49);
+}
+
+TEST_F(Window, UpDownAtItsLimitDoesNothing) {
+    record().preset(0).swFreq = 250;
+    form->TabControl1Change(nullptr);
+    linkOn();
+    clickUpDown("UpDown2", true);
+    auto* updown = child<TUpDown>("UpDown2");
+    updown->setFocus();
+    QTest::keyClick(updown, Qt::Key_Up);
+    EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("250"));
+    EXPECT_TRUE(sent(100ms).isEmpty());
+    QTest::keyClick(updown, Qt::Key_Down);
+    EXPECT_EQ(sent(), hex("26 10 F9"));
+}
+
+TEST_F(Window, ModeATabKeepsLinkButSendsNothing) {
+    linkOn();
+    clickTab(5);
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Mode A"));
+    EXPECT_TRUE(child<QGroupBox>("GroupBox2")->isEnabled());
+    child<QSlider>("TrackBar12")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(record().preset(5).echoRepeat, 41);
+    EXPECT_EQ(record().preset(0).echoRepeat, 40);
+    clickTab(0); // back to Default: everything fits, nothing is sent
+    EXPECT_TRUE(sent(100ms).isEmpty());
+    EXPECT_TRUE(action("Link1")->isChecked());
+    EXPECT_TRUE(form->Comm().IsOpen());
+}
+
+TEST_F(Window, NumberedTabEndsLinkAndGreysTheDefaultSetting) {
+    record().preset(2).echoDelay = 99;
+    linkOn();
+    clickTab(2);
+    EXPECT_FALSE(action("Link1")->isChecked());
+    EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload 2"));
+    EXPECT_FALSE(child<QGroupBox>("GroupBox2")->isEnabled());
+    EXPECT_FALSE(child<QWidget>("mKnob2")->isEnabled());
+    EXPECT_EQ(text("Edit6"), QStringLiteral("99"));
+}
+
+TEST_F(Window, ValuesThatDoNotFitAreShownAtTheNearestEnd) {
+    linkOn();
+    record().preset(0).echoDelay = 0;
+    record().preset(0).micBass = 200;
+    record().mode(0).setAux(3);
+    record().mode(0).swVol1 = 0;
+    form->TabControl1Change(nullptr);
+    EXPECT_EQ(text("Edit6"), QStringLiteral("2"));
+    EXPECT_EQ(record().preset(0).echoDelay, 2);
+    EXPECT_EQ(text("Edit11"), QStringLiteral("10"));
+    EXPECT_EQ(record().preset(0).micBass, 20);
+    EXPECT_EQ(child<QComboBox>("ComboBox4")->currentIndex(), -1);
+    EXPECT_EQ(record().mode(0).aux(), 3) << "a list keeps the value until a pick";
+    EXPECT_EQ(text("LabeledEdit5"), QStringLiteral("1"));
+    EXPECT_EQ(record().mode(0).swVol1, 0) << "an up-down keeps it until a click";
+    EXPECT_EQ(sent(), hex("26 00 02 26 05 14"));
+}
+
+TEST_F(Window, KnobPressSetsItsValueAndSendsIt) {
+    linkOn();
+    auto* knob = child<TmKnob>("mKnob1");
+    QTest::mousePress(knob, Qt::LeftButton, {}, {32, 0});
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, {32, 0});
+    EXPECT_EQ(text("Edit14"), QStringLiteral("40"));
+    EXPECT_EQ(sent(), hex("26 15 28"));
+}
+
+TEST_F(Window, LinkOnUploadAllReloadsTheSlotItSelects) {
+    record().preset(6).echoDelay = 123;
+    linkOn();
+    action("Configuator1")->trigger();
+    EXPECT_EQ(tabs()->currentIndex(), 6);
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Mode B"));
+    EXPECT_EQ(text("Edit6"), QStringLiteral("123")) << "the window shows what edits write to";
+    EXPECT_TRUE(action("Link1")->isChecked());
+    EXPECT_EQ(sent().size(), 157);
+}
+
+TEST_F(Window, ClosingDuringAnUploadEndsItWithoutSending) {
+    QTimer::singleShot(300, form.get(), [this] { form->close(); });
+    const auto started = std::chrono::steady_clock::now();
+    action("Upload1")->trigger();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
+    EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_TRUE(sent(100ms).isEmpty());
+    EXPECT_EQ(form->Link().runningCommands(), 0);
+}
+
+TEST_F(Window, NewOrATabChangeDuringUploadAllEndsIt) {
+    QTimer::singleShot(800, form.get(), [this] { form->New1Click(); });
+    action("Configuator1")->trigger();
+    const qsizetype first = sent().size();
+    EXPECT_EQ(first, 27) << "one frame before New";
+    EXPECT_FALSE(form->Comm().IsOpen());
+
+    QTimer::singleShot(1300, form.get(), [this] { clickTab(5); });
+    action("Configuator1")->trigger();
+    EXPECT_EQ(sent().size(), 27 + 19) << "two frames before the tab change";
+    EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_EQ(tabs()->currentIndex(), 5);
+}
+
+TEST_F(Window, UnpluggedDeviceEndsLinkWithOneMessage) {
+    linkOn();
+    pty.closeMaster();
+    ASSERT_TRUE(testing::pumpUntil([&] { return !dialogs.messages.empty(); }));
+    testing::pumpFor(300ms);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("lost")));
+    EXPECT_TRUE(dialogs.messages[0].detail.contains(pty.slavePath()));
+    EXPECT_FALSE(action("Link1")->isChecked());
+    EXPECT_FALSE(form->Comm().IsOpen());
+}
+
+TEST_F(Window, OpenFailureNamesThePortAndTheReason) {
+    runtimeState().comPortName = QStringLiteral("/dev/cantavel-absent");
+    action("Link1")->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Open serial port failure!"));
+    EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("/dev/cantavel-absent")));
+    EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("No such file")));
+    EXPECT_FALSE(action("Link1")->isChecked());
+}
+
+TEST_F(Window, ComPortItemsKeepOneCheckMark) {
+    action("COM121")->trigger();
+    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM12"));
+    EXPECT_EQ(runtimeState().comPortNumber, 12);
+    int checked = 0;
+    for (QAction* item : child<QMenu>("Connect1")->actions()) {
+        checked += item->isChecked() ? 1 : 0;
+    }
+    EXPECT_EQ(checked, 1);
+    EXPECT_TRUE(action("COM121")->isChecked());
+    action("COM121")->trigger(); // choosing it again keeps it checked
+    EXPECT_TRUE(action("COM121")->isChecked());
+}
+
+TEST_F(Window, ScreenshotsForPeople) {
+    EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-default.png")));
+    clickTab(1);
+    EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-1.png")));
+}
+
+} // namespace
+} // namespace cantavel

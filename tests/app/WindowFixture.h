@@ -1,0 +1,117 @@
+#pragma once
+
+// The real main window, offscreen, with its serial port on a pseudo-terminal whose
+// master the test holds, and a dialog seam that answers for the operator.
+
+#include "ConfigRecord.h"
+#include "Dialogs.h"
+#include "EventPump.h"
+#include "Pty.h"
+#include "Unit1.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace cantavel::testing {
+
+struct FakeDialogs : EditorDialogs {
+    struct Message {
+        Icon icon;
+        QString text;
+        QString detail;
+    };
+    std::vector<Message> messages;
+    QStringList answers;    // what the next file dialogs return, in order
+    QStringList dialogsRun; // object names of the file dialogs shown
+
+    void message(QWidget*, Icon icon, const QString&, const QString& text,
+                 const QString& detail) override {
+        messages.push_back({icon, text, detail});
+    }
+    QString chooseFile(QFileDialog& dialog) override {
+        dialogsRun << dialog.objectName();
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.valid());
+        ASSERT_TRUE(dir.isValid());
+        configRecord() = ConfigRecord{};
+        runtimeState() = RuntimeState{};
+        createWindow();
+    }
+
+    void createWindow() {
+        form = std::make_unique<TForm1>(TForm1Options{settingsPath(), &dialogs});
+        runtimeState().comPortName = pty.slavePath();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    QString settingsPath() const { return dir.filePath(QStringLiteral("cantavel.ini")); }
+
+    template <typename T> T* child(const char* name) const {
+        T* found = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    QString text(const char* edit) const { return child<QLineEdit>(edit)->text(); }
+    ConfigRecord& record() { return configRecord(); }
+
+    QTabBar* tabs() const { return form->findChild<QTabBar*>(QStringLiteral("tabs")); }
+    void clickTab(int index) {
+        QTest::mouseClick(tabs(), Qt::LeftButton, {}, tabs()->tabRect(index).center());
+    }
+
+    // Link on through the menu; returns the mode record frame it sent.
+    QByteArray linkOn() {
+        action("Link1")->trigger();
+        return pty.read(27);
+    }
+
+    // Picks an item of a list the way the operator does: popup, item, Enter.
+    void pick(QComboBox* list, int index) {
+        list->showPopup();
+        QAbstractItemView* view = list->view();
+        view->setCurrentIndex(list->model()->index(index, 0));
+        QTest::keyClick(view, Qt::Key_Return);
+    }
+
+    void clickUpDown(const char* name, bool up) {
+        QWidget* button = child<QWidget>(name)->findChild<QWidget*>(up ? QStringLiteral("next")
+                                                                       : QStringLiteral("prev"));
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    // Everything that reached the line since the last look.
+    QByteArray sent(std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
+        return pty.drain(quiet);
+    }
+
+    static QByteArray hex(const char* text) {
+        return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+    }
+
+    Pty pty;
+    QTemporaryDir dir;
+    FakeDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+};
+
+} // namespace cantavel::testing
