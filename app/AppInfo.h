@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFont>
+#include <QIcon>
 #include <QString>
 
 namespace cantavel {
@@ -8,5 +10,11 @@ namespace cantavel {
 inline QString applicationTitle() {
     return QStringLiteral("Digital Cantavel Processor v1.5");
 }
+
+// The program's own icon, for its windows and the About dialog.
+QIcon applicationIcon();
+
+// A font of the form's design: the family asked for, or the nearest installed one.
+QFont designFont(const QString& family, int pixels);
 
 } // namespace cantavel

@@ -3,6 +3,7 @@
 
 #include "AppInfo.h"
 #include "ConfigFile.h"
+#include "Justone.h"
 #include "Serialcomm.h"
 #include "Settings.h"
 
@@ -13,30 +14,27 @@
 
 namespace cantavel {
 
-namespace {
-
-QFont fontOf(const QString& family, int pixels) {
-    QFont font;
-    // The nearest installed face stands in when the first is missing.
-    font.setFamilies({family, QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(pixels);
-    return font;
-}
-
-} // namespace
-
 TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()), record_(configRecord()),
       state_(runtimeState()),
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
-      openDialog_(new QFileDialog(this)), saveDialog_(new QFileDialog(this)) {
+      XJustOne1(new TXJustOne(this)), openDialog_(new QFileDialog(this)),
+      saveDialog_(new QFileDialog(this)) {
     ui->setupUi(this);
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this);
     connectControls();
+    // With the form's values in place, the guard looks for a running instance.
+    XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
+    XJustOne1->SetSwitchToPrevious(true);
+    XJustOne1->Loaded();
     FormCreate();
+}
+
+bool TForm1::IsSecondInstance() const {
+    return XJustOne1->IsSecondInstance();
 }
 
 TForm1::~TForm1() {
@@ -49,11 +47,11 @@ TForm1::~TForm1() {
 void TForm1::applyDesignValues() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(fontOf(QStringLiteral("MS Sans Serif"), 11));
-    ui->TabControl1->setFont(fontOf(QStringLiteral("Arial"), 13));
+    setFont(designFont(QStringLiteral("MS Sans Serif"), 11));
+    ui->TabControl1->setFont(designFont(QStringLiteral("Arial"), 13));
     for (QLabel* label :
          {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label7, ui->Label8}) {
-        label->setFont(fontOf(QStringLiteral("Arial"), 11));
+        label->setFont(designFont(QStringLiteral("Arial"), 11));
     }
     for (QLabel* label : ui->TabControl1->findChildren<QLabel*>()) {
         label->adjustSize();

@@ -25,6 +25,7 @@ class TForm1;
 namespace cantavel {
 
 class TComm;
+class TXJustOne;
 class TLabeledEdit;
 class TUpDown;
 
@@ -48,6 +49,8 @@ public:
     QFileDialog& SaveDialog1() { return *saveDialog_; }
     // The About dialog the application created for Help > About.
     void SetAboutBox(QDialog* box) { aboutBox_ = box; }
+    // Another instance runs: this one must not be shown and ends at once.
+    bool IsSecondInstance() const;
 
     // File menu.
     void New1Click();
@@ -136,6 +139,7 @@ private:
     std::unique_ptr<EditorDialogs> ownDialogs_;
     EditorDialogs* dialogs_;
     TComm* comm_;
+    TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
     QFileDialog* openDialog_;
     QFileDialog* saveDialog_;

@@ -1,15 +1,34 @@
 #include "AppInfo.h"
+#include "Application.h"
 #include "Unit1.h"
-
-#include <QApplication>
+#include "Unit2.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Varnholt"));
-    QCoreApplication::setApplicationName(QStringLiteral("Cantavel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(CANTAVEL_VERSION));
+    // 1. The application object. Arguments are not used.
+    cantavel::TApplication app(argc, argv);
+    try {
+        // 2. The title, and what identifies the program to the desktop.
+        app.setProperty("ApplicationTitle", cantavel::applicationTitle());
+        QCoreApplication::setOrganizationName(QStringLiteral("Varnholt"));
+        QCoreApplication::setApplicationName(QStringLiteral("Cantavel"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(CANTAVEL_VERSION));
+        QGuiApplication::setDesktopFileName(QStringLiteral("cantavel"));
+        QApplication::setWindowIcon(cantavel::applicationIcon());
 
-    cantavel::TForm1 form;
-    form.show();
-    return app.exec();
+        // 3. The main window; a second instance learns here that it is one.
+        cantavel::TForm1 form;
+        // 4. The About dialog, hidden until asked for.
+        cantavel::TAboutBox about;
+        form.SetAboutBox(&about);
+        // 5. Show and run; a second instance shows nothing and its loop ends at once.
+        if (!form.IsSecondInstance()) {
+            form.show();
+        }
+        QApplication::exec();
+    } catch (...) {
+        // 6. Whatever escaped is shown the standard way.
+        cantavel::TApplication::showStandardError(
+            cantavel::TApplication::messageOf(std::current_exception()));
+    }
+    return 0;
 }
