@@ -56,9 +56,13 @@ protected:
         createWindow();
     }
 
-    void createWindow() {
+    // The window as the program creates it; the port then points at the pty unless
+    // the test looks at the settings themselves.
+    void createWindow(bool portOnPty = true) {
         form = std::make_unique<TForm1>(TForm1Options{settingsPath(), &dialogs});
-        runtimeState().comPortName = pty.slavePath();
+        if (portOnPty) {
+            runtimeState().comPortName = pty.slavePath();
+        }
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }

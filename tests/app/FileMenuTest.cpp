@@ -1,0 +1,179 @@
+// New, Open, Save and Save As through the dialog seam, with real files.
+
+#include "ConfigFile.h"
+#include "Serialcomm.h"
+#include "WindowFixture.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace cantavel {
+namespace {
+
+using Files = testing::WindowTest;
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QByteArray image() {
+    const auto img = configRecord().image();
+    return QByteArray(reinterpret_cast<const char*>(img.data()),
+                      static_cast<qsizetype>(img.size()));
+}
+
+const QString kTitle = QStringLiteral("Digital Cantavel Processor v1.5");
+
+TEST_F(Files, SaveRightAfterStartAsksForANameLikeSaveAs) {
+    const QString path = dir.filePath(QStringLiteral("first.cfg"));
+    dialogs.answers << path;
+    action("Save1")->trigger();
+    EXPECT_EQ(dialogs.dialogsRun, QStringList{"SaveDialog1"});
+    EXPECT_EQ(readAll(path), image());
+    EXPECT_EQ(runtimeState().currentFileName, path);
+    EXPECT_EQ(form->windowTitle(), kTitle) << "Save As leaves the caption";
+}
+
+TEST_F(Files, SaveAsAfterOpenKeepsTheCaptionAndSaveFollowsTheNewName) {
+    const QString first = dir.filePath(QStringLiteral("first.cfg"));
+    const QString second = dir.filePath(QStringLiteral("second.cfg"));
+    ConfigRecord other;
+    other.resetToDefaults();
+    other.preset(3).echoDelay = 42;
+    ASSERT_TRUE(saveConfigFile(first, other));
+
+    dialogs.answers << first << second;
+    action("Open1")->trigger();
+    EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
+    action("SaveAs1")->trigger();
+    EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
+    EXPECT_EQ(configRecord().preset(3).echoDelay, 42);
+
+    configRecord().preset(3).echoDelay = 43;
+    action("Save1")->trigger();
+    EXPECT_EQ(static_cast<std::uint8_t>(readAll(second)[17 * 3 + 7]), 43);
+    EXPECT_EQ(static_cast<std::uint8_t>(readAll(first)[17 * 3 + 7]), 42);
+    EXPECT_EQ(dialogs.dialogsRun, (QStringList{"OpenDialog1", "SaveDialog1"}));
+}
+
+TEST_F(Files, ShortFileReplacesOnlyItsLeadingBytes) {
+    const QString path = dir.filePath(QStringLiteral("short.cfg"));
+    writeAll(path, QByteArray(100, '\x03'));
+    dialogs.answers << path;
+    action("Open1")->trigger();
+    EXPECT_EQ(configRecord().preset(4).effectVolume, 3);
+    EXPECT_EQ(configRecord().preset(5).micTreble, 3);
+    EXPECT_EQ(configRecord().preset(5).swFreq, 100);
+    EXPECT_EQ(configRecord().mode(0).marker, 0x55);
+}
+
+TEST_F(Files, LongFileLoads294AndSaves294) {
+    const QString path = dir.filePath(QStringLiteral("long.cfg"));
+    QByteArray data(300, '\x05');
+    writeAll(path, data);
+    dialogs.answers << path;
+    action("Open1")->trigger();
+    action("Save1")->trigger();
+    EXPECT_EQ(readAll(path), data.left(294));
+}
+
+TEST_F(Files, OpenKeepsTheTabAndShowsTheFileOnIt) {
+    ConfigRecord other;
+    other.resetToDefaults();
+    other.preset(5).echoDelay = 77;
+    other.mode(5).musicVolume = 12;
+    const QString path = dir.filePath(QStringLiteral("a.cfg"));
+    ASSERT_TRUE(saveConfigFile(path, other));
+    clickTab(5);
+    dialogs.answers << path;
+    action("Open1")->trigger();
+    EXPECT_EQ(tabs()->currentIndex(), 5);
+    EXPECT_EQ(text("Edit6"), QStringLiteral("77"));
+    EXPECT_EQ(text("Edit15"), QStringLiteral("12"));
+}
+
+TEST_F(Files, OpenEndsLinkAndNewForgetsTheFile) {
+    const QString path = dir.filePath(QStringLiteral("b.cfg"));
+    ASSERT_TRUE(saveConfigFile(path, configRecord()));
+    linkOn();
+    dialogs.answers << path;
+    action("Open1")->trigger();
+    EXPECT_FALSE(action("Link1")->isChecked());
+    EXPECT_FALSE(form->Comm().IsOpen());
+
+    configRecord().mode(2).swVol1 = 99; // mode records 1 to 4 survive New
+    action("New1")->trigger();
+    EXPECT_EQ(form->windowTitle(), kTitle);
+    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
+    EXPECT_EQ(configRecord().mode(2).swVol1, 99);
+    action("Save1")->trigger();
+    EXPECT_EQ(dialogs.dialogsRun.last(), QStringLiteral("SaveDialog1")) << "Save asks again";
+}
+
+TEST_F(Files, CancelledDialogsChangeNothing) {
+    const QByteArray before = image();
+    action("Open1")->trigger();
+    action("SaveAs1")->trigger();
+    EXPECT_EQ(image(), before);
+    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
+    EXPECT_EQ(dialogs.dialogsRun.size(), 2);
+}
+
+TEST_F(Files, UnreadableFileLeavesEverythingAsItWas) {
+    linkOn();
+    configRecord().preset(1).echoDelay = 11;
+    const QByteArray before = image();
+    const QString missing = dir.filePath(QStringLiteral("gone.cfg"));
+    dialogs.answers << missing;
+    action("Open1")->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(missing));
+    EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("No such file")));
+    EXPECT_EQ(image(), before);
+    EXPECT_EQ(form->windowTitle(), kTitle);
+    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
+    EXPECT_TRUE(action("Link1")->isChecked()) << "a failed Open does not end Link";
+    EXPECT_TRUE(form->Comm().IsOpen());
+}
+
+TEST_F(Files, FailedSaveKeepsTheNameAndTheOldFile) {
+    const QString good = dir.filePath(QStringLiteral("good.cfg"));
+    dialogs.answers << good;
+    action("SaveAs1")->trigger();
+    const QByteArray saved = readAll(good);
+
+    const QString nowhere = dir.filePath(QStringLiteral("no/such/folder/x.cfg"));
+    dialogs.answers << nowhere;
+    action("SaveAs1")->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(nowhere));
+    EXPECT_EQ(runtimeState().currentFileName, good);
+
+    // A target the save cannot replace: a folder in its place.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("taken.cfg"))));
+    dialogs.answers << dir.filePath(QStringLiteral("taken.cfg"));
+    action("SaveAs1")->trigger();
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(runtimeState().currentFileName, good);
+    EXPECT_EQ(readAll(good), saved);
+}
+
+TEST_F(Files, DialogsOfferConfigFilesFirst) {
+    for (QFileDialog* d : {&form->OpenDialog1(), &form->SaveDialog1()}) {
+        EXPECT_EQ(d->nameFilters(), (QStringList{"Config Files (*.cfg)", "All Files (*.*)"}));
+        EXPECT_EQ(d->selectedNameFilter(), QStringLiteral("Config Files (*.cfg)"));
+        EXPECT_EQ(d->defaultSuffix(), QStringLiteral("cfg"));
+    }
+    EXPECT_TRUE(form->SaveDialog1().testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(form->OpenDialog1().fileMode(), QFileDialog::AnyFile);
+}
+
+} // namespace
+} // namespace cantavel

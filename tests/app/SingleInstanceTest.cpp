@@ -1,0 +1,115 @@
+// Two real processes of the editor (offscreen): the second start hands over to the
+// first and ends; a start after the first is gone runs normally.
+
+#include "Justone.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+namespace cantavel {
+namespace {
+
+class TwoStarts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        // The editor keeps its settings beside itself: a copy of its own in a folder
+        // of the test's own.
+        binary = dir.filePath(QStringLiteral("cantavel"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CANTAVEL_EDITOR_PATH), binary));
+        ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("run"))));
+        QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFileDevice::ReadOwner |
+                                                                       QFileDevice::WriteOwner |
+                                                                       QFileDevice::ExeOwner);
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+        // The server socket the guard of the first instance listens on.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("run"))));
+        socket = TXJustOne::serverName(
+            TXJustOne::keyFor(QStringLiteral("Digital Cantavel Processor v1.5")));
+    }
+    void TearDown() override {
+        for (QProcess* p : {&first, &second}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+
+    void start(QProcess& p) {
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(binary, {});
+        ASSERT_TRUE(p.waitForStarted(5000));
+    }
+    bool waitForServer(int ms = 10000) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            QLocalSocket probe;
+            probe.connectToServer(socket);
+            if (probe.waitForConnected(100)) {
+                return true;
+            }
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    QString settings() const { return dir.filePath(QStringLiteral("cantavel.ini")); }
+
+    QTemporaryDir dir;
+    QString binary;
+    QString socket;
+    QProcessEnvironment env;
+    QProcess first;
+    QProcess second;
+};
+
+TEST_F(TwoStarts, SecondStartHandsOverAndEndsWithoutAWindowOrSettings) {
+    start(first);
+    ASSERT_TRUE(waitForServer()) << first.readAll().toStdString();
+
+    QElapsedTimer took;
+    took.start();
+    start(second);
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_LT(took.elapsed(), 4000);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(settings())) << "the second start ran no close handler";
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // The first instance answers a request to come to the front.
+    QLocalSocket ask;
+    ask.connectToServer(socket);
+    ASSERT_TRUE(ask.waitForConnected(2000));
+    ask.write(TXJustOne::kRequest);
+    ASSERT_TRUE(ask.waitForReadyRead(2000));
+    EXPECT_EQ(ask.readAll(), QByteArray(TXJustOne::kAnswer));
+}
+
+TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {
+    start(first);
+    ASSERT_TRUE(waitForServer());
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL); // leaves its lock and socket
+    first.waitForFinished(3000);
+
+    start(second);
+    EXPECT_FALSE(second.waitForFinished(1500)) << "the new start keeps running";
+    EXPECT_TRUE(waitForServer(5000)) << "and is the first instance now";
+}
+
+} // namespace
+} // namespace cantavel

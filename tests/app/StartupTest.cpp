@@ -1,0 +1,156 @@
+// Start, show and close of the main window with real settings files, the About
+// dialog, and exceptions that reach the event loop.
+
+#include "Application.h"
+#include "Serialcomm.h"
+#include "Unit2.h"
+#include "WindowFixture.h"
+
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace cantavel {
+namespace {
+
+using namespace std::chrono_literals;
+using Startup = testing::WindowTest;
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class StartupWithSettings : public testing::WindowTest {
+protected:
+    void restartWith(const QByteArray& ini) {
+        form.reset();
+        QFile::remove(settingsPath());
+        if (!ini.isNull()) {
+            QFile f(settingsPath());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(ini);
+        }
+        runtimeState() = RuntimeState{};
+        createWindow(false);
+    }
+    QStringList checkedPorts() const {
+        QStringList names;
+        for (QAction* item : child<QMenu>("Connect1")->actions()) {
+            if (item->isChecked()) {
+                names << item->text();
+            }
+        }
+        return names;
+    }
+};
+
+TEST_F(StartupWithSettings, FirstStartWithoutSettingsUsesCom1AndDefaults) {
+    restartWith(QByteArray());
+    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(runtimeState().comPortNumber, 1);
+    EXPECT_EQ(checkedPorts(), QStringList{"COM1"});
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Digital Cantavel Processor v1.5"));
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Default"));
+    ConfigRecord defaults;
+    defaults.resetToDefaults();
+    EXPECT_TRUE(std::equal(defaults.image().begin(), defaults.image().end(),
+                           configRecord().image().begin()));
+    EXPECT_FALSE(QFile::exists(settingsPath())) << "nothing is written before closing";
+}
+
+TEST_F(StartupWithSettings, IndexOutsideTheMenuChecksNothing) {
+    restartWith("[Config]\nCOM=COM3\nindex=20\n");
+    EXPECT_TRUE(checkedPorts().isEmpty());
+    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM3"));
+}
+
+TEST_F(StartupWithSettings, IndexWithoutComChecksItsItemAndKeepsCom1) {
+    restartWith("[Config]\nindex=7\n");
+    EXPECT_EQ(checkedPorts(), QStringList{"COM7"});
+    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM1"));
+    restartWith("[Config]\nindex=seven\n");
+    EXPECT_EQ(checkedPorts(), QStringList{"COM1"});
+}
+
+TEST_F(StartupWithSettings, CloseBoxWritesWhatExitWrites) {
+    restartWith(QByteArray());
+    action("COM41")->trigger();
+    action("Close1")->trigger(); // Exit
+    const QByteArray byExit = readAll(settingsPath());
+    EXPECT_EQ(byExit, QByteArray("[Config]\nCOM=COM4\nindex=4\n"));
+
+    restartWith(QByteArray());
+    action("COM41")->trigger();
+    QCloseEvent closeBox; // what the title bar's close box delivers
+    QApplication::sendEvent(form.get(), &closeBox);
+    EXPECT_TRUE(closeBox.isAccepted()) << "no question about unsaved changes";
+    EXPECT_EQ(readAll(settingsPath()), byExit);
+}
+
+TEST_F(Startup, ClosingStopsThePortBeforeWritingTheSettings) {
+    linkOn();
+    form->close();
+    EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_TRUE(QFile::exists(settingsPath()));
+}
+
+TEST(AboutBox, ShowsItsTextsAndClosesWithOkEnterOrTheCloseBox) {
+    TAboutBox about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About"));
+    EXPECT_EQ(about.size(), QSize(270, 172));
+    const auto* name = about.findChild<QLabel*>(QStringLiteral("ProductName"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), QStringLiteral("Digital Cantavel Processor"));
+    EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("Version"))->text(),
+              QStringLiteral("Version 1.5"));
+    EXPECT_FALSE(about.findChild<QLabel*>(QStringLiteral("ProgramIcon"))->pixmap().isNull());
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("OKButton"));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isDefault());
+
+    QTimer::singleShot(100, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+    EXPECT_EQ(about.exec(), QDialog::Accepted);
+    QTimer::singleShot(100, &about, [&about] { QTest::keyClick(&about, Qt::Key_Return); });
+    EXPECT_EQ(about.exec(), QDialog::Accepted);
+    QTimer::singleShot(100, &about, [&about] { about.close(); });
+    EXPECT_EQ(about.exec(), QDialog::Rejected);
+    EXPECT_EQ(name->text(), QStringLiteral("Digital Cantavel Processor")) << "the same each time";
+}
+
+TEST_F(Startup, HelpAboutShowsTheDialogModally) {
+    TAboutBox about;
+    form->SetAboutBox(&about);
+    bool wasShown = false;
+    QTimer::singleShot(100, &about, [&] {
+        wasShown = about.isVisible() && about.isModal();
+        about.accept();
+    });
+    action("About1")->trigger();
+    EXPECT_TRUE(wasShown);
+    EXPECT_FALSE(about.isVisible());
+}
+
+TEST(EventLoop, AnExceptionIsShownAndTheLoopGoesOn) {
+    auto* app = static_cast<TApplication*>(QCoreApplication::instance());
+    QStringList shown;
+    const auto saved = app->ShowException;
+    app->ShowException = [&](const QString& message) { shown << message; };
+    bool later = false;
+    QTimer::singleShot(0, [] { throw std::runtime_error("Unable to Start new Print Job"); });
+    QTimer::singleShot(5, [] { throw 42; }); // not an exception: an empty message
+    QTimer::singleShot(20, [&] { later = true; });
+    testing::pumpUntil([&] { return later; }, 2s);
+    app->ShowException = saved;
+    EXPECT_EQ(shown, (QStringList{"Unable to Start new Print Job", ""}));
+    EXPECT_TRUE(later);
+}
+
+} // namespace
+} // namespace cantavel
