@@ -347,24 +347,23 @@ void TForm1::LoadPresetControls(int slot) {
     ui->mKnob1->SetCurValue(record_.preset(slot).effectVolume);
 }
 
+// The Default Setting controls, in the order they are switched.
+std::vector<QWidget*> TForm1::defaultSettingControls() const {
+    return {ui->GroupBox2,    ui->ComboBox2,    ui->ComboBox3,    ui->ComboBox4, ui->ComboBox5,
+            ui->LabeledEdit3, ui->LabeledEdit1, ui->LabeledEdit5, ui->UpDown3,   ui->UpDown4,
+            ui->LabeledEdit4, ui->mKnob2,       ui->mKnob3,       ui->Edit15,    ui->Edit16,
+            ui->Label10,      ui->Label11,      ui->Label12,      ui->Label13,   ui->Label14,
+            ui->Label15};
+}
+
 void TForm1::DisableDefaultSetting() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->GroupBox2,    ui->ComboBox2,    ui->ComboBox3,    ui->ComboBox4, ui->ComboBox5,
-             ui->LabeledEdit3, ui->LabeledEdit1, ui->LabeledEdit5, ui->UpDown3,   ui->UpDown4,
-             ui->LabeledEdit4, ui->mKnob2,       ui->mKnob3,       ui->Edit15,    ui->Edit16,
-             ui->Label10,      ui->Label11,      ui->Label12,      ui->Label13,   ui->Label14,
-             ui->Label15}) {
+    for (QWidget* w : defaultSettingControls()) {
         w->setEnabled(false);
     }
 }
 
 void TForm1::EnableDefaultSetting() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->GroupBox2,    ui->ComboBox2,    ui->ComboBox3,    ui->ComboBox4, ui->ComboBox5,
-             ui->LabeledEdit3, ui->LabeledEdit1, ui->LabeledEdit5, ui->UpDown3,   ui->UpDown4,
-             ui->LabeledEdit4, ui->mKnob2,       ui->mKnob3,       ui->Edit15,    ui->Edit16,
-             ui->Label10,      ui->Label11,      ui->Label12,      ui->Label13,   ui->Label14,
-             ui->Label15}) {
+    for (QWidget* w : defaultSettingControls()) {
         w->setEnabled(true);
     }
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QDialog;
@@ -126,6 +127,7 @@ private:
 
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
+    std::vector<QWidget*> defaultSettingControls() const;
     static void selectItem(QComboBox* list, int index);
     void setCaptionOfUpload(const QString& name);
     void CommHangup();
