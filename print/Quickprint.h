@@ -1,0 +1,170 @@
+#pragma once
+
+// TQuickPrint: prints text on the application-wide printer, in inches or millimetres,
+// with margins, word wrap, line spacing, page breaks and optional page numbers.
+// Inline tags switch bold, italic, underline and strike-out, centre or right-align
+// lines and break them:
+//
+//   <B>..</B>  <I>..</I>  <U>..</U>  <STRIKE>..</STRIKE>  <CENTER>..</CENTER>
+//   <RIGHT>..</RIGHT>  <BR>
+//
+// Tag names are case-insensitive; anything else between "<" and ">" prints as it is.
+// Job failures are thrown as bare message text (a C string).
+
+#include "Printer.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+namespace cantavel {
+
+enum class TMeasureUnit : std::uint8_t { Inches = 0, Millimeters = 1 };
+enum class TLineSpacing : std::uint8_t {
+    HalfSpace = 0,
+    SingleSpace = 1,
+    SingleAndAHalf = 2,
+    DoubleSpace = 3
+};
+
+class TQuickPrint : public QObject {
+    Q_OBJECT
+    // clang-format off
+    Q_PROPERTY(bool WordWrap READ WordWrap WRITE SetWordWrap)
+    Q_PROPERTY(TMeasureUnit MeasureUnit READ MeasureUnit WRITE SetMeasureUnit)
+    Q_PROPERTY(TLineSpacing LineSpacing READ LineSpacing WRITE SetLineSpacing)
+    Q_PROPERTY(QStringList Lines READ Lines WRITE SetLines)
+    Q_PROPERTY(float MarginTop READ MarginTop WRITE SetMarginTop)
+    Q_PROPERTY(float MarginBottom READ MarginBottom WRITE SetMarginBottom)
+    Q_PROPERTY(float MarginLeft READ MarginLeft WRITE SetMarginLeft)
+    Q_PROPERTY(float MarginRight READ MarginRight WRITE SetMarginRight)
+    Q_PROPERTY(QString PrintTitle READ PrintTitle WRITE SetPrintTitle)
+    Q_PROPERTY(bool PrintPageNo READ PrintPageNo WRITE SetPrintPageNo)
+    Q_PROPERTY(TPrinterOrientation PrintOrientation READ GetOrientation WRITE SetOrientation)
+    // clang-format on
+
+public:
+    using TNotifyEvent = std::function<void(QObject* Sender)>;
+
+    explicit TQuickPrint(QObject* owner = nullptr);
+    ~TQuickPrint() override;
+
+    // Writers do nothing while a job is in progress, and store single values only
+    // when they differ.
+    bool WordWrap() const { return FWordWrap; }
+    void SetWordWrap(bool value);
+    TMeasureUnit MeasureUnit() const { return FMeasureUnit; }
+    // Re-expresses the margins in the new unit, so they keep their physical size.
+    void SetMeasureUnit(TMeasureUnit value);
+    TLineSpacing LineSpacing() const { return FLineSpacing; }
+    void SetLineSpacing(TLineSpacing value);
+    const QStringList& Lines() const { return FLines; }
+    QStringList& LinesRef() { return FLines; } // the list itself, not guarded
+    void SetLines(const QStringList& lines);
+    float MarginTop() const { return FMarginTop; }
+    float MarginBottom() const { return FMarginBottom; }
+    float MarginLeft() const { return FMarginLeft; }
+    float MarginRight() const { return FMarginRight; }
+    void SetMarginTop(float value);
+    void SetMarginBottom(float value);
+    void SetMarginLeft(float value);
+    void SetMarginRight(float value);
+    QString PrintTitle() const { return FPrintTitle; }
+    void SetPrintTitle(const QString& value);
+    bool PrintPageNo() const { return FPrintPageNo; }
+    void SetPrintPageNo(bool value);
+    TPrinterOrientation GetOrientation() const;
+    void SetOrientation(TPrinterOrientation value);
+    // The printer's own font object: changes to it act at once.
+    TFont& GetFont() const;
+    void SetFont(const TFont& font);
+
+    TNotifyEvent OnBeginDoc;
+    TNotifyEvent OnEndDoc;
+    TNotifyEvent OnAbortDoc;
+    TNotifyEvent OnNewLine;
+    TNotifyEvent OnNewPage;
+
+    bool GetPrinting() const;
+    double GetPhysicalPageWidth() const;
+    double GetPhysicalPageHeight() const;
+    double GetPhysicalOffsetX() const;
+    double GetPhysicalOffsetY() const;
+    double GetPageWidth() const;
+    double GetPageHeight() const;
+
+    double PixelsToMeasureUnitHorz(std::uint32_t pixels) const;
+    double PixelsToMeasureUnitVert(std::uint32_t pixels) const;
+    std::uint32_t MeasureUnitToPixelsHorz(float distance) const;
+    std::uint32_t MeasureUnitToPixelsVert(float distance) const;
+
+    void BeginDoc();
+    void EndDoc();
+    void AbortDoc();
+    void NewPage();
+
+    void PrintLines();
+    void Print(float X, float Y, const QString& Text);
+    void PrintLine(const QString& Line, int Index);
+
+    // Tag markup; every call between these goes through the virtual slot.
+    virtual void ParseLines();
+    virtual void ParseLine(const QString& Line);
+    virtual bool OnlyContainsTags(const QString& Text);
+    virtual TextSize TextExtentEx(const QString& Text);
+    virtual void TextOutEx(int X, int Y, const QString& Text);
+
+    // First position (from 1) at or after Start where Sub occurs in S; 0 for none.
+    static int FindNext(const QString& S, const QString& Sub, int Start);
+
+    // State of the layout, for whoever prints around it.
+    int PageNumber() const { return FPageNumber; }
+    std::uint32_t CurrentX() const { return FCurrentX; }
+    std::uint32_t CurrentY() const { return FCurrentY; }
+    int LineHeight() const { return FLineHeight; }
+    const QStringList& ParsedLines() const { return FParsedLines; }
+    const QList<int>& LineAligns() const { return FLineAligns; }
+
+private:
+    struct Tag {
+        int open = 0;  // position of "<"
+        int close = 0; // position of ">"
+        QString name;  // upper case
+    };
+    static bool findTag(const QString& text, int start, Tag& tag);
+    static bool isStyleTag(const QString& name);
+    static void applyStyleTag(TFont& font, const QString& name);
+
+    double pixelsToUnit(std::uint32_t pixels, TDeviceCap resolution) const;
+    std::uint32_t unitToPixels(float distance, TDeviceCap resolution) const;
+    // Device row of the top of the text area; the top of the printable area when
+    // the top margin lies above it.
+    std::uint32_t textTop() const;
+    double spacingFactor() const;
+    void endLine();
+    void pageCheck(int height);
+    void place(const QString& piece, int width, int index);
+    template <typename T> void write(T& field, const T& value);
+
+    bool FWordWrap = true;
+    TMeasureUnit FMeasureUnit = TMeasureUnit::Millimeters;
+    TLineSpacing FLineSpacing = TLineSpacing::SingleSpace;
+    QStringList FLines;
+    float FMarginTop = 0;
+    float FMarginBottom = 0;
+    float FMarginLeft = 0;
+    float FMarginRight = 0;
+    QString FPrintTitle;
+    bool FPrintPageNo = false;
+    int FPageNumber = 0;
+    int FLineHeight = 0;
+    std::uint32_t FCurrentX = 0;
+    std::uint32_t FCurrentY = 0;
+    QStringList FParsedLines;
+    QList<int> FLineAligns;
+};
+
+} // namespace cantavel
