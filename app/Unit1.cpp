@@ -2,12 +2,14 @@
 #include "ui_Unit1.h"
 
 #include "AppInfo.h"
+#include "CommPort.h"
 #include "ConfigFile.h"
 #include "Justone.h"
 #include "Serialcomm.h"
 #include "Settings.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
@@ -171,6 +173,12 @@ void TForm1::connectControls() {
 
 void TForm1::FormCreate() {
     readSettings(settingsPath_, state_);
+    std::map<std::string, std::string> paths;
+    for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
+        paths[QFile::encodeName(it.key()).toStdString()] =
+            QFile::encodeName(it.value()).toStdString();
+    }
+    setPortPaths(paths);
     setWindowTitle(applicationTitle());
     New1Click();
 }

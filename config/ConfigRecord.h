@@ -4,6 +4,7 @@
 // seven preset slots. The byte image of ConfigRecord is at once the .cfg file and
 // the source of every frame sent to the unit, so its layout is fixed to the byte.
 
+#include <QMap>
 #include <QString>
 
 #include <array>
@@ -137,6 +138,8 @@ struct RuntimeState {
     QString currentFileName;
     QString comPortName = QStringLiteral("COM1");
     int comPortNumber = 1;
+    // Port names the settings map to device paths ("COM3" -> "/dev/ttyUSB0").
+    QMap<QString, QString> portPaths;
 };
 
 // The one record and run-time state of the editor process. Tests may create their

@@ -37,7 +37,7 @@ QString settingsPath() {
 }
 
 void readSettings(const QString& path, RuntimeState& state) {
-    const QSettings settings(path, QSettings::IniFormat);
+    QSettings settings(path, QSettings::IniFormat);
     state.comPortName = settings.contains(kComKey) ? asText(settings.value(kComKey)) : kDefaultPort;
 
     state.comPortNumber = kDefaultIndex;
@@ -46,6 +46,16 @@ void readSettings(const QString& path, RuntimeState& state) {
         const int index = asText(settings.value(kIndexKey)).trimmed().toInt(&whole);
         state.comPortNumber = whole ? index : kDefaultIndex;
     }
+
+    state.portPaths.clear();
+    settings.beginGroup(QStringLiteral("Ports"));
+    for (const QString& name : settings.childKeys()) {
+        const QString device = asText(settings.value(name)).trimmed();
+        if (!device.isEmpty()) {
+            state.portPaths.insert(name, device);
+        }
+    }
+    settings.endGroup();
 }
 
 bool writeSettings(const QString& path, const RuntimeState& state) {

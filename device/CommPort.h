@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -155,6 +156,11 @@ struct OpenResult {
 // refused.
 OpenResult openCommPort(const std::string& name);
 std::string resolvePortName(const std::string& name);
+
+// Device paths for port names, from the settings ("COM3" -> "/dev/ttyUSB0"); a name
+// found here (as written, or in upper case) wins over the COMn rule. Set on the
+// user-interface thread before ports are opened.
+void setPortPaths(const std::map<std::string, std::string>& paths);
 
 // Lends the calling thread a scheduling priority: 2 highest, 1 above normal, 0
 // normal. Best effort: refused without privileges, and that is no failure.

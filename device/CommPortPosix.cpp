@@ -129,7 +129,27 @@ bool isClosedHandleError(int error) {
     return error == EBADF;
 }
 
+namespace {
+// Written and read on the user-interface thread only (settings at start-up, opens).
+std::map<std::string, std::string>& portPaths() {
+    static std::map<std::string, std::string> paths;
+    return paths;
+}
+} // namespace
+
+void setPortPaths(const std::map<std::string, std::string>& paths) {
+    portPaths() = paths;
+}
+
 std::string resolvePortName(const std::string& name) {
+    std::string upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (const std::string& key : {name, upper}) {
+        if (const auto it = portPaths().find(key); it != portPaths().end()) {
+            return it->second;
+        }
+    }
     if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
         std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
         std::toupper(static_cast<unsigned char>(name[2])) == 'M' &&
