@@ -79,6 +79,17 @@ TEST_F(StartupWithSettings, IndexWithoutComChecksItsItemAndKeepsCom1) {
     EXPECT_EQ(checkedPorts(), QStringList{"COM1"});
 }
 
+TEST_F(StartupWithSettings, PortsSectionPointsAComNameAtADevice) {
+    restartWith("[Config]\nCOM=COM2\nindex=2\n\n[Ports]\nCOM2=" +
+                QFile::encodeName(pty.slavePath()) + "\n");
+    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM2"));
+    EXPECT_EQ(linkOn().left(2), QByteArray("\x3A\x06", 2));
+    form->close();
+    EXPECT_TRUE(
+        readAll(settingsPath()).contains("[Ports]\nCOM2=" + QFile::encodeName(pty.slavePath())))
+        << "kept as it was";
+}
+
 TEST_F(StartupWithSettings, CloseBoxWritesWhatExitWrites) {
     restartWith(QByteArray());
     action("COM41")->trigger();

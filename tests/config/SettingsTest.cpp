@@ -87,6 +87,31 @@ TEST_F(SettingsTest, PortNameWithACommaStaysOneText) {
     EXPECT_EQ(s.comPortName, QStringLiteral("/dev/serial/by-id/usb-a,b"));
 }
 
+TEST_F(SettingsTest, PortsSectionMapsNamesToDevicePaths) {
+    writeIni("[Config]\nCOM=COM3\nindex=3\n\n[Ports]\nCOM3=/dev/ttyUSB0\nCOM4=\n"
+             "COM5=/dev/serial/by-id/usb-FTDI_FT232R-if00-port0\n");
+    RuntimeState s;
+    readSettings(ini(), s);
+    EXPECT_EQ(s.portPaths.value(QStringLiteral("COM3")), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_FALSE(s.portPaths.contains(QStringLiteral("COM4"))) << "an empty path maps nothing";
+    EXPECT_EQ(s.portPaths.size(), 2);
+    writeIni("[Config]\nCOM=COM1\n");
+    readSettings(ini(), s);
+    EXPECT_TRUE(s.portPaths.isEmpty());
+}
+
+TEST_F(SettingsTest, CorruptOrBinaryFileGivesTheDefaults) {
+    QByteArray junk(4096, '\0');
+    for (int i = 0; i < junk.size(); ++i) {
+        junk[i] = static_cast<char>((i * 131 + 7) & 0xFF);
+    }
+    writeIni(junk);
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(s.comPortNumber, 1);
+}
+
 TEST_F(SettingsTest, WritesExactlyTheConfigSection) {
     RuntimeState s;
     ASSERT_TRUE(writeSettings(ini(), s));

@@ -364,6 +364,13 @@ TEST(PortNames, ComNamesResolveToSerialDevices) {
     EXPECT_EQ(resolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(resolvePortName("COM0"), "COM0");
     EXPECT_EQ(resolvePortName("COMX"), "COMX");
+
+    setPortPaths({{"COM3", "/dev/ttyUSB0"}});
+    EXPECT_EQ(resolvePortName("COM3"), "/dev/ttyUSB0");
+    EXPECT_EQ(resolvePortName("com3"), "/dev/ttyUSB0");
+    EXPECT_EQ(resolvePortName("COM4"), "/dev/ttyS3");
+    setPortPaths({});
+    EXPECT_EQ(resolvePortName("COM3"), "/dev/ttyS2");
 }
 
 } // namespace
