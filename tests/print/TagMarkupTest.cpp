@@ -3,12 +3,11 @@
 
 #include "FakePrinter.h"
 #include "Quickprint.h"
+#include "Reassemble.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
-#include <set>
 
 namespace cantavel {
 namespace {
@@ -141,27 +140,7 @@ public:
     }
 };
 
-// The pieces, with at most one space dropped at each break, give back the line.
-// Every way of dropping is tried: an empty piece may stand before or after its space.
-bool reassembles(const QString& line, const QStringList& pieces) {
-    std::set<qsizetype> at{0};
-    for (const QString& piece : pieces) {
-        std::set<qsizetype> next;
-        for (qsizetype p : at) {
-            if (line.mid(p).startsWith(piece)) {
-                next.insert(p + piece.size());
-            }
-            if (p < line.size() && line[p] == QLatin1Char(' ') &&
-                line.mid(p + 1).startsWith(piece)) {
-                next.insert(p + 1 + piece.size());
-            }
-        }
-        at = std::move(next);
-    }
-    return std::any_of(at.begin(), at.end(), [&](qsizetype p) {
-        return p == line.size() || (p + 1 == line.size() && line[p] == QLatin1Char(' '));
-    });
-}
+using testing::reassembles;
 
 TEST(TagProperty, RandomTaggedLinesAlwaysEndAndLoseNoCharacter) {
     FakePrinter printer;
