@@ -40,7 +40,8 @@ void usage(FILE* to) {
                "                existing link there), removed again at exit\n"
                "  --quiet       print only the port line and the frames\n"
                "\n"
-               "Type 'state' and Enter to print the seven slots the unit holds, 'quit' to end.\n",
+               "Type 'state' and Enter to print the seven slots the unit holds, 'image FILE'\n"
+               "to write them as a 294-byte configuration image, 'quit' to end.\n",
                to);
 }
 
@@ -159,10 +160,23 @@ int main(int argc, char** argv) {
                 input.erase(0, nl + 1);
                 if (command == "state") {
                     print(decoder.describeState());
+                } else if (command.rfind("image ", 0) == 0) {
+                    const std::string file = command.substr(6);
+                    FILE* out = std::fopen(file.c_str(), "wb");
+                    const auto image = decoder.state().image();
+                    const bool ok = out != nullptr &&
+                                    std::fwrite(image.data(), 1, image.size(), out) == image.size();
+                    if (out != nullptr) {
+                        std::fclose(out);
+                        if (!ok) {
+                            std::remove(file.c_str());
+                        }
+                    }
+                    print({ok ? "image written to " + file : "cannot write " + file});
                 } else if (command == "quit") {
                     stopRequested = 1;
                 } else if (!command.empty()) {
-                    print({"commands: state, quit"});
+                    print({"commands: state, image FILE, quit"});
                 }
             }
         }

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The real editor in a real X server (Xvfb), driven only through the keyboard with
+# xdotool, talking to the virtual unit over a pseudo-terminal. Checks what the unit
+# decoded and what the editor wrote.
+#   editor_e2e.sh EDITOR UNIT
+# Exits 77 (skipped) where Xvfb cannot run.
+set -euo pipefail
+editor="$1"
+unit="$2"
+
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "SKIP: Xvfb and xdotool are needed for the end-to-end test"
+    exit 77
+fi
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- unit log"; cat "$work/unit.log" || true
+    echo "--- editor log"; cat "$work/editor.log" || true
+    exit 1
+}
+
+# Waits until the unit's log holds at least $2 lines matching $1 (at most $3 s).
+wait_log() {
+    local pattern="$1" count="$2" limit="${3:-10}" i=0
+    while [ "$(grep -c -- "$pattern" "$work/unit.log" || true)" -lt "$count" ]; do
+        sleep 0.1
+        i=$((i + 1))
+        [ "$i" -lt $((limit * 10)) ] || fail "no '$pattern' (x$count) from the unit"
+    done
+}
+
+key() {
+    xdotool key --clearmodifiers "$@"
+    sleep 0.3
+}
+
+# The editor keeps its settings beside itself: a copy of its own.
+cp "$editor" "$work/cantavel"
+mkdir -m 700 "$work/run"
+export XDG_RUNTIME_DIR="$work/run"
+
+# The virtual unit, with commands through a pipe.
+mkfifo "$work/unit.in"
+"$unit" --quiet --link "$work/ttyUNIT" <"$work/unit.in" >"$work/unit.log" 2>&1 &
+pids+=($!)
+exec 4>"$work/unit.in"
+wait_log "^port: " 1 5
+
+cat >"$work/cantavel.ini" <<INI
+[Config]
+COM=COM1
+index=01
+
+[Ports]
+COM1=$work/ttyUNIT
+INI
+
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; cat "$work/xvfb.log"; exit 77; }
+export DISPLAY=":$(cat "$work/display")"
+
+QT_QPA_PLATFORM=xcb "$work/cantavel" >"$work/editor.log" 2>&1 &
+editor_pid=$!
+pids+=($editor_pid)
+window="$(timeout 20 xdotool search --sync --name '^Digital Cantavel Processor v1.5$' | head -n 1)" ||
+    fail "no editor window"
+xdotool windowfocus --sync "$window"
+sleep 0.5
+
+# Link on: Device > Link. The "Default" mode record goes out.
+key alt+d
+key l
+wait_log "^mode upload Default (index 6): 55 04 20 05 64" 1
+
+# The Delay slider: Tab along the focus chain to it, then one arrow key.
+for _ in $(seq "${CANTAVEL_E2E_TABS_TO_DELAY:-23}"); do xdotool key Tab; done
+sleep 0.2
+key Right
+wait_log "^live " 1
+[ "$(grep -c '^live ' "$work/unit.log")" -eq 1 ] || fail "more than one live command"
+grep -q '^live 0 echoDelay = 181$' "$work/unit.log" || fail "the Delay change did not arrive as 181"
+
+# Upload All: Device > Upload All; seven frames in slot order.
+key alt+d
+key a
+wait_log "upload" 8 15
+order="$(grep 'upload' "$work/unit.log" | tail -n 7 | sed -E 's/^(mode|preset) upload (.*) \(index.*/\2/' | tr '\n' ',')"
+[ "$order" = "Default,slot 1,slot 2,slot 3,slot 4,Mode A,Mode B," ] || fail "upload order: $order"
+
+# Save As: Ctrl+Shift+S, a file name, Enter.
+key ctrl+shift+s
+sleep 0.5
+xdotool type --delay 20 "$work/saved.cfg"
+key Return
+for _ in $(seq 50); do [ -s "$work/saved.cfg" ] && break; sleep 0.1; done
+[ "$(stat -c %s "$work/saved.cfg" 2>/dev/null || echo 0)" -eq 294 ] || fail "Save As wrote no 294-byte file"
+# The unit received everything the record holds: its image must be the file's.
+echo "image $work/unit.img" >&4
+wait_log "^image written" 1
+cmp "$work/saved.cfg" "$work/unit.img" || fail "the saved file differs from what the unit received"
+
+# Exit: File > Exit. The settings are written, the Ports section kept. (With no
+# window manager to hand focus back after the file dialog, it is given back here.)
+xdotool windowfocus --sync "$window"
+sleep 0.3
+key alt+f
+key x
+for _ in $(seq 50); do kill -0 "$editor_pid" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$editor_pid" 2>/dev/null || fail "the editor did not exit"
+grep -q '^COM1=' "$work/cantavel.ini" || fail "the Ports section was lost"
+grep -q '^index=1$' "$work/cantavel.ini" || fail "no index in the settings"
+echo "1 passed, 0 failed"
