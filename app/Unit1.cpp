@@ -22,8 +22,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
-      XJustOne1(new TXJustOne(this)), openDialog_(new QFileDialog(this)),
-      saveDialog_(new QFileDialog(this)) {
+      XJustOne1(new TXJustOne(this)) {
     ui->setupUi(this);
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this);
@@ -87,26 +86,43 @@ void TForm1::applyDesignValues() {
     ui->File1->insertSeparator(ui->Close1)->setObjectName(QStringLiteral("N1"));
     ui->Device1->insertSeparator(ui->Upload1)->setObjectName(QStringLiteral("N3"));
 
-    const QStringList filters = {QStringLiteral("Config Files (*.cfg)"),
-                                 QStringLiteral("All Files (*.*)")};
-    for (QFileDialog* dialog : {openDialog_, saveDialog_}) {
-        dialog->setNameFilters(filters);
-        dialog->selectNameFilter(filters.first());
-        dialog->setDefaultSuffix(QStringLiteral("cfg"));
-    }
-    openDialog_->setObjectName(QStringLiteral("OpenDialog1"));
-    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
-    openDialog_->setFileMode(QFileDialog::AnyFile); // a name that does not exist is taken
-    saveDialog_->setObjectName(QStringLiteral("SaveDialog1"));
-    saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
-    saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
-
     // 712 x 467 outside on the original desktop: a client area of 704 x 421 under
     // the menu bar, centred on the screen.
     resize(704, 421 + ui->MainMenu1->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+}
+
+// The file dialogs are made when first needed: building one costs more than the
+// rest of the window, and many sessions never open a file.
+QFileDialog& TForm1::OpenDialog1() {
+    if (!openDialog_) {
+        openDialog_ = makeFileDialog(QStringLiteral("OpenDialog1"));
+        openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+        openDialog_->setFileMode(QFileDialog::AnyFile); // a name that does not exist is taken
+    }
+    return *openDialog_;
+}
+
+QFileDialog& TForm1::SaveDialog1() {
+    if (!saveDialog_) {
+        saveDialog_ = makeFileDialog(QStringLiteral("SaveDialog1"));
+        saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+        saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    return *saveDialog_;
+}
+
+QFileDialog* TForm1::makeFileDialog(const QString& name) {
+    auto* dialog = new QFileDialog(this);
+    dialog->setObjectName(name);
+    const QStringList filters = {QStringLiteral("Config Files (*.cfg)"),
+                                 QStringLiteral("All Files (*.*)")};
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.first());
+    dialog->setDefaultSuffix(QStringLiteral("cfg"));
+    return dialog;
 }
 
 void TForm1::connectControls() {
@@ -220,7 +236,7 @@ void TForm1::New1Click() {
 }
 
 void TForm1::Open1Click() {
-    const QString path = dialogs_->chooseFile(*openDialog_);
+    const QString path = dialogs_->chooseFile(OpenDialog1());
     if (path.isEmpty()) {
         return;
     }
@@ -253,7 +269,7 @@ void TForm1::Save1Click() {
 }
 
 void TForm1::SaveAs1Click() {
-    const QString path = dialogs_->chooseFile(*saveDialog_);
+    const QString path = dialogs_->chooseFile(SaveDialog1());
     if (path.isEmpty()) {
         return;
     }

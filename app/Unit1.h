@@ -46,8 +46,8 @@ public:
 
     TComm& Comm() { return *comm_; }
     DeviceLink& Link() { return *link_; }
-    QFileDialog& OpenDialog1() { return *openDialog_; }
-    QFileDialog& SaveDialog1() { return *saveDialog_; }
+    QFileDialog& OpenDialog1();
+    QFileDialog& SaveDialog1();
     // The About dialog the application created for Help > About.
     void SetAboutBox(QDialog* box) { aboutBox_ = box; }
     // Another instance runs: this one must not be shown and ends at once.
@@ -143,8 +143,9 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
-    QFileDialog* openDialog_;
-    QFileDialog* saveDialog_;
+    QFileDialog* makeFileDialog(const QString& name);
+    QFileDialog* openDialog_ = nullptr; // owned by the window once made
+    QFileDialog* saveDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     bool shown_ = false;
     bool hangupReported_ = false;
