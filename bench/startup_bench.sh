@@ -22,9 +22,12 @@ ms=()
 kib=()
 for i in $(seq "$starts"); do
     t0=$(date +%s%N)
-    QT_QPA_PLATFORM=xcb "$work/cantavel" >/dev/null 2>&1 &
+    QT_QPA_PLATFORM=xcb "$work/cantavel" >"$work/editor.log" 2>&1 &
     pid=$!
-    until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do sleep 0.002; done
+    until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
+        kill -0 "$pid" 2>/dev/null || { echo "start $i ended early:"; cat "$work/editor.log"; exit 1; }
+        sleep 0.002
+    done
     t1=$(date +%s%N)
     sleep 1
     kib+=("$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")")
