@@ -86,7 +86,7 @@ void TForm1::applyDesignValues() {
     ui->File1->insertSeparator(ui->Close1)->setObjectName(QStringLiteral("N1"));
     ui->Device1->insertSeparator(ui->Upload1)->setObjectName(QStringLiteral("N3"));
 
-    // 712 x 467 outside on the original desktop: a client area of 704 x 421 under
+    // 712 x 467 with a usual frame and title bar: a client area of 704 x 421 under
     // the menu bar, centred on the screen.
     resize(704, 421 + ui->MainMenu1->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
