@@ -1,5 +1,8 @@
 #include "AppInfo.h"
 
+#include <QFontDatabase>
+#include <QHash>
+
 namespace cantavel {
 
 QIcon applicationIcon() {
@@ -10,9 +13,24 @@ QIcon applicationIcon() {
 }
 
 QFont designFont(const QString& family, int pixels) {
-    QFont font;
-    // Liberation Sans has the metrics of Arial; DejaVu Sans is on nearly every desktop.
-    font.setFamilies({family, QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    // The first of these that is installed; Liberation Sans has the metrics of Arial,
+    // DejaVu Sans is on nearly every desktop. Looked up once per family: asking the
+    // font system to find stand-ins for a missing family at every use is slow.
+    static QHash<QString, QString> chosen;
+    auto it = chosen.find(family);
+    if (it == chosen.end()) {
+        const QStringList installed = QFontDatabase::families();
+        QString pick = family;
+        for (const QString& candidate :
+             {family, QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")}) {
+            if (installed.contains(candidate, Qt::CaseInsensitive)) {
+                pick = candidate;
+                break;
+            }
+        }
+        it = chosen.insert(family, pick);
+    }
+    QFont font(*it);
     font.setPixelSize(pixels);
     return font;
 }

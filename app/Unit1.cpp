@@ -23,6 +23,10 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
       XJustOne1(new TXJustOne(this)) {
+    // The tab strip's font, given before the controls exist so that they are made in
+    // it rather than told of it one by one afterwards (which doubles the start-up
+    // work). The window's own font, for the menu, follows below.
+    setFont(designFont(QStringLiteral("Arial"), 13));
     ui->setupUi(this);
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this);
@@ -48,8 +52,8 @@ TForm1::~TForm1() {
 void TForm1::applyDesignValues() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(designFont(QStringLiteral("MS Sans Serif"), 11));
     ui->TabControl1->setFont(designFont(QStringLiteral("Arial"), 13));
+    setFont(designFont(QStringLiteral("MS Sans Serif"), 11)); // the tab strip keeps its own
     for (QLabel* label :
          {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label7, ui->Label8}) {
         label->setFont(designFont(QStringLiteral("Arial"), 11));

@@ -70,6 +70,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; cat "$work/xvfb.log"; exit 77; }
 export DISPLAY=":$(cat "$work/display")"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done # accepting clients
 
 QT_QPA_PLATFORM=xcb "$work/cantavel" >"$work/editor.log" 2>&1 &
 editor_pid=$!
