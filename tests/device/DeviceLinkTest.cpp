@@ -5,6 +5,7 @@
 #include "CommPort.h"
 #include "EventPump.h"
 #include "LineRecorder.h"
+#include "MainWindowPort.h"
 #include "Pty.h"
 #include "Serialcomm.h"
 
@@ -55,11 +56,7 @@ protected:
         record.resetToDefaults(); // as after New
         state.comPortName = pty.slavePath();
         comm.SetCommName(QStringLiteral("COM1"));
-        comm.SetDtrControl(TDtrControl::DtrDisable);
-        comm.SetTxContinueOnXoff(false);
-        comm.SetOutx_XonXoffFlow(false);
-        comm.SetInx_XonXoffFlow(false);
-        comm.SetRtsControl(TRtsControl::RtsDisable);
+        testing::useMainWindowValues(comm);
         comm.SetPortOpener([this](const std::string& name) {
             ++opens;
             return openCommPort(name);

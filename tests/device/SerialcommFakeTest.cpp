@@ -3,6 +3,7 @@
 
 #include "EventPump.h"
 #include "FakePort.h"
+#include "MainWindowPort.h"
 #include "Serialcomm.h"
 
 #include <QMetaProperty>
@@ -87,11 +88,7 @@ TEST_F(FakeComm, ErrorComesBeforeAModemEventOfTheSameWait) {
 
 TEST_F(FakeComm, StartAppliesTheMainWindowValues) {
     comm.SetCommName(QStringLiteral("COM1"));
-    comm.SetDtrControl(TDtrControl::DtrDisable);
-    comm.SetTxContinueOnXoff(false);
-    comm.SetOutx_XonXoffFlow(false);
-    comm.SetInx_XonXoffFlow(false);
-    comm.SetRtsControl(TRtsControl::RtsDisable);
+    testing::useMainWindowValues(comm);
     EXPECT_EQ(stateCalls(), 0u) << "a closed port is not touched";
     comm.StartComm();
 

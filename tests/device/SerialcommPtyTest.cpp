@@ -3,6 +3,7 @@
 
 #include "CommPort.h"
 #include "EventPump.h"
+#include "MainWindowPort.h"
 #include "PosixTermios.h"
 #include "Pty.h"
 #include "Serialcomm.h"
@@ -52,11 +53,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pty.valid());
         comm.SetCommName(pty.slavePath());
-        comm.SetDtrControl(TDtrControl::DtrDisable);
-        comm.SetTxContinueOnXoff(false);
-        comm.SetOutx_XonXoffFlow(false);
-        comm.SetInx_XonXoffFlow(false);
-        comm.SetRtsControl(TRtsControl::RtsDisable);
+        testing::useMainWindowValues(comm);
         comm.OnReceiveData = [this](QObject* sender, const std::uint8_t* buffer,
                                     std::uint16_t length) {
             EXPECT_EQ(sender, &comm);
