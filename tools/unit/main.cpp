@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
         std::printf("link: %s -> %s\n", linkPath.c_str(), device.c_str());
     }
     if (!quiet) {
-        std::printf("listening at 9600 8N1; type 'state' for the unit's slots, 'quit' to end\n");
+        std::printf("listening at 9600 8N1%s\n",
+                    ::isatty(0) == 1 ? "; type 'state' for the unit's slots, 'quit' to end" : "");
     }
     std::fflush(stdout);
 
