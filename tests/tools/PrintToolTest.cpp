@@ -34,13 +34,19 @@ ToolRun printTool(const QStringList& args) {
     return r;
 }
 
+// A text file in dir, for the program to print.
+QString textFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    return path;
+}
+
 TEST(PrintTool, TaggedSampleBecomesAPdf) {
     QTemporaryDir dir;
-    const QString text = dir.filePath(QStringLiteral("sample.txt"));
-    QFile f(text);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("<CENTER><B>Title</B></CENTER>\nbody <I>text</I><BR>next\n");
-    f.close();
+    const QString text = textFile(dir, QStringLiteral("sample.txt"),
+                                  "<CENTER><B>Title</B></CENTER>\nbody <I>text</I><BR>next\n");
     const QString pdf = dir.filePath(QStringLiteral("sample.pdf"));
     const ToolRun r = printTool({QStringLiteral("-o"), pdf, QStringLiteral("--page-numbers"),
                                  QStringLiteral("--unit"), QStringLiteral("in"),
@@ -59,11 +65,7 @@ TEST(PrintTool, MissingInputOrUnwritableOutputIsOneErrorLine) {
                                           "No such file or directory\n"));
 
     QTemporaryDir dir;
-    const QString text = dir.filePath(QStringLiteral("a.txt"));
-    QFile f(text);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("x\n");
-    f.close();
+    const QString text = textFile(dir, QStringLiteral("a.txt"), "x\n");
     const ToolRun unwritable =
         printTool({QStringLiteral("-o"), QStringLiteral("/nonexistent/out.pdf"), text});
     EXPECT_EQ(unwritable.status, 1);
