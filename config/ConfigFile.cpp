@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -38,25 +37,9 @@ FileResult loadConfigFile(const QString& path, ConfigRecord& record) {
 }
 
 FileResult saveConfigFile(const QString& path, const ConfigRecord& record) {
-    if (QFileInfo(path).isDir()) {
-        return FileResult::failure(QStringLiteral("Is a directory"));
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return FileResult::failure(file.errorString());
-    }
     const auto image = record.image();
-    const qint64 written =
-        file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
-    if (written != static_cast<qint64>(image.size())) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return FileResult::failure(why);
-    }
-    if (!file.commit()) {
-        return FileResult::failure(file.errorString());
-    }
-    return {};
+    return saveFileSafely(path, QByteArrayView(reinterpret_cast<const char*>(image.data()),
+                                               static_cast<qsizetype>(image.size())));
 }
 
 } // namespace cantavel

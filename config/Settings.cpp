@@ -1,10 +1,16 @@
 #include "Settings.h"
 
+#include "SafeSave.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
+
+#include <algorithm>
+#include <vector>
 
 namespace cantavel {
 
@@ -21,6 +27,69 @@ QString asText(const QVariant& value) {
     }
     return value.toString();
 }
+
+bool fitsAPath(const QString& name) {
+    return QFile::encodeName(name).size() <= kMaxPortNameBytes;
+}
+
+// A value as the INI reader reads it back unchanged. Plain names stay plain
+// ("COM1", "/dev/ttyUSB0"); anything else is quoted, with backslash escapes for the
+// characters the reader would take as syntax.
+QByteArray iniValue(const QString& value) {
+    const QByteArray utf8 = value.toUtf8();
+    const bool plain = std::all_of(utf8.begin(), utf8.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == ':';
+    });
+    if (plain) {
+        return utf8;
+    }
+    QByteArray out = "\"";
+    if (utf8.startsWith('@')) {
+        out += '@'; // a leading "@" marks a typed value; doubled, it is one "@"
+    }
+    bool afterHexEscape = false;
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        // The reader takes every hex digit after "\x" into the escape, so a digit
+        // that follows one is escaped too.
+        const bool hexDigit =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (u < 0x20 || u == 0x7F || (afterHexEscape && hexDigit)) {
+            out += "\\x" + QByteArray::number(u, 16);
+            afterHexEscape = true;
+            continue;
+        }
+        afterHexEscape = false;
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + '"';
+}
+
+struct Line {
+    QByteArray text;       // without its end
+    QByteArray terminator; // "\n", "\r\n" or nothing at the end of the file
+};
+
+std::vector<Line> splitLines(const QByteArray& data) {
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        const qsizetype end = data.indexOf('\n', start);
+        if (end < 0) {
+            lines.push_back({data.mid(start), {}});
+            break;
+        }
+        const bool crlf = end > start && data[end - 1] == '\r';
+        lines.push_back({data.mid(start, end - start - (crlf ? 1 : 0)), crlf ? "\r\n" : "\n"});
+        start = end + 1;
+    }
+    return lines;
+}
+
 } // namespace
 
 QString settingsPathFor(const QString& executablePath) {
@@ -37,33 +106,116 @@ QString settingsPath() {
 }
 
 void readSettings(const QString& path, RuntimeState& state) {
-    QSettings settings(path, QSettings::IniFormat);
-    state.comPortName = settings.contains(kComKey) ? asText(settings.value(kComKey)) : kDefaultPort;
-
+    state.comPortName = kDefaultPort;
     state.comPortNumber = kDefaultIndex;
+    state.portPaths.clear();
+    if (QFileInfo(path).size() > kMaxSettingsFileSize) {
+        return;
+    }
+
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.contains(kComKey)) {
+        const QString name = asText(settings.value(kComKey));
+        if (fitsAPath(name)) {
+            state.comPortName = name;
+        }
+    }
     if (settings.contains(kIndexKey)) {
         bool whole = false;
         const int index = asText(settings.value(kIndexKey)).trimmed().toInt(&whole);
         state.comPortNumber = whole ? index : kDefaultIndex;
     }
 
-    state.portPaths.clear();
     settings.beginGroup(QStringLiteral("Ports"));
     for (const QString& name : settings.childKeys()) {
         const QString device = asText(settings.value(name)).trimmed();
-        if (!device.isEmpty()) {
+        if (!device.isEmpty() && fitsAPath(name) && fitsAPath(device)) {
             state.portPaths.insert(name, device);
         }
     }
     settings.endGroup();
 }
 
+QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state) {
+    const QByteArray com = "COM=" + iniValue(state.comPortName);
+    const QByteArray index = "index=" + QByteArray::number(state.comPortNumber);
+
+    std::vector<Line> lines = splitLines(old);
+    bool inConfig = false;
+    bool comSeen = false;
+    bool indexSeen = false;
+    int sectionsSeen = 0;
+    qsizetype insertAfter = -1; // header or last key line of the first [Config]
+    for (qsizetype i = 0; i < static_cast<qsizetype>(lines.size()); ++i) {
+        Line& line = lines[static_cast<std::size_t>(i)];
+        const QByteArray t = line.text.trimmed();
+        if (t.startsWith('[') && t.endsWith(']')) {
+            inConfig = t == "[Config]";
+            if (inConfig && sectionsSeen++ == 0) {
+                insertAfter = i;
+            }
+            continue;
+        }
+        if (!inConfig) {
+            continue;
+        }
+        const qsizetype eq = line.text.indexOf('=');
+        const QByteArray key = eq > 0 ? line.text.left(eq).trimmed() : QByteArray();
+        if (key == "COM") {
+            line.text = com;
+            comSeen = true;
+        } else if (key == "index") {
+            line.text = index;
+            indexSeen = true;
+        }
+        if (sectionsSeen == 1 && !key.isEmpty()) {
+            insertAfter = i; // new keys go after the last key, before any comment
+        }
+    }
+
+    QByteArray added;
+    if (!comSeen) {
+        added += com + '\n';
+    }
+    if (!indexSeen) {
+        added += index + '\n';
+    }
+    QByteArray out;
+    if (insertAfter < 0) {
+        out = "[Config]\n" + added;
+        if (!old.isEmpty()) {
+            out += '\n';
+        }
+    }
+    for (qsizetype i = 0; i < static_cast<qsizetype>(lines.size()); ++i) {
+        const Line& line = lines[static_cast<std::size_t>(i)];
+        out += line.text;
+        out += line.terminator;
+        if (i == insertAfter && !added.isEmpty()) {
+            if (line.terminator.isEmpty()) {
+                out += '\n';
+            }
+            out += added;
+        }
+    }
+    return out;
+}
+
 bool writeSettings(const QString& path, const RuntimeState& state) {
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(kComKey, state.comPortName);
-    settings.setValue(kIndexKey, QString::number(state.comPortNumber));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    QByteArray old;
+    QFile file(path);
+    if (file.exists()) {
+        // What cannot be read whole cannot be kept: leave the file alone.
+        if (file.size() > kMaxSettingsFileSize || !file.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        old = file.read(kMaxSettingsFileSize + 1);
+        if (old.size() > kMaxSettingsFileSize || file.error() != QFileDevice::NoError) {
+            return false;
+        }
+        file.close();
+    }
+    return saveFileSafely(path, settingsWithConfig(old, state)).ok;
 }
 
 } // namespace cantavel

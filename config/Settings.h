@@ -19,14 +19,25 @@ QString settingsPathFor(const QString& executablePath);
 // settingsPathFor() of the running program; needs a QCoreApplication.
 QString settingsPath();
 
+// A settings file larger than this is not read (the defaults hold) and not
+// rewritten: nothing this program writes comes near it.
+inline constexpr qint64 kMaxSettingsFileSize = 256 * 1024;
+// A port name or a [Ports] entry longer than a path can be names no device.
+inline constexpr qsizetype kMaxPortNameBytes = 4095;
+
 // Missing file or keys give "COM1" and 1; an "index" that is not a whole number
 // reads as 1. Nothing checks that the name and the number agree. An optional section
-// [Ports] maps port names to device paths (COM3=/dev/ttyUSB0).
+// [Ports] maps port names to device paths (COM3=/dev/ttyUSB0). A name or entry longer
+// than kMaxPortNameBytes counts as missing.
 void readSettings(const QString& path, RuntimeState& state);
 
-// Writes "COM" and then "index" into [Config], keeping whatever else the file holds
-// ([Ports] included) as it was.
+// Sets "COM" and "index" in [Config] (adding them, and the section, when missing)
+// and keeps every other line of the file as it was ([Ports] included). The file is
+// saved with saveFileSafely(), so a failure (a full disk) leaves the old one whole.
 // Returns false when the file could not be written; the editor ignores that.
 bool writeSettings(const QString& path, const RuntimeState& state);
+
+// The text of the settings file after writeSettings() on a file that held old.
+QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state);
 
 } // namespace cantavel

@@ -1,6 +1,7 @@
 // New, Open, Save and Save As through the dialog seam, with real files.
 
 #include "ConfigFile.h"
+#include "FullDisk.h"
 #include "Serialcomm.h"
 #include "WindowFixture.h"
 
@@ -163,6 +164,37 @@ TEST_F(Files, FailedSaveKeepsTheNameAndTheOldFile) {
     EXPECT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(runtimeState().currentFileName, good);
     EXPECT_EQ(readAll(good), saved);
+}
+
+// As the operator meets it: the disk is full. Save over the open file and Save As a
+// new name both say why, and neither the file nor the window's idea of it changes.
+TEST_F(Files, FullDiskKeepsTheFileAndTheNameAndSaysWhy) {
+    testing::FullDisk disk;
+    if (!disk.valid()) {
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    }
+    const QString show = disk.path(QStringLiteral("show.cfg"));
+    dialogs.answers << show;
+    action("SaveAs1")->trigger();
+    const QByteArray saved = readAll(show);
+    ASSERT_EQ(saved.size(), 294);
+    ASSERT_TRUE(disk.fill());
+
+    configRecord().preset(1).echoDelay = 99;
+    action("Save1")->trigger();
+    const QString fresh = disk.path(QStringLiteral("fresh.cfg"));
+    dialogs.answers << fresh;
+    action("SaveAs1")->trigger();
+
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    for (const auto& m : dialogs.messages) {
+        EXPECT_EQ(m.detail, QStringLiteral("No space left on device"));
+    }
+    EXPECT_TRUE(dialogs.messages[0].text.contains(show));
+    EXPECT_TRUE(dialogs.messages[1].text.contains(fresh));
+    EXPECT_EQ(readAll(show), saved);
+    EXPECT_FALSE(QFile::exists(fresh));
+    EXPECT_EQ(runtimeState().currentFileName, show);
 }
 
 TEST_F(Files, DialogsOfferConfigFilesFirst) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace cantavel {
 namespace {
 
@@ -154,6 +156,96 @@ TEST_F(SettingsTest, WriteIntoReadOnlyFolderFailsQuietlyAndCreatesNothing) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(QDir(ro).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+struct EditCase {
+    const char* name;
+    const char* before;
+    const char* after;
+};
+
+class SettingsEdit : public ::testing::TestWithParam<EditCase> {};
+
+// Only the two keys change; every other line, comment and section stays as written.
+TEST_P(SettingsEdit, ChangesOnlyTheTwoKeys) {
+    RuntimeState s;
+    s.comPortName = QStringLiteral("COM5");
+    s.comPortNumber = 5;
+    EXPECT_EQ(settingsWithConfig(GetParam().before, s).toStdString(),
+              std::string(GetParam().after));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingsEdit,
+    ::testing::Values(
+        EditCase{"NoFile", "", "[Config]\nCOM=COM5\nindex=5\n"},
+        EditCase{"BothKeys", "[Config]\nCOM=COM1\nindex=1\n", "[Config]\nCOM=COM5\nindex=5\n"},
+        EditCase{"PortsFirst", "[Ports]\nCOM3=/dev/ttyUSB0\n\n[Config]\nCOM=COM3\nindex=3\n",
+                 "[Ports]\nCOM3=/dev/ttyUSB0\n\n[Config]\nCOM=COM5\nindex=5\n"},
+        EditCase{"NoConfigSection", "[Ports]\nCOM3=/dev/ttyUSB0\n",
+                 "[Config]\nCOM=COM5\nindex=5\n\n[Ports]\nCOM3=/dev/ttyUSB0\n"},
+        EditCase{"MissingKeyAddedAfterTheLastLine",
+                 "[Config]\nindex=2\n\n; ports\n[Ports]\nCOM1=/dev/ttyS4\n",
+                 "[Config]\nindex=5\nCOM=COM5\n\n; ports\n[Ports]\nCOM1=/dev/ttyS4\n"},
+        EditCase{"CommentsAndCrLfKept", "; kept\r\n[Config]\r\nCOM = COM2\r\nother=x\r\n",
+                 "; kept\r\n[Config]\r\nCOM=COM5\r\nother=x\r\nindex=5\n"},
+        EditCase{"LastLineWithoutEnd", "[Config]\nCOM=COM1", "[Config]\nCOM=COM5\nindex=5\n"},
+        EditCase{"KeysOfOtherSectionsUntouched", "[Ports]\nCOM=x\nindex=9\n",
+                 "[Config]\nCOM=COM5\nindex=5\n\n[Ports]\nCOM=x\nindex=9\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever a port name holds, the file gives it back: quotes, commas, semicolons,
+// backslashes, control characters, a leading "@", spaces at the ends, non-ASCII.
+TEST_F(SettingsTest, AnyPortNameReadsBackAsWritten) {
+    const QString pieces[] = {"a",  "Z",    "0",    "9", "f", "/",          ",", ";",  "\"",
+                              "\\", "@",    " ",    "=", "#", "[",          "]", "\t", "\n",
+                              "\r", "\x01", "\x7f", "é", "€", "\U0001F3B5", "%", "'",  "x1"};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 300; ++round) {
+        QString name;
+        const int length = static_cast<int>(random() % 12);
+        for (int i = 0; i < length; ++i) {
+            name += pieces[random() % std::size(pieces)];
+        }
+        RuntimeState written;
+        written.comPortName = name;
+        written.comPortNumber = static_cast<int>(random() % 40) - 5;
+        // A file of its own each time: the INI reader caches what it read per path.
+        const QString path = dir.filePath(QStringLiteral("round%1.ini").arg(round));
+        ASSERT_TRUE(writeSettings(path, written));
+        RuntimeState back = stale();
+        readSettings(path, back);
+        ASSERT_EQ(back.comPortName, name) << "round " << round;
+        ASSERT_EQ(back.comPortNumber, written.comPortNumber) << "round " << round;
+    }
+}
+
+// A name no path can be is no port: it counts as missing, so a hostile file costs
+// nothing later (a million characters once froze the window in a message box).
+TEST_F(SettingsTest, NamesLongerThanAPathCountAsMissing) {
+    const QByteArray longName(4096, 'x');
+    writeIni("[Config]\nCOM=" + longName + "\nindex=4\n\n[Ports]\nCOM2=/dev/" + longName + "\n" +
+             longName + "=/dev/ttyS1\nCOM3=/dev/ttyUSB0\n");
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(s.comPortNumber, 4);
+    EXPECT_EQ(s.portPaths.keys(), QStringList{"COM3"});
+
+    writeIni("[Config]\nCOM=/dev/" + QByteArray(4095 - 5, 'y') + "\n");
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName.size(), 4095) << "a name as long as a path can be is kept";
+}
+
+TEST_F(SettingsTest, OversizedFileIsNeitherReadNorRewritten) {
+    const QByteArray big = "[Config]\nCOM=COM7\nindex=7\n;" + QByteArray(300 * 1024, 'x') + "\n";
+    writeIni(big);
+    RuntimeState s = stale();
+    readSettings(ini(), s);
+    EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(s.comPortNumber, 1);
+    EXPECT_FALSE(writeSettings(ini(), s));
+    EXPECT_EQ(readIni(), big);
 }
 
 } // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+// Saving a whole file so that a failure never leaves less than was there before.
+//
+// A regular file (or a new one) is written to a temporary file beside it, every
+// write, the sync and the close are checked, and only a complete copy is renamed
+// over the target: a full disk or a lost device leaves the old file as it was and no
+// temporary file behind. A target that is no regular file (a device, a FIFO) cannot
+// be replaced by a rename without turning it into a file, so it is written in place,
+// every write checked. A symbolic link is followed: the file it points at is saved
+// and the link stays.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <utility>
+
+namespace cantavel {
+
+struct FileResult {
+    bool ok = true;
+    QString reason; // the system's reason when ok is false
+
+    explicit operator bool() const { return ok; }
+    static FileResult failure(QString why) { return {false, std::move(why)}; }
+};
+
+// Saves data as the whole content of path.
+FileResult saveFileSafely(const QString& path, QByteArrayView data);
+
+// Saves everything that can be read from sourceFd (from its current offset to its
+// end) as the whole content of path. A failed read is reported like a failed write.
+FileResult saveFileSafelyFrom(const QString& path, int sourceFd);
+
+// The system's text for an error number ("No space left on device").
+QString systemReason(int error);
+
+} // namespace cantavel
