@@ -14,6 +14,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <utility>
+
 namespace cantavel {
 
 TForm1::TForm1(const TForm1Options& options, QWidget* parent)
@@ -43,7 +45,7 @@ bool TForm1::IsSecondInstance() const {
 }
 
 TForm1::~TForm1() {
-    link_->CancelCommands();
+    (void)link_->CancelCommands();
     comm_->StopComm();
 }
 
@@ -208,7 +210,8 @@ void TForm1::FormShow() {
 }
 
 void TForm1::FormClose() {
-    link_->CancelCommands(); // a waiting upload ends here, sending nothing more
+    pickedDuringCommand_ = -1;
+    (void)link_->CancelCommands(); // a waiting upload ends here, sending nothing more
     comm_->StopComm();
     (void)writeSettings(settingsPath_, state_); // failures are ignored
 }
@@ -230,13 +233,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // File menu
 
 void TForm1::New1Click() {
-    link_->CancelCommands();
+    // A command that waits ends here: the new record is never sent in part.
+    const std::vector<int> unsent = link_->CancelCommands();
     record_.resetToDefaults();
     ui->Link1->setChecked(false);
     comm_->StopComm();
     state_.currentFileName.clear();
     setWindowTitle(applicationTitle());
     TabControl1Change(nullptr);
+    reportUnsent(unsent, QStringLiteral("New"));
 }
 
 void TForm1::Open1Click() {
@@ -251,12 +256,13 @@ void TForm1::Open1Click() {
                           QStringLiteral("Cannot open %1").arg(path), read.reason);
         return;
     }
-    link_->CancelCommands();
+    const std::vector<int> unsent = link_->CancelCommands();
     ui->Link1->setChecked(false);
     comm_->StopComm();
     setWindowTitle(applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]"));
     state_.currentFileName = path;
     TabControl1Change(nullptr);
+    reportUnsent(unsent, QStringLiteral("Open"));
 }
 
 void TForm1::Save1Click() {
@@ -300,10 +306,14 @@ void TForm1::About1Click() {
 // Preset tabs
 
 void TForm1::TabControl1Change(QObject* Sender) {
-    if (Sender != nullptr) {
-        link_->CancelCommands(); // a waiting upload must not go on for another slot
-    }
     const int slot = ui->TabControl1->TabIndex();
+    if (Sender != nullptr && link_->runningCommands() > 0) {
+        // A running command selects each slot it sends and must not be cut short:
+        // the pick is shown now, and its Link and port rules wait for the end.
+        pickedDuringCommand_ = slot;
+        showSlot(slot);
+        return;
+    }
     if (slot >= 1 && slot <= 4) {
         ui->Link1->setChecked(false);
         comm_->StopComm();
@@ -619,6 +629,27 @@ void TForm1::showMessage(const QString& text, const QString& detail) {
     dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(), text, detail);
 }
 
+QString TForm1::slotName(int slot) const {
+    return ui->TabControl1->TabBar()->tabText(slot);
+}
+
+void TForm1::commandsEnded() {
+    const int picked = std::exchange(pickedDuringCommand_, -1);
+    if (picked >= 0 && picked < tabCount()) {
+        ui->TabControl1->SetTabIndexQuietly(picked);
+        TabControl1Change(ui->TabControl1);
+    }
+}
+
+void TForm1::reportUnsent(const std::vector<int>& unsent, const QString& cause) {
+    if (unsent.empty()) {
+        return;
+    }
+    showMessage(QStringLiteral("Not every slot reached the unit."),
+                QStringLiteral("%1 ended the upload before %2 reached the unit.")
+                    .arg(cause, link_->slotList(unsent)));
+}
+
 void TForm1::checkComPortItem(int tag) {
     for (QAction* item : ui->Connect1->actions()) {
         item->setChecked(item->property("Tag").toInt() == tag);
@@ -633,16 +664,19 @@ void TForm1::CommHangup() {
         return;
     }
     const QString device = QString::fromStdString(comm_->DevicePath());
-    link_->CancelCommands();
+    const std::vector<int> unsent = link_->CancelCommands();
     ui->Link1->setChecked(false);
     comm_->StopComm();
     hangupReported_ = true;
+    QString detail = QStringLiteral("The serial port %1 (%2) went away; the adapter may have "
+                                    "been unplugged. Link is off. Reconnect the cable and "
+                                    "choose Device > Link again.")
+                         .arg(state_.comPortName, device);
+    if (!unsent.empty()) {
+        detail += QStringLiteral("\n%1 did not reach the unit.").arg(link_->slotList(unsent));
+    }
     dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                      QStringLiteral("The connection to the unit was lost."),
-                      QStringLiteral("The serial port %1 (%2) went away; the adapter may have "
-                                     "been unplugged. Link is off. Reconnect the cable and "
-                                     "choose Device > Link again.")
-                          .arg(state_.comPortName, device));
+                      QStringLiteral("The connection to the unit was lost."), detail);
     hangupReported_ = false;
 }
 

@@ -76,6 +76,8 @@ public:
     void setBusyPointer(bool busy) override;
     void showMessage(const QString& text, const QString& detail) override;
     void checkComPortItem(int tag) override;
+    QString slotName(int slot) const override;
+    void commandsEnded() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -131,6 +133,8 @@ private:
     static void selectItem(QComboBox* list, int index);
     void setCaptionOfUpload(const QString& name);
     void CommHangup();
+    // Tells the operator which slots a command ended by `cause` left unsent.
+    void reportUnsent(const std::vector<int>& unsent, const QString& cause);
     void connectControls();
     void applyDesignValues();
 
@@ -148,6 +152,9 @@ private:
     QFileDialog* saveDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     bool shown_ = false;
+    // The tab the operator picked while a Device command ran; applied (Link and
+    // port rules included) when the command has ended. -1 for none.
+    int pickedDuringCommand_ = -1;
     bool hangupReported_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "Serialcomm.h"
 
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -28,17 +29,6 @@ public:
 
 private:
     DeviceCommandHost& host_;
-};
-
-class Running {
-public:
-    explicit Running(int& count) : count_(count) { ++count_; }
-    ~Running() { --count_; }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-private:
-    int& count_;
 };
 
 QString openFailureDetail(const QString& portName, const std::exception& e) {
@@ -131,6 +121,33 @@ const LiveParameterInfo* findLiveParameter(std::uint8_t number) {
 
 // ---------------------------------------------------------------------------------
 
+// What a running command set out to send and how far it got.
+struct DeviceLink::Command {
+    std::vector<int> toSend;  // slots not yet handed to the port, in sending order
+    std::vector<int> refused; // slots whose frame the port did not take
+    int lastSlot = -1;        // the slot handed over last, and when
+    std::chrono::steady_clock::time_point lastAt;
+    std::chrono::microseconds lastLineTime{0}; // how long its frame takes on the line
+    bool cancelled = false;
+};
+
+// A command registered for as long as it runs; the last one to end tells the host.
+class DeviceLink::RunningCommand {
+public:
+    RunningCommand(DeviceLink& link, std::vector<int> order) : link_(link) {
+        command_.toSend = std::move(order);
+        link_.commands_.push_back(&command_);
+    }
+    ~RunningCommand() { link_.commandEnded(command_); }
+    RunningCommand(const RunningCommand&) = delete;
+    RunningCommand& operator=(const RunningCommand&) = delete;
+    Command& command() { return command_; }
+
+private:
+    DeviceLink& link_;
+    Command command_;
+};
+
 DeviceLink::DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm,
                        DeviceCommandHost& host)
     : record_(record), state_(state), comm_(comm), host_(host) {}
@@ -159,9 +176,12 @@ void DeviceLink::sendLiveParameter(std::uint8_t parameter, std::uint8_t value) {
 }
 
 void DeviceLink::sendSlotFrame() {
-    const int slot = host_.selectedSlot();
+    sendSlotFrame(host_.selectedSlot());
+}
+
+bool DeviceLink::sendSlotFrame(int slot) {
     if (slot < 0 || slot >= kSlotCount) {
-        return;
+        return false;
     }
     if (isModeSlot(slot)) {
         record_.syncModeFromPreset(slot); // the copies stay changed in the record
@@ -169,14 +189,28 @@ void DeviceLink::sendSlotFrame() {
         txFrame_[0] = kModeUpload;
         txFrame_[1] = deviceIndex(slot);
         std::memcpy(txFrame_.data() + 2, &m, kModeRecordSize);
-        comm_.WriteCommData(txFrame_.data(), kModeFrameSize);
-    } else {
-        const EffectPreset& p = record_.preset(slot);
-        txFrame_[0] = kPresetUpload;
-        txFrame_[1] = deviceIndex(slot);
-        std::memcpy(txFrame_.data() + 2, &p, kEffectPresetSize);
-        comm_.WriteCommData(txFrame_.data(), kPresetFrameSize);
+        return comm_.WriteCommData(txFrame_.data(), kModeFrameSize);
     }
+    const EffectPreset& p = record_.preset(slot);
+    txFrame_[0] = kPresetUpload;
+    txFrame_[1] = deviceIndex(slot);
+    std::memcpy(txFrame_.data() + 2, &p, kEffectPresetSize);
+    return comm_.WriteCommData(txFrame_.data(), kPresetFrameSize);
+}
+
+// Sends a command's next slot and notes how it went.
+void DeviceLink::sendFor(Command& command, int slot) {
+    std::erase(command.toSend, slot);
+    if (!sendSlotFrame(slot)) {
+        command.refused.push_back(slot);
+        return;
+    }
+    const std::size_t bytes = isModeSlot(slot) ? kModeFrameSize : kPresetFrameSize;
+    // Ten bits a byte (start, eight data, stop) at the port's rate.
+    const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
+    command.lastSlot = slot;
+    command.lastAt = std::chrono::steady_clock::now();
+    command.lastLineTime = std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
 }
 
 bool DeviceLink::waitPumping(std::uint32_t ms) {
@@ -204,11 +238,59 @@ bool DeviceLink::waitPumping(std::uint32_t ms) {
     }
 }
 
-void DeviceLink::CancelCommands() {
+std::vector<int> DeviceLink::CancelCommands() {
     ++epoch_;
     for (QEventLoop* loop : waits_) {
         loop->quit();
     }
+    // A frame handed over moments ago may still be in the driver's queue, which
+    // stopping the port throws away: allow it its time on the line and some slack
+    // for the driver before counting it as arrived.
+    constexpr auto kSlack = std::chrono::milliseconds(50);
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<int> unsent;
+    for (Command* command : commands_) {
+        if (command->cancelled) {
+            continue;
+        }
+        command->cancelled = true;
+        unsent.insert(unsent.end(), command->toSend.begin(), command->toSend.end());
+        unsent.insert(unsent.end(), command->refused.begin(), command->refused.end());
+        if (command->lastSlot >= 0 && now - command->lastAt < command->lastLineTime + kSlack) {
+            unsent.push_back(command->lastSlot);
+        }
+    }
+    std::sort(unsent.begin(), unsent.end());
+    unsent.erase(std::unique(unsent.begin(), unsent.end()), unsent.end());
+    return unsent;
+}
+
+void DeviceLink::commandEnded(Command& command) {
+    std::erase(commands_, &command);
+    // A command that ran to its end but whose frames the port refused (it failed
+    // without a word from the threads) says so itself; a cancelled one was
+    // reported by whoever cancelled it.
+    if (!command.cancelled && !command.refused.empty()) {
+        host_.showMessage(QStringLiteral("Not every slot reached the unit."),
+                          QStringLiteral("The serial port did not take the frames of %1.")
+                              .arg(slotList(command.refused)));
+    }
+    if (commands_.empty()) {
+        host_.commandsEnded();
+    }
+}
+
+// The tab names, quoted: "1", "4" and "Mode A".
+QString DeviceLink::slotList(const std::vector<int>& which) const {
+    QStringList names;
+    for (const int slot : which) {
+        names << QLatin1Char('"') + host_.slotName(slot) + QLatin1Char('"');
+    }
+    if (names.size() < 2) {
+        return names.join(QString());
+    }
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
 bool DeviceLink::openPort() {
@@ -224,11 +306,18 @@ bool DeviceLink::openPort() {
     return false;
 }
 
+// The slot selected when the command was chosen is the one sent, whatever tab the
+// operator picks while the port settles.
 void DeviceLink::Upload1Click() {
-    const Running running(running_);
+    const int slot = host_.selectedSlot();
+    if (slot < 0 || slot >= kSlotCount) {
+        return; // no tab selected: nothing to send
+    }
+    RunningCommand running(*this, {slot});
     const BusyPointer busy(host_);
     if (!host_.isLinkChecked()) {
         if (!openPort()) {
+            running.command().toSend.clear(); // the failure has been shown
             return;
         }
         if (!waitPumping(kOpenSettleMs)) {
@@ -236,22 +325,29 @@ void DeviceLink::Upload1Click() {
             return;
         }
     }
-    sendSlotFrame();
+    sendFor(running.command(), slot);
     waitPumping(kAfterUploadMs);
     closeUnlessLinked();
 }
 
+// Selects each slot's tab and sends it; a tab the operator picks meanwhile does not
+// stop it (the window applies that pick when the command has ended).
 void DeviceLink::Configuator1Click() {
-    const Running running(running_);
+    std::vector<int> order;
+    for (int i = 0; i < host_.tabCount(); ++i) {
+        order.push_back(i);
+    }
+    RunningCommand running(*this, order);
     const BusyPointer busy(host_);
     if (!host_.isLinkChecked() && !openPort()) {
+        running.command().toSend.clear();
         return;
     }
     if (waitPumping(kUploadAllStepMs)) {
         bool cancelled = false;
-        for (int i = 0; i < host_.tabCount() && !cancelled; ++i) {
-            host_.selectTabQuietly(i);
-            sendSlotFrame();
+        for (std::size_t i = 0; i < order.size() && !cancelled; ++i) {
+            host_.selectTabQuietly(order[i]);
+            sendFor(running.command(), order[i]);
             cancelled = !waitPumping(kUploadAllStepMs);
         }
         if (!cancelled) {

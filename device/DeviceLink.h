@@ -91,6 +91,10 @@ public:
     virtual void showMessage(const QString& text, const QString& detail) = 0;
     // Checks exactly the Com Port item with this tag.
     virtual void checkComPortItem(int tag) = 0;
+    // The name of a slot as its tab shows it, for messages.
+    virtual QString slotName(int slot) const { return QString::number(slot); }
+    // The last running command has ended (however it ended).
+    virtual void commandsEnded() {}
 };
 
 class DeviceLink {
@@ -109,6 +113,8 @@ public:
     // Builds and sends the upload frame of the selected slot; for slots 0, 5 and 6
     // the record's mode copy is brought up to date first, and stays so.
     void sendSlotFrame();
+    // The same for a given slot; false when the port did not take the frame.
+    bool sendSlotFrame(int slot);
     // Returns after ms milliseconds, handling events meanwhile (the window repaints,
     // notifications and menu commands run). Sleeps in the event loop. Returns false
     // when the wait was cut short by CancelCommands().
@@ -120,10 +126,15 @@ public:
     void COM11Click(int tag);
 
     // Ends every command that is waiting: its waits return at once and it sends
-    // nothing more. For New, Open, a tab change and closing the window.
-    void CancelCommands();
+    // nothing more. For New, Open, a lost port and closing the window. Returns the
+    // slots those commands had not got to the unit (in slot order): never handed to
+    // the port, refused by it, or handed over too recently to have left the line.
+    // The caller tells the operator (or, when the window closes, nobody).
+    std::vector<int> CancelCommands();
     // How many commands are running (waiting) now.
-    int runningCommands() const { return running_; }
+    int runningCommands() const { return static_cast<int>(commands_.size()); }
+    // The slots' tab names for a message: "1", "4" and "Mode A".
+    QString slotList(const std::vector<int>& which) const;
 
     const std::array<std::uint8_t, kModeFrameSize>& txFrame() const { return txFrame_; }
 
@@ -132,9 +143,14 @@ public:
     static std::uint32_t millisecondClock();
 
 private:
+    struct Command;
+    class RunningCommand;
+
     // Opens the port for a command; false (and the message shown) when it failed.
     bool openPort();
     void closeUnlessLinked();
+    void sendFor(Command& command, int slot);
+    void commandEnded(Command& command);
 
     ConfigRecord& record_;
     RuntimeState& state_;
@@ -142,8 +158,8 @@ private:
     DeviceCommandHost& host_;
     std::array<std::uint8_t, kModeFrameSize> txFrame_{};
     std::vector<QEventLoop*> waits_; // nested waits, innermost last
+    std::vector<Command*> commands_; // running commands, innermost last
     unsigned epoch_ = 0;             // changed by CancelCommands
-    int running_ = 0;
 };
 
 } // namespace cantavel

@@ -217,18 +217,70 @@ TEST_F(Window, ClosingDuringAnUploadEndsItWithoutSending) {
     EXPECT_EQ(form->Link().runningCommands(), 0);
 }
 
-TEST_F(Window, NewOrATabChangeDuringUploadAllEndsIt) {
-    QTimer::singleShot(800, form.get(), [this] { form->New1Click(); });
-    action("Configuator1")->trigger();
-    const qsizetype first = sent().size();
-    EXPECT_EQ(first, 27) << "one frame before New";
-    EXPECT_FALSE(form->Comm().IsOpen());
+// The seven frames of Upload All for this record, built from its bytes.
+QByteArray uploadAllFrames(ConfigRecord r) {
+    QByteArray frames;
+    const char index[kSlotCount] = {6, 0, 1, 2, 3, 4, 5};
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const bool mode = slot == 0 || slot >= 5;
+        if (mode) {
+            r.syncModeFromPreset(slot);
+        }
+        frames += mode ? '\x3A' : '\x25';
+        frames += index[slot];
+        frames += mode ? QByteArray(reinterpret_cast<const char*>(&r.mode(slot)), 25)
+                       : QByteArray(reinterpret_cast<const char*>(&r.preset(slot)), 17);
+    }
+    return frames;
+}
 
+// The review's case: "Mode A" clicked 1.3 s into Upload All once cut it short after
+// three frames. Now every frame goes out; a numbered tab is shown at once and its
+// end of Link waits for the end of the command.
+TEST_F(Window, TabPicksDuringUploadAllNeitherStopNorChangeIt) {
+    record().preset(2).echoDelay = 22;
+    linkOn();
+    const QByteArray expected = uploadAllFrames(record());
+    QString shown;
+    bool linkedMeanwhile = false;
     QTimer::singleShot(1300, form.get(), [this] { clickTab(5); });
+    QTimer::singleShot(2150, form.get(), [&] { // while "3" is being sent
+        clickTab(2);
+        shown = text("Edit6") + ' ' + action("Upload1")->text().remove('&');
+        linkedMeanwhile = action("Link1")->isChecked() && form->Comm().IsOpen();
+    });
     action("Configuator1")->trigger();
-    EXPECT_EQ(sent().size(), 27 + 19) << "two frames before the tab change";
+    EXPECT_EQ(sent().toHex(' '), expected.toHex(' '));
+    EXPECT_EQ(shown, QStringLiteral("22 Upload 2"));
+    EXPECT_TRUE(linkedMeanwhile);
+    EXPECT_EQ(tabs()->currentIndex(), 2) << "the last pick is selected at the end";
+    EXPECT_FALSE(action("Link1")->isChecked()) << "...and ends Link then";
     EXPECT_FALSE(form->Comm().IsOpen());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Window, NewDuringUploadAllSaysWhichSlotsDidNotReachTheUnit) {
+    QTimer::singleShot(1300, form.get(), [this] { form->New1Click(); });
+    action("Configuator1")->trigger();
+    EXPECT_EQ(sent().size(), 27 + 19) << "two frames before New";
+    EXPECT_FALSE(form->Comm().IsOpen());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].detail,
+              QStringLiteral("New ended the upload before \"2\", \"3\", \"4\", \"Mode A\" and "
+                             "\"Mode B\" reached the unit."));
+}
+
+TEST_F(Window, UploadSendsTheSlotChosenWhateverTabIsPickedMeanwhile) {
+    record().preset(2).echoDelay = 22;
+    clickTab(2);
+    QTimer::singleShot(300, form.get(), [this] { clickTab(5); }); // while the port settles
+    action("Upload1")->trigger();
+    const QByteArray frame = sent();
+    ASSERT_EQ(frame.size(), 19);
+    EXPECT_EQ(frame.left(2), hex("25 01"));
+    EXPECT_EQ(static_cast<std::uint8_t>(frame[2 + 7]), 22);
     EXPECT_EQ(tabs()->currentIndex(), 5);
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Mode A"));
 }
 
 TEST_F(Window, UnpluggedDeviceEndsLinkWithOneMessage) {

@@ -52,6 +52,9 @@ TEST_F(Robust, DeviceUnpluggedDuringUploadAllEndsItWithOneMessage) {
     testing::pumpFor(300ms);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("lost")));
+    EXPECT_TRUE(dialogs.messages[0].detail.endsWith(
+        QStringLiteral("\"2\", \"3\", \"4\", \"Mode A\" and \"Mode B\" did not reach the unit.")))
+        << dialogs.messages[0].detail.toStdString();
     EXPECT_FALSE(form->Comm().IsOpen());
     EXPECT_EQ(form->Link().runningCommands(), 0);
 }

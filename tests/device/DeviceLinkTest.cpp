@@ -265,8 +265,9 @@ TEST_F(DeviceLinkTest, ChoosingCom12LeavesAnOpenPortAlone) {
 
 TEST_F(DeviceLinkTest, CancelledUploadAllEndsAtOnceAndSendsNothingMore) {
     // What New does in the middle of Upload All: cancel the command, stop the port.
+    std::vector<int> unsent;
     QTimer::singleShot(1200, [&] {
-        link.CancelCommands();
+        unsent = link.CancelCommands();
         comm.StopComm();
     });
     const auto started = Clock::now();
@@ -274,6 +275,8 @@ TEST_F(DeviceLinkTest, CancelledUploadAllEndsAtOnceAndSendsNothingMore) {
     EXPECT_LT(msBetween(started, Clock::now()), 1700);
     const qsizetype sent = line.bytes().size();
     EXPECT_EQ(sent, 27 + 19) << "two frames went out before the cancel";
+    EXPECT_EQ(unsent, (std::vector<int>{2, 3, 4, 5, 6}));
+    EXPECT_TRUE(host.messages.empty()) << "the one who cancels tells the operator";
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(link.runningCommands(), 0);
     testing::pumpFor(600ms);
