@@ -342,7 +342,11 @@ void TForm1::showSlot(int slot) {
     ui->LabeledEdit4->setText(QString::number(ui->UpDown4->Position()));
     ui->UpDown3->SetPosition(m.micVolMax);
     ui->LabeledEdit3->setText(QString::number(ui->UpDown3->Position()));
-    // A knob given another value reports it, and its handler shows and compares it.
+    // The knobs take this slot's own maxima first, so that a volume within them is
+    // never cut to a maximum another slot left behind. A knob given another value
+    // reports it, and its handler shows and compares it.
+    ui->mKnob2->SetMaxValue(ui->UpDown4->Position());
+    ui->mKnob3->SetMaxValue(ui->UpDown3->Position());
     ui->mKnob2->SetCurValue(record_.mode(slot).musicVolume);
     ui->mKnob3->SetCurValue(record_.mode(slot).micVolume);
     ui->UpDown1->SetPosition(record_.mode(slot).swVol1);

@@ -54,7 +54,7 @@ TEST_F(Window, LayoutMenuAndRangesAreAsDesigned) {
     EXPECT_EQ(child<QSlider>("TrackBar13")->pageStep(), 2);
     EXPECT_EQ(child<TUpDown>("UpDown2")->Min(), 50);
     EXPECT_EQ(child<TUpDown>("UpDown3")->Max(), 42);
-    EXPECT_EQ(child<TmKnob>("mKnob2")->Max(), 63);
+    EXPECT_EQ(child<TmKnob>("mKnob2")->Max(), 58) << "the shown slot's Music Vol Max";
     EXPECT_EQ(child<TmKnob>("mKnob3")->FaceColor(), clGradientActiveCaption);
     EXPECT_EQ(child<QLineEdit>("Edit2")->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(child<QLineEdit>("Edit6")->isReadOnly());
@@ -115,6 +115,38 @@ TEST_F(Window, MusicVolMaxDrawsTheKnobDownWithIt) {
     EXPECT_EQ(sent(), hex("26 30 27 26 13 27"));
     EXPECT_EQ(text("Edit15"), QStringLiteral("39"));
     EXPECT_EQ(record().mode(0).musicVolume, 39);
+}
+
+// The review's case: Default's Music Vol Max lowered to 1 once cut Mode A's music
+// volume to 1 when Mode A was shown or uploaded, and the cut went into the file.
+TEST_F(Window, LoadingAModeSlotUsesItsOwnVolumeMaxima) {
+    record().mode(0).musicVolMax = 2;
+    record().mode(0).micVolMax = 2;
+    record().mode(6).musicVolMax = 10;
+    record().mode(6).musicVolume = 30; // above its own maximum: still brought down to it
+    form->TabControl1Change(nullptr);
+    linkOn();
+    clickUpDown("UpDown4", false);
+    clickUpDown("UpDown3", false);
+    EXPECT_EQ(record().mode(0).musicVolume, 1);
+    EXPECT_EQ(record().mode(0).micVolume, 1);
+    sent();
+
+    action("Configuator1")->trigger(); // reloads Mode A and Mode B on its way
+    const QByteArray frames = sent();
+    ASSERT_EQ(frames.size(), 157);
+    const auto at = [&](int offset) { return static_cast<std::uint8_t>(frames[offset]); };
+    EXPECT_EQ(at(103 + 2 + 6), 25) << "Mode A music volume";
+    EXPECT_EQ(at(103 + 2 + 8), 25) << "Mode A mic volume";
+    EXPECT_EQ(at(130 + 2 + 6), 10) << "Mode B music volume, cut to its own maximum";
+    EXPECT_EQ(record().mode(5).musicVolume, 25);
+    EXPECT_EQ(record().mode(5).micVolume, 25);
+
+    clickTab(5);
+    EXPECT_EQ(text("Edit15"), QStringLiteral("25"));
+    EXPECT_EQ(child<TmKnob>("mKnob2")->Max(), 58);
+    EXPECT_EQ(child<TmKnob>("mKnob3")->Max(), 35);
+    EXPECT_EQ(record().mode(5).musicVolume, 25);
 }
 
 TEST_F(Window, LoweringSwVol1LeavesSwVol2InTheRecord) {
