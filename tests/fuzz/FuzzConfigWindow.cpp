@@ -59,9 +59,11 @@ ConfigRecord clampedForDisplay(ConfigRecord r) {
             *level = clamp(*level, 0, 80);
         }
     }
+    // Each mode slot's volumes are held to that slot's own maxima.
     for (int slot : {0, 5, 6}) {
-        r.mode(slot).musicVolume = clamp(r.mode(slot).musicVolume, 0, 63);
-        r.mode(slot).micVolume = clamp(r.mode(slot).micVolume, 0, 42);
+        cantavel::ModeRecord& m = r.mode(slot);
+        m.musicVolume = clamp(m.musicVolume, 0, clamp(m.musicVolMax, 1, 63));
+        m.micVolume = clamp(m.micVolume, 0, clamp(m.micVolMax, 1, 42));
     }
     return r;
 }
