@@ -30,9 +30,22 @@ public:
         }
     }
 
+    // Two kinds are never refused, so that a user interface that does not keep up
+    // can neither end the transmit thread nor lose the one notice that says the
+    // port is gone: a "queue drained" notice (dropped instead when one is already
+    // waiting, since it would say the same) and a hang-up request (at most one per
+    // thread, as the thread ends with it).
     bool post(Notification&& notification) override {
         const std::lock_guard lock(mutex_);
-        if (!notifier_ || pending_.size() >= kMaxPending) {
+        if (!notifier_) {
+            return false;
+        }
+        if (notification.message == MsgSendEmpty) {
+            if (sendEmptyWaiting_) {
+                return true;
+            }
+            sendEmptyWaiting_ = true;
+        } else if (notification.message != MsgHangup && pending_.size() >= kMaxPending) {
             return false;
         }
         pending_.push_back(std::move(notification));
@@ -41,19 +54,27 @@ public:
     }
 
 private:
+    // One at a time, so that a handler that runs a nested event loop does not
+    // overtake the ones queued before it. The wake-up is cleared only when the queue
+    // is empty: if a handler throws (the application catches it), the rest stay
+    // queued and the event loop comes back for them.
     void deliver() {
-        wake_.reset();
-        // One at a time, so that a handler that runs a nested event loop does not
-        // overtake the ones queued before it.
         for (;;) {
             Notification next;
             {
                 const std::lock_guard lock(mutex_);
                 if (pending_.empty()) {
+                    wake_.reset();
                     return;
                 }
                 next = std::move(pending_.front());
                 pending_.pop_front();
+                if (next.message == MsgSendEmpty) {
+                    sendEmptyWaiting_ = false;
+                }
+                if (pending_.empty()) {
+                    wake_.reset(); // a post after this sets it again
+                }
             }
             comm_.CommWndProc(next);
         }
@@ -64,6 +85,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::mutex mutex_;
     std::deque<Notification> pending_; // guarded by mutex_
+    bool sendEmptyWaiting_ = false;    // guarded by mutex_: a drained notice is queued
 };
 
 TComm::TComm(QObject* owner)

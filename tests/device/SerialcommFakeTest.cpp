@@ -1,6 +1,7 @@
 // The serial component over a fake port: line errors, modem events and the calls
 // that reach the driver, which a pseudo-terminal cannot show.
 
+#include "CommThreads.h"
 #include "EventPump.h"
 #include "FakePort.h"
 #include "MainWindowPort.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -165,6 +167,36 @@ TEST_F(FakeComm, NotificationsPostedBeforeStopAreDeliveredAfterIt) {
     EXPECT_TRUE(log.empty()) << "nothing is delivered before the loop runs";
     ASSERT_TRUE(pumpUntil([&] { return log.size() == 1 && empties == 1; }));
     EXPECT_EQ(log[0].size(), std::string("data ").size() + 2048);
+}
+
+// When the user interface falls 10,000 notifications behind, the receive thread's
+// next one is refused and the thread ends; the hang-up it asks for must get through.
+TEST_F(FakeComm, HangupGetsThroughAFullNotificationQueue) {
+    int blocks = 0;
+    comm.OnReceiveData = [&](QObject*, const std::uint8_t*, std::uint16_t) {
+        log.push_back("data " + std::to_string(++blocks));
+    };
+    comm.StartComm();
+    const std::vector<std::uint8_t> block(TReadThread::kReadSize, 'x');
+    // A full block completes a read at once, and the next read call comes only after
+    // it has been posted: one notification per block, none delivered meanwhile.
+    int fed = 0;
+    for (; fed < 10001; ++fed) {
+        const int before = shared.readCalls.load();
+        FakePort::feed(shared, block);
+        const auto deadline = std::chrono::steady_clock::now() + 1s;
+        while (shared.readCalls.load() < before + 2 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        if (shared.readCalls.load() < before + 2) {
+            break; // the post was refused and the receive thread has ended
+        }
+    }
+    EXPECT_LT(fed, 10000) << "the queue refused a notification";
+    ASSERT_TRUE(pumpUntil([&] { return !log.empty() && log.back() == "hangup"; }, 20s));
+    EXPECT_EQ(blocks, fed);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "hangup"), 1);
 }
 
 TEST_F(FakeComm, ReadEndingWithNothingEndsReceptionQuietlyWhileSendingGoesOn) {

@@ -3,6 +3,7 @@
 
 #include "CommPort.h"
 #include "EventPump.h"
+#include "LineRecorder.h"
 #include "MainWindowPort.h"
 #include "PosixTermios.h"
 #include "Pty.h"
@@ -339,6 +340,59 @@ TEST_F(PtyComm, DeviceGoneReportsOneHangupAndStopStillReturns) {
     const auto started = std::chrono::steady_clock::now();
     comm.StopComm();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+}
+
+// A handler that throws (the application's notify() catches it) once left every
+// later notification undelivered, a hang-up among them, until some new one came.
+TEST_F(PtyComm, AThrowingHandlerLeavesTheRestQueuedAndDelivered) {
+    int calls = 0;
+    comm.OnReceiveData = [&](QObject*, const std::uint8_t* buffer, std::uint16_t length) {
+        if (++calls == 1) {
+            throw std::runtime_error("a handler fails");
+        }
+        received.emplace_back(reinterpret_cast<const char*>(buffer), length);
+    };
+    comm.StartComm();
+    ASSERT_TRUE(pumpUntil([&] { return sendEmpty == 1; }));
+    // Two bursts far enough apart to be two notifications, then the line goes;
+    // nothing is delivered meanwhile, so all three wait in the queue.
+    ASSERT_TRUE(pty.write("first"));
+    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(pty.write("second"));
+    std::this_thread::sleep_for(250ms);
+    pty.closeMaster();
+    std::this_thread::sleep_for(200ms);
+
+    EXPECT_TRUE(pumpUntil([&] { return hangups == 1; }));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(received, std::vector<QByteArray>{"second"});
+}
+
+// A user interface that does not look at its notifications for 10,000 writes once
+// filled the notice queue with "drained" notices; from then on every write was
+// refused, and the hang-up request with them, while the port still counted as open.
+TEST_F(PtyComm, TenThousandWritesWithoutPumpingKeepTheTransmitThreadAlive) {
+    comm.StartComm();
+    testing::LineRecorder line(pty.master());
+    constexpr int kWrites = 10500;
+    for (int i = 0; i < kWrites; ++i) {
+        const auto byte = static_cast<std::uint8_t>(i);
+        ASSERT_TRUE(comm.WriteCommData(&byte, 1)) << "write " << i;
+        // Each byte reaches the line before the next is queued, so each one empties
+        // the queue and is followed by a "drained" notice.
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (line.size() <= i && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        ASSERT_EQ(line.size(), i + 1) << "write " << i;
+    }
+    pumpFor(50ms);
+    EXPECT_EQ(sendEmpty, 1) << "notices that say the same were folded into one";
+    const std::uint8_t more = 0x42;
+    EXPECT_TRUE(comm.WriteCommData(&more, 1));
+    EXPECT_TRUE(pumpUntil([&] { return sendEmpty == 2; }));
+    pty.closeMaster();
+    EXPECT_TRUE(pumpUntil([&] { return hangups == 1; }));
 }
 
 TEST_F(PtyComm, DestroyingAnOpenComponentStopsItsThreads) {

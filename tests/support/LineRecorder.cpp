@@ -28,6 +28,7 @@ void LineRecorder::run() {
         if (n > 0) {
             const std::lock_guard lock(mutex_);
             chunks_.push_back({Clock::now(), QByteArray(buffer.data(), n)});
+            size_ += n;
         }
     }
 }

@@ -27,6 +27,8 @@ public:
     LineRecorder& operator=(const LineRecorder&) = delete;
 
     QByteArray bytes() const;
+    // How many bytes have arrived so far (cheaper than bytes().size()).
+    qsizetype size() const { return size_; }
     std::vector<Chunk> chunks() const;
     // The time the byte at this offset arrived.
     Clock::time_point arrivalOf(qsizetype offset) const;
@@ -36,6 +38,7 @@ private:
 
     int master_;
     std::atomic<bool> stop_{false};
+    std::atomic<qsizetype> size_{0};
     mutable std::mutex mutex_;
     std::vector<Chunk> chunks_; // guarded by mutex_
     std::thread thread_;
