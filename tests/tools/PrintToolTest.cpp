@@ -1,5 +1,8 @@
 // The print program: a tagged sample to a PDF, and its errors.
 
+#include "FullDisk.h"
+
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -76,6 +79,61 @@ TEST(PrintTool, MissingInputOrUnwritableOutputIsOneErrorLine) {
     const ToolRun badSpacing =
         printTool({QStringLiteral("--spacing"), QStringLiteral("triple"), text});
     EXPECT_EQ(badSpacing.status, 1);
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Qt's PDF writer does not report failed writes: a full disk once gave a corrupt
+// PDF and status 0 (one page) or a truncated file (more pages).
+TEST(PrintTool, FullDiskIsAFailureAndKeepsTheOldPdf) {
+    cantavel::testing::FullDisk disk;
+    if (!disk.valid()) {
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    }
+    QTemporaryDir dir;
+    QByteArray many;
+    for (int i = 0; i < 400; ++i) {
+        many += "line " + QByteArray::number(i) + "\n";
+    }
+    const QString shortText = textFile(dir, QStringLiteral("short.txt"), "one page\n");
+    const QString longText = textFile(dir, QStringLiteral("long.txt"), many);
+    const QString old = disk.path(QStringLiteral("old.pdf"));
+    ASSERT_EQ(printTool({QStringLiteral("-o"), old, shortText}).status, 0);
+    const QByteArray before = contentOf(old);
+    ASSERT_TRUE(disk.fill());
+
+    for (const QString& text : {shortText, longText}) {
+        for (const QString& out : {old, disk.path(QStringLiteral("new.pdf"))}) {
+            const ToolRun r = printTool({QStringLiteral("-o"), out, text});
+            EXPECT_EQ(r.status, 1) << out.toStdString();
+            EXPECT_EQ(r.err, QStringLiteral("cantavel-print: cannot write %1: No space left on "
+                                            "device\n")
+                                 .arg(out));
+            EXPECT_FALSE(r.out.contains(QStringLiteral("printed")));
+        }
+    }
+    EXPECT_EQ(contentOf(old), before);
+    EXPECT_EQ(QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"filler", "old.pdf"}));
+}
+
+// A device is written in place and stays a device; a copy stands in for /dev/full.
+TEST(PrintTool, DeviceThatRefusesTheBytesIsAFailure) {
+    QTemporaryDir dir;
+    const QString full = dir.filePath(QStringLiteral("full"));
+    if (!cantavel::testing::makeCharDevice(full, 1, 7)) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    const ToolRun r =
+        printTool({QStringLiteral("-o"), full, textFile(dir, QStringLiteral("x.txt"), "x\n")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(
+        r.err,
+        QStringLiteral("cantavel-print: cannot write %1: No space left on device\n").arg(full));
+    EXPECT_TRUE(QFileInfo(full).exists() && !QFileInfo(full).isFile());
 }
 
 TEST(PrintTool, HelpExplainsTheOptions) {
