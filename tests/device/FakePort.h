@@ -24,6 +24,7 @@ public:
         CommTimeouts timeouts;
         Signal readable;
         std::atomic<int> readCalls{0};
+        std::atomic<int> readPurges{0}; // the receive thread purges as it ends
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -46,7 +47,11 @@ public:
 
     bool isCharacterDevice() const override { return s_.characterDevice; }
     bool setupBuffers(std::size_t, std::size_t) override { return s_.buffersWork; }
-    void purge(unsigned) override {}
+    void purge(unsigned flags) override {
+        if (flags == (PurgeAbortReads | PurgeClearInput)) {
+            ++s_.readPurges;
+        }
+    }
     bool setState(const LineState& state) override {
         const std::lock_guard lock(s_.mutex);
         s_.states.push_back(state);

@@ -176,26 +176,27 @@ TEST_F(FakeComm, HangupGetsThroughAFullNotificationQueue) {
     comm.OnReceiveData = [&](QObject*, const std::uint8_t*, std::uint16_t) {
         log.push_back("data " + std::to_string(++blocks));
     };
+    int empties = 0;
+    comm.OnSendDataEmpty = [&](QObject*) { ++empties; };
     comm.StartComm();
+    ASSERT_TRUE(pumpUntil([&] { return empties == 1; })); // the queue is empty now
     const std::vector<std::uint8_t> block(TReadThread::kReadSize, 'x');
     // A full block completes a read at once, and the next read call comes only after
     // it has been posted: one notification per block, none delivered meanwhile.
     int fed = 0;
-    for (; fed < 10001; ++fed) {
+    for (; fed < 10002 && shared.readPurges == 0; ++fed) {
         const int before = shared.readCalls.load();
         FakePort::feed(shared, block);
-        const auto deadline = std::chrono::steady_clock::now() + 1s;
-        while (shared.readCalls.load() < before + 2 &&
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (shared.readCalls.load() < before + 2 && shared.readPurges == 0 &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
-        if (shared.readCalls.load() < before + 2) {
-            break; // the post was refused and the receive thread has ended
-        }
     }
-    EXPECT_LT(fed, 10000) << "the queue refused a notification";
+    ASSERT_EQ(shared.readPurges, 1) << "the receive thread has ended";
+    EXPECT_EQ(fed, 10001) << "the block after 10,000 waiting ones was refused";
     ASSERT_TRUE(pumpUntil([&] { return !log.empty() && log.back() == "hangup"; }, 20s));
-    EXPECT_EQ(blocks, fed);
+    EXPECT_EQ(blocks, 10000);
     EXPECT_EQ(std::count(log.begin(), log.end(), "hangup"), 1);
 }
 

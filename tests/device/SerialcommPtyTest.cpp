@@ -373,7 +373,7 @@ TEST_F(PtyComm, AThrowingHandlerLeavesTheRestQueuedAndDelivered) {
 // refused, and the hang-up request with them, while the port still counted as open.
 TEST_F(PtyComm, TenThousandWritesWithoutPumpingKeepTheTransmitThreadAlive) {
     comm.StartComm();
-    testing::LineRecorder line(pty.master());
+    auto line = std::make_unique<testing::LineRecorder>(pty.master());
     constexpr int kWrites = 10500;
     for (int i = 0; i < kWrites; ++i) {
         const auto byte = static_cast<std::uint8_t>(i);
@@ -381,16 +381,17 @@ TEST_F(PtyComm, TenThousandWritesWithoutPumpingKeepTheTransmitThreadAlive) {
         // Each byte reaches the line before the next is queued, so each one empties
         // the queue and is followed by a "drained" notice.
         const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (line.size() <= i && std::chrono::steady_clock::now() < deadline) {
+        while (line->size() <= i && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
-        ASSERT_EQ(line.size(), i + 1) << "write " << i;
+        ASSERT_EQ(line->size(), i + 1) << "write " << i;
     }
     pumpFor(50ms);
     EXPECT_EQ(sendEmpty, 1) << "notices that say the same were folded into one";
     const std::uint8_t more = 0x42;
     EXPECT_TRUE(comm.WriteCommData(&more, 1));
     EXPECT_TRUE(pumpUntil([&] { return sendEmpty == 2; }));
+    line.reset(); // the recorder reads the master; it goes before the master does
     pty.closeMaster();
     EXPECT_TRUE(pumpUntil([&] { return hangups == 1; }));
 }
