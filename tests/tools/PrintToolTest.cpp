@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -134,6 +137,118 @@ TEST(PrintTool, DeviceThatRefusesTheBytesIsAFailure) {
         r.err,
         QStringLiteral("cantavel-print: cannot write %1: No space left on device\n").arg(full));
     EXPECT_TRUE(QFileInfo(full).exists() && !QFileInfo(full).isFile());
+}
+
+struct Refusal {
+    const char* name;
+    QStringList args;
+    const char* says;
+};
+
+class PrintToolRefuses : public ::testing::TestWithParam<Refusal> {};
+
+// What cannot be printed is refused with one line and status 1, and no PDF: margins
+// wider than the page once gave a blank page, or text below the bottom margin.
+TEST_P(PrintToolRefuses, WhatCannotBePrinted) {
+    QTemporaryDir dir;
+    const QString text = textFile(dir, QStringLiteral("t.txt"), "some text\n");
+    const QString pdf = dir.filePath(QStringLiteral("t.pdf"));
+    const ToolRun r =
+        printTool(QStringList{QStringLiteral("-o"), pdf} + GetParam().args + QStringList{text});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String(GetParam().says))) << r.err.toStdString();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(pdf));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PrintTool, PrintToolRefuses,
+    ::testing::Values(
+        Refusal{"LeftMarginWiderThanThePage", {"--left", "300"}, "leave no room for text"},
+        Refusal{"MarginsTallerThanThePage",
+                {"--top", "200", "--bottom", "200"},
+                "leave no room for text"},
+        Refusal{"RoomForLessThanALine",
+                {"--unit", "in", "--top", "5.8", "--bottom", "5.8"},
+                "leave no room for text"},
+        Refusal{"NegativeMargin", {"--left", "-5"}, "--left cannot be negative: -5"},
+        Refusal{"MarginThatIsNoNumber", {"--top", "x"}, "--top 'x' is not a number of mm"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Where each word of a PDF's first page lies, in points from the top left.
+struct Word {
+    QString text;
+    double left, top, bottom;
+};
+
+std::vector<Word> wordsOfFirstPage(const QString& pdf) {
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"),
+            {QStringLiteral("-bbox"), QStringLiteral("-f"), QStringLiteral("1"),
+             QStringLiteral("-l"), QStringLiteral("1"), pdf, QStringLiteral("-")});
+    p.waitForFinished(30000);
+    std::vector<Word> words;
+    const QRegularExpression word(
+        QStringLiteral("xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" "
+                       "yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    for (const auto& m : word.globalMatch(QString::fromUtf8(p.readAllStandardOutput()))) {
+        words.push_back({m.captured(4), m.captured(1).toDouble(), m.captured(2).toDouble(),
+                         m.captured(3).toDouble()});
+    }
+    return words;
+}
+
+// Without margins given the text lies 15 mm (42.5 pt) in from the paper's edges,
+// where any printer prints, and page numbers have a band of their own.
+TEST(PrintTool, DefaultMarginsKeepTextAndPageNumbersApart) {
+    QTemporaryDir dir;
+    QByteArray many;
+    for (int i = 1; i <= 100; ++i) {
+        many += "line " + QByteArray::number(i) + "\n";
+    }
+    const QString pdf = dir.filePath(QStringLiteral("m.pdf"));
+    ASSERT_EQ(printTool({QStringLiteral("-o"), pdf, QStringLiteral("--page-numbers"),
+                         textFile(dir, QStringLiteral("m.txt"), many)})
+                  .status,
+              0);
+    const std::vector<Word> words = wordsOfFirstPage(pdf);
+    ASSERT_GE(words.size(), 3u);
+    EXPECT_NEAR(words.front().left, 42.5, 1.0);
+    EXPECT_NEAR(words.front().top, 42.5, 2.0);
+    const Word& number = words.back();
+    const Word& lastText = words[words.size() - 2];
+    EXPECT_EQ(number.text, QStringLiteral("1"));
+    EXPECT_GT(number.top, lastText.bottom + 5) << "a clear gap above the page number";
+    EXPECT_LT(lastText.bottom, 842 - 42.5 + 1) << "the text stays above the bottom margin";
+}
+
+// Lines end in LF, CR LF or a lone CR; text that is not UTF-8 is Latin-1 with one
+// warning; NUL bytes mark a binary file, which is refused.
+TEST(PrintTool, ReadsAnyLineEndAndSaysHowItReadTheText) {
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("x.pdf"));
+    const ToolRun ends =
+        printTool({QStringLiteral("-o"), pdf,
+                   textFile(dir, QStringLiteral("cr.txt"), "one\rtwo\r\nthree\n")});
+    EXPECT_TRUE(ends.out.contains(QStringLiteral("printed 3 lines"))) << ends.out.toStdString();
+    QStringList texts;
+    for (const Word& w : wordsOfFirstPage(pdf)) {
+        texts << w.text;
+    }
+    EXPECT_EQ(texts, (QStringList{"one", "two", "three"}));
+
+    const QString latin = textFile(dir, QStringLiteral("l1.txt"), "caf\xe9 cr\xe8me\n");
+    const ToolRun l1 = printTool({QStringLiteral("-o"), pdf, latin});
+    EXPECT_EQ(l1.status, 0);
+    EXPECT_EQ(l1.err,
+              QStringLiteral("cantavel-print: warning: %1 is not valid UTF-8; read as Latin-1\n")
+                  .arg(latin));
+    EXPECT_EQ(wordsOfFirstPage(pdf).front().text, QStringLiteral("café"));
+
+    const ToolRun binary = printTool(
+        {QStringLiteral("-o"), pdf, textFile(dir, QStringLiteral("b.txt"), QByteArray("a\0b", 3))});
+    EXPECT_EQ(binary.status, 1);
+    EXPECT_TRUE(binary.err.contains(QStringLiteral("holds NUL bytes"))) << binary.err.toStdString();
 }
 
 TEST(PrintTool, HelpExplainsTheOptions) {

@@ -10,9 +10,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <QTextStream>
 
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -97,6 +100,85 @@ bool parseSpacing(const QString& text, cantavel::TLineSpacing& spacing) {
     return true;
 }
 
+// Sets the margins, the ones not given (negative) to defaults that lie inside what
+// a printer can print: 15 mm, or the printer's unprintable edge where that is more,
+// and at the bottom room for the page numbers under the text. Refuses margins that
+// leave no room for a line of text; an empty string when all is well.
+QString applyMargins(cantavel::TQuickPrint& print, const float (&given)[4], bool pageNumbers) {
+    using cantavel::Printer;
+    using cantavel::TDeviceCap;
+    const bool mm = print.MeasureUnit() == cantavel::TMeasureUnit::Millimeters;
+    const float fifteen = mm ? 15.0f : static_cast<float>(15 / 25.4);
+    const auto orDefault = [&](float value, double least) {
+        return value >= 0 ? value : static_cast<float>(std::max<double>(fifteen, least));
+    };
+    // One line of text in the chosen font, in the margins' unit.
+    const cantavel::TextSize line = Printer().TextExtent(QStringLiteral("Mg"));
+    const double lineHeight = print.PixelsToMeasureUnitVert(static_cast<std::uint32_t>(line.cy));
+    const double charWidth = print.PixelsToMeasureUnitHorz(static_cast<std::uint32_t>(line.cx)) / 2;
+    const double offsetX = print.GetPhysicalOffsetX();
+    const double offsetY = print.GetPhysicalOffsetY();
+    print.SetMarginTop(orDefault(given[0], offsetY));
+    // A page number's top lies two text heights above the paper's edge: a third
+    // keeps it clear of the last line.
+    print.SetMarginBottom(orDefault(given[1], std::max(offsetY, pageNumbers ? 3 * lineHeight : 0)));
+    print.SetMarginLeft(orDefault(given[2], offsetX));
+    print.SetMarginRight(orDefault(given[3], offsetX));
+
+    const double width = print.GetPageWidth() + offsetX; // between the margins
+    const double height = print.GetPageHeight() + offsetY;
+    if (width < charWidth || height < lineHeight) {
+        const QString unit = mm ? QStringLiteral("mm") : QStringLiteral("in");
+        return QStringLiteral("the margins leave no room for text: %1 x %2 %3 remain of a %4 x "
+                              "%5 %3 page")
+            .arg(std::max(width, 0.0), 0, 'f', 1)
+            .arg(std::max(height, 0.0), 0, 'f', 1)
+            .arg(unit)
+            .arg(print.GetPhysicalPageWidth(), 0, 'f', 1)
+            .arg(print.GetPhysicalPageHeight(), 0, 'f', 1);
+    }
+    return {};
+}
+
+// Input larger than this is no document to print.
+constexpr qint64 kMaxInputBytes = 64 * 1024 * 1024;
+
+// The lines of a text file: UTF-8, or Latin-1 (with a warning) when it is not valid
+// UTF-8; lines end in LF, CR LF or a bare CR. A file holding NUL bytes is no text.
+// An empty string when it could be read; otherwise why not.
+QString readLines(const QString& path, QStringList& lines, bool& latin1) {
+    QFile input(path);
+    if (!input.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("cannot read %1: %2").arg(path, input.errorString());
+    }
+    // Devices and pipes have no size to check first: the read stops at the bound.
+    const QByteArray bytes = input.read(kMaxInputBytes + 1);
+    if (input.error() != QFileDevice::NoError) {
+        return QStringLiteral("cannot read %1: %2").arg(path, input.errorString());
+    }
+    if (bytes.size() > kMaxInputBytes) {
+        return QStringLiteral("%1 is larger than %2 MiB; that is no text to print")
+            .arg(path)
+            .arg(kMaxInputBytes / (1024 * 1024));
+    }
+    if (bytes.contains('\0')) {
+        return QStringLiteral("%1 holds NUL bytes: it is a binary file, not text").arg(path);
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    latin1 = utf8.hasError();
+    if (latin1) {
+        text = QString::fromLatin1(bytes);
+    }
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    lines = text.split(QLatin1Char('\n'));
+    if (text.endsWith(QLatin1Char('\n')) || text.isEmpty()) {
+        lines.removeLast(); // the end of the last line starts no new one
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -123,14 +205,18 @@ int main(int argc, char** argv) {
     const QCommandLineOption unit(QStringLiteral("unit"),
                                   QStringLiteral("Unit of the margins: mm (default) or in."),
                                   QStringLiteral("unit"), QStringLiteral("mm"));
-    const QCommandLineOption top(QStringLiteral("top"), QStringLiteral("Top margin."),
-                                 QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption bottom(QStringLiteral("bottom"), QStringLiteral("Bottom margin."),
-                                    QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption left(QStringLiteral("left"), QStringLiteral("Left margin."),
-                                  QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption right(QStringLiteral("right"), QStringLiteral("Right margin."),
-                                   QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption top(
+        QStringLiteral("top"), QStringLiteral("Top margin (default 15 mm)."), QStringLiteral("n"));
+    const QCommandLineOption bottom(
+        QStringLiteral("bottom"),
+        QStringLiteral("Bottom margin (default 15 mm, more when page numbers need it)."),
+        QStringLiteral("n"));
+    const QCommandLineOption left(QStringLiteral("left"),
+                                  QStringLiteral("Left margin (default 15 mm)."),
+                                  QStringLiteral("n"));
+    const QCommandLineOption right(QStringLiteral("right"),
+                                   QStringLiteral("Right margin (default 15 mm)."),
+                                   QStringLiteral("n"));
     const QCommandLineOption spacing(QStringLiteral("spacing"),
                                      QStringLiteral("Line spacing: half, single (default), "
                                                     "one-and-a-half or double."),
@@ -159,14 +245,14 @@ int main(int argc, char** argv) {
     if (files.size() != 1) {
         return fail(QStringLiteral("give exactly one file to print (see --help)"));
     }
-    QFile input(files.first());
-    if (!input.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return fail(QStringLiteral("cannot read %1: %2").arg(files.first(), input.errorString()));
-    }
     QStringList lines;
-    QTextStream stream(&input);
-    while (!stream.atEnd()) {
-        lines << stream.readLine();
+    bool latin1 = false;
+    if (const QString why = readLines(files.first(), lines, latin1); !why.isEmpty()) {
+        return fail(why);
+    }
+    if (latin1) {
+        std::fprintf(stderr, "cantavel-print: warning: %s is not valid UTF-8; read as Latin-1\n",
+                     qPrintable(files.first()));
     }
 
     cantavel::TMeasureUnit measure = cantavel::TMeasureUnit::Millimeters;
@@ -175,14 +261,23 @@ int main(int argc, char** argv) {
     } else if (parser.value(unit) != QLatin1String("mm")) {
         return fail(QStringLiteral("unknown unit '%1': mm or in").arg(parser.value(unit)));
     }
-    float margins[4] = {};
+    // Margins not given stay unset (negative) until the printer says what fits.
+    float margins[4] = {-1, -1, -1, -1};
     const QCommandLineOption* marginOptions[4] = {&top, &bottom, &left, &right};
     for (int i = 0; i < 4; ++i) {
+        if (!parser.isSet(*marginOptions[i])) {
+            continue;
+        }
+        const QString given = parser.value(*marginOptions[i]);
         bool ok = false;
-        margins[i] = parser.value(*marginOptions[i]).toFloat(&ok);
-        if (!ok || margins[i] < 0) {
-            return fail(QStringLiteral("the margin '%1' is not a number of %2")
-                            .arg(parser.value(*marginOptions[i]), parser.value(unit)));
+        margins[i] = given.toFloat(&ok);
+        if (!ok || !std::isfinite(margins[i])) {
+            return fail(QStringLiteral("the margin --%1 '%2' is not a number of %3")
+                            .arg(marginOptions[i]->names().first(), given, parser.value(unit)));
+        }
+        if (margins[i] < 0) {
+            return fail(QStringLiteral("the margin --%1 cannot be negative: %2")
+                            .arg(marginOptions[i]->names().first(), given));
         }
     }
     cantavel::TLineSpacing lineSpacing = cantavel::TLineSpacing::SingleSpace;
@@ -215,14 +310,11 @@ int main(int argc, char** argv) {
 
     cantavel::TQuickPrint print;
     print.SetMeasureUnit(measure);
-    print.SetMarginTop(margins[0]);
-    print.SetMarginBottom(margins[1]);
-    print.SetMarginLeft(margins[2]);
-    print.SetMarginRight(margins[3]);
     print.SetLineSpacing(lineSpacing);
     print.SetWordWrap(!parser.isSet(noWrap));
     print.SetPrintPageNo(parser.isSet(pageNumbers));
-    print.SetPrintTitle(parser.isSet(title) ? parser.value(title) : QFileInfo(input).fileName());
+    print.SetPrintTitle(parser.isSet(title) ? parser.value(title)
+                                            : QFileInfo(files.first()).fileName());
     print.SetOrientation(parser.isSet(landscape) ? cantavel::TPrinterOrientation::poLandscape
                                                  : cantavel::TPrinterOrientation::poPortrait);
     cantavel::TFont chosen;
@@ -230,6 +322,10 @@ int main(int argc, char** argv) {
     chosen.Size = points;
     print.SetFont(chosen);
     print.SetLines(lines);
+    if (const QString why = applyMargins(print, margins, parser.isSet(pageNumbers));
+        !why.isEmpty()) {
+        return fail(why);
+    }
 
     try {
         print.BeginDoc();
