@@ -1,6 +1,7 @@
 // Layout of a 10,000-line tagged document: with a printer of fixed metrics (layout
-// alone) and to a PDF file, wall time and peak memory; and how the wrap scan scales
-// with the length of one long line.
+// alone) and to a PDF file, wall time and peak memory; how the wrap scan scales with
+// the length of one long line; and how the tag search scales on a line of stray ">"
+// that ends in a tag (it must grow linearly).
 // Usage: cantavel-print-bench [runs]
 
 #include "FakePrinter.h"
@@ -108,6 +109,21 @@ int main(int argc, char** argv) {
         const double s = seconds([&] { print.Print(0, 0, line); });
         std::printf("one line of %d characters: %.3f s (%.2f us a character)\n", length, s,
                     1e6 * s / length);
+    }
+
+    // N stray ">" and then "<B>": parsing and measuring the whole line are the tag
+    // search alone; printing it adds the wrap scan over its pieces.
+    for (int length : {20000, 40000, 80000, 160000}) {
+        const QString line = QString(length, QLatin1Char('>')) + QStringLiteral("<B>");
+        TQuickPrint print;
+        const double search = seconds([&] {
+            print.ParseLine(line);
+            (void)print.TextExtentEx(line);
+        });
+        print.BeginDoc();
+        const double layout = seconds([&] { print.Print(0, 0, line); });
+        std::printf("%d '>' then <B>: tag search %.4f s, whole layout %.3f s\n", length, search,
+                    layout);
     }
     SetPrinter(nullptr);
 

@@ -17,15 +17,6 @@ QString chars(const QString& s, int a, int b) {
     return b < a ? QString() : s.mid(a - 1, b - a + 1);
 }
 
-// Removes leading characters with codes up to 32 (spaces and control characters).
-QString trimmedLeft(const QString& s) {
-    int i = 0;
-    while (i < s.size() && s[i].unicode() <= 32) {
-        ++i;
-    }
-    return s.mid(i);
-}
-
 std::uint32_t truncated(double value) {
     // Toward zero, then kept to 32 bits: a negative count wraps as unsigned.
     return static_cast<std::uint32_t>(static_cast<std::int64_t>(std::trunc(value)));
@@ -396,48 +387,141 @@ int TQuickPrint::FindNext(const QString& S, const QString& Sub, int Start) {
     return 0;
 }
 
-bool TQuickPrint::findTag(const QString& text, int start, Tag& tag) {
-    for (;;) {
-        const int open = FindNext(text, QStringLiteral("<"), start);
-        if (open == 0) {
-            return false;
-        }
-        const int close = FindNext(text, QStringLiteral(">"), start);
-        if (close == 0) {
-            return false;
-        }
-        if (close < open) {
-            start = close + 1; // a ">" before the "<": look again after it
-            continue;
-        }
-        tag = {open, close, chars(text, open + 1, close - 1).toUpper()};
-        return true;
+namespace {
+
+enum class TagKind {
+    None, // a group that is no tag: it stays in the text as printed characters
+    Center,
+    Right,
+    Break,
+    EndBlock, // "/CENTER" or "/RIGHT"
+    Bold,
+    Italic,
+    Underline,
+    StrikeOut,
+    BoldOff,
+    ItalicOff,
+    UnderlineOff,
+    StrikeOutOff,
+};
+
+bool isStyle(TagKind kind) {
+    return kind >= TagKind::Bold;
+}
+
+void applyStyle(TFont& font, TagKind kind) {
+    switch (kind) {
+    case TagKind::Bold:
+        font.Style |= fsBold;
+        break;
+    case TagKind::Italic:
+        font.Style |= fsItalic;
+        break;
+    case TagKind::Underline:
+        font.Style |= fsUnderline;
+        break;
+    case TagKind::StrikeOut:
+        font.Style |= fsStrikeOut;
+        break;
+    case TagKind::BoldOff:
+        font.Style &= ~fsBold;
+        break;
+    case TagKind::ItalicOff:
+        font.Style &= ~fsItalic;
+        break;
+    case TagKind::UnderlineOff:
+        font.Style &= ~fsUnderline;
+        break;
+    case TagKind::StrikeOutOff:
+        font.Style &= ~fsStrikeOut;
+        break;
+    default:
+        break;
     }
 }
 
-bool TQuickPrint::isStyleTag(const QString& name) {
-    static const QStringList kStyles = {QStringLiteral("B"),  QStringLiteral("I"),
-                                        QStringLiteral("U"),  QStringLiteral("STRIKE"),
-                                        QStringLiteral("/B"), QStringLiteral("/I"),
-                                        QStringLiteral("/U"), QStringLiteral("/STRIKE")};
-    return kStyles.contains(name);
+// The group's name (between "<" at open and ">" at close), upper-cased, as a tag.
+// The longest name has 7 characters; upper-casing never shortens a text to less
+// than half its length, so a longer group is no tag and is not copied at all.
+TagKind tagKind(QStringView text, qsizetype open, qsizetype close) {
+    const qsizetype length = close - open - 1;
+    if (length < 1 || length > 14) {
+        return TagKind::None;
+    }
+    const QString name = text.mid(open + 1, length).toString().toUpper();
+    static const std::pair<QLatin1String, TagKind> kNames[] = {
+        {QLatin1String("CENTER"), TagKind::Center},
+        {QLatin1String("RIGHT"), TagKind::Right},
+        {QLatin1String("BR"), TagKind::Break},
+        {QLatin1String("/CENTER"), TagKind::EndBlock},
+        {QLatin1String("/RIGHT"), TagKind::EndBlock},
+        {QLatin1String("B"), TagKind::Bold},
+        {QLatin1String("I"), TagKind::Italic},
+        {QLatin1String("U"), TagKind::Underline},
+        {QLatin1String("STRIKE"), TagKind::StrikeOut},
+        {QLatin1String("/B"), TagKind::BoldOff},
+        {QLatin1String("/I"), TagKind::ItalicOff},
+        {QLatin1String("/U"), TagKind::UnderlineOff},
+        {QLatin1String("/STRIKE"), TagKind::StrikeOutOff},
+    };
+    for (const auto& [known, kind] : kNames) {
+        if (name == known) {
+            return kind;
+        }
+    }
+    return TagKind::None;
 }
 
-void TQuickPrint::applyStyleTag(TFont& font, const QString& name) {
-    const bool off = name.startsWith(QLatin1Char('/'));
-    const QString base = off ? name.mid(1) : name;
-    TFontStyles flag = 0;
-    if (base == QLatin1String("B")) {
-        flag = fsBold;
-    } else if (base == QLatin1String("I")) {
-        flag = fsItalic;
-    } else if (base == QLatin1String("U")) {
-        flag = fsUnderline;
-    } else if (base == QLatin1String("STRIKE")) {
-        flag = fsStrikeOut;
+// Finds the groups of one text from left to right. A group runs from a "<" to the
+// first ">" after it; a ">" before the "<" is passed over. Every search starts at
+// or after the one before, so the last answers for "<" and ">" stay good and each
+// character is looked at once: a line of N characters costs O(N), however many
+// stray ">" or unknown groups it holds. Positions count from 0.
+class TagScanner {
+public:
+    explicit TagScanner(QStringView text) : text_(text) {}
+
+    // The first group at or after from; false when there is none.
+    bool next(qsizetype from, qsizetype& open, qsizetype& close) {
+        open = find(QLatin1Char('<'), from, lt_);
+        if (open < 0) {
+            return false;
+        }
+        close = find(QLatin1Char('>'), from, gt_);
+        while (close >= 0 && close < open) {
+            close = find(QLatin1Char('>'), close + 1, gt_);
+        }
+        return close >= 0;
     }
-    font.Style = off ? (font.Style & ~flag) : (font.Style | flag);
+
+private:
+    struct Search {
+        qsizetype from = -1; // where the kept search started; -1 for none yet
+        qsizetype at = -1;   // what it found; -1 for nothing up to the end
+    };
+
+    qsizetype find(QChar c, qsizetype from, Search& kept) const {
+        if (kept.from < 0 || from < kept.from || (kept.at >= 0 && kept.at < from)) {
+            kept.from = from;
+            kept.at = text_.indexOf(c, from);
+        }
+        return kept.at;
+    }
+
+    QStringView text_;
+    Search lt_;
+    Search gt_;
+};
+
+// The first position at or after from whose character is beyond a space.
+qsizetype skipBlanks(QStringView text, qsizetype from) {
+    while (from < text.size() && text[from].unicode() <= 32) {
+        ++from;
+    }
+    return from;
 }
+
+} // namespace
 
 void TQuickPrint::ParseLines() {
     FLineAligns.clear();
@@ -447,66 +531,74 @@ void TQuickPrint::ParseLines() {
     }
 }
 
+// The working text is always the rest of the line from base; a group that is no
+// line tag stays in it, and the search goes on after its "<".
 void TQuickPrint::ParseLine(const QString& Line) {
-    QString w = Line;
-    int s = 1;
+    const QStringView text(Line);
+    TagScanner scan(text);
+    qsizetype base = 0;
+    qsizetype search = 0;
     int align = 0;
     int block = 0;
-    const auto add = [this](const QString& text, int code) {
-        FParsedLines.append(text);
+    const auto add = [this, text](qsizetype from, qsizetype to, int code) {
+        FParsedLines.append(to > from ? text.mid(from, to - from).toString() : QString());
         FLineAligns.append(code);
     };
     for (;;) {
-        Tag tag;
-        if (w.isEmpty() || !findTag(w, s, tag)) {
-            add(w, align);
+        qsizetype open = 0;
+        qsizetype close = 0;
+        if (base >= text.size() || !scan.next(search, open, close)) {
+            add(base, text.size(), align);
             return;
         }
-        if (tag.name == QLatin1String("CENTER") || tag.name == QLatin1String("RIGHT")) {
-            const int k = tag.name == QLatin1String("CENTER") ? 1 : 2;
-            if (tag.open > 1) {
-                add(chars(w, 1, tag.open - 1), align);
+        switch (tagKind(text, open, close)) {
+        case TagKind::Center:
+        case TagKind::Right: {
+            const int k = tagKind(text, open, close) == TagKind::Center ? 1 : 2;
+            if (open > base) {
+                add(base, open, align);
             }
             block = k;
-            w = trimmedLeft(chars(w, tag.close + 1, static_cast<int>(w.size())));
-            s = 1;
             align = k;
-        } else if (tag.name == QLatin1String("BR")) {
-            add(chars(w, 1, tag.open - 1), align);
-            w = trimmedLeft(chars(w, tag.close + 1, static_cast<int>(w.size())));
-            s = 1;
-        } else if (tag.name == QLatin1String("/CENTER") || tag.name == QLatin1String("/RIGHT")) {
-            add(chars(w, 1, tag.open - 1), block);
-            w = trimmedLeft(chars(w, tag.close + 1, static_cast<int>(w.size())));
-            s = 1;
+            base = search = skipBlanks(text, close + 1);
+            break;
+        }
+        case TagKind::Break:
+            add(base, open, align);
+            base = search = skipBlanks(text, close + 1);
+            break;
+        case TagKind::EndBlock:
+            add(base, open, block);
+            base = search = skipBlanks(text, close + 1);
             align = 0;
-            if (w.isEmpty()) {
+            if (base >= text.size()) {
                 return;
             }
-        } else {
-            s = tag.open + 1; // not a line tag: it stays in the text
+            break;
+        default:
+            search = open + 1; // not a line tag: it stays in the text
+            break;
         }
     }
 }
 
 bool TQuickPrint::OnlyContainsTags(const QString& Text) {
-    QString w = Text;
+    const QStringView text(Text);
+    TagScanner scan(text);
     bool found = false;
-    for (;;) {
-        if (w.isEmpty()) {
+    for (qsizetype base = 0;;) {
+        if (base >= text.size()) {
             return found;
         }
-        if (w.front() != QLatin1Char('<')) {
+        qsizetype open = 0;
+        qsizetype close = 0;
+        if (text[base] != QLatin1Char('<') || !scan.next(base, open, close)) {
             return false;
         }
-        Tag tag;
-        if (!findTag(w, 1, tag)) {
-            return false;
-        }
-        if (isStyleTag(tag.name)) {
+        if (isStyle(tagKind(text, open, close))) {
             found = true;
         }
-        w = chars(w, tag.close + 1, static_cast<int>(w.size()));
+        base = close + 1;
     }
 }
 
@@ -514,28 +606,28 @@ TextSize TQuickPrint::TextExtentEx(const QString& Text) {
     TFont& font = Printer().Font();
     const TFontStyles saved = font.Style;
     TextSize total;
-    const auto measure = [&total](const QString& run) {
-        const TextSize size = Printer().TextExtent(run);
+    const QStringView text(Text);
+    const auto measure = [&total, text](qsizetype from, qsizetype to) {
+        const TextSize size = Printer().TextExtent(text.mid(from, to - from).toString());
         total.cx += size.cx;
         total.cy = std::max(total.cy, size.cy);
     };
-    QString w = Text;
-    for (;;) {
-        Tag tag;
-        if (w.isEmpty()) {
+    TagScanner scan(text);
+    for (qsizetype base = 0; base < text.size();) {
+        qsizetype open = 0;
+        qsizetype close = 0;
+        if (!scan.next(base, open, close)) {
+            measure(base, text.size());
             break;
         }
-        if (!findTag(w, 1, tag)) {
-            measure(w);
-            break;
-        }
-        if (isStyleTag(tag.name)) {
-            measure(chars(w, 1, tag.open - 1));
-            applyStyleTag(font, tag.name);
+        const TagKind kind = tagKind(text, open, close);
+        if (isStyle(kind)) {
+            measure(base, open);
+            applyStyle(font, kind);
         } else {
-            measure(chars(w, 1, tag.close)); // the group counts as printed text
+            measure(base, close + 1); // the group counts as printed text
         }
-        w = chars(w, tag.close + 1, static_cast<int>(w.size()));
+        base = close + 1;
     }
     font.Style = saved;
     return total;
@@ -568,32 +660,36 @@ void TQuickPrint::TextOutEx(int X, int Y, const QString& Text) {
     FLineHeight = Printer().TextHeight(Text);
     const auto left = static_cast<int>(
         MeasureUnitToPixelsHorz(static_cast<float>(FMarginLeft - GetPhysicalOffsetX())));
+    const QStringView text(Text);
     int dx = 0;
-    const auto draw = [&](const QString& run) {
+    const auto draw = [&](qsizetype from, qsizetype to) {
+        const QString run = text.mid(from, to - from).toString();
         Printer().TextOut(left + dx + X, Y, run);
         dx += Printer().TextExtent(run).cx;
     };
-    QString w = Text;
-    for (;;) {
-        if (w.isEmpty()) {
+    TagScanner scan(text);
+    for (qsizetype base = 0;;) {
+        if (base >= text.size()) {
             if (!OnlyContainsTags(Text)) {
                 endLine();
             }
             return;
         }
-        Tag tag;
-        if (!findTag(w, 1, tag)) {
-            draw(w);
+        qsizetype open = 0;
+        qsizetype close = 0;
+        if (!scan.next(base, open, close)) {
+            draw(base, text.size());
             endLine();
             return;
         }
-        if (isStyleTag(tag.name)) {
-            draw(chars(w, 1, tag.open - 1));
-            applyStyleTag(font, tag.name);
+        const TagKind kind = tagKind(text, open, close);
+        if (isStyle(kind)) {
+            draw(base, open);
+            applyStyle(font, kind);
         } else {
-            draw(chars(w, 1, tag.close));
+            draw(base, close + 1);
         }
-        w = chars(w, tag.close + 1, static_cast<int>(w.size()));
+        base = close + 1;
     }
 }
 

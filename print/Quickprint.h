@@ -129,15 +129,6 @@ public:
     const QList<int>& LineAligns() const { return FLineAligns; }
 
 private:
-    struct Tag {
-        int open = 0;  // position of "<"
-        int close = 0; // position of ">"
-        QString name;  // upper case
-    };
-    static bool findTag(const QString& text, int start, Tag& tag);
-    static bool isStyleTag(const QString& name);
-    static void applyStyleTag(TFont& font, const QString& name);
-
     double pixelsToUnit(std::uint32_t pixels, TDeviceCap resolution) const;
     std::uint32_t unitToPixels(float distance, TDeviceCap resolution) const;
     // Device row of the top of the text area; the top of the printable area when

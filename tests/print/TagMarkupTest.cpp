@@ -180,5 +180,208 @@ TEST(TagProperty, RandomTaggedLinesAlwaysEndAndLoseNoCharacter) {
     }
 }
 
+// The tag rules as written: each search for a group starts over from its start
+// position, and the working text is cut anew after every group. The component does
+// the same work in one pass; on any line the two must agree.
+namespace rules {
+
+struct Group {
+    int open = 0;
+    int close = 0;
+    QString name;
+};
+
+bool find(const QString& w, int s, Group& g) {
+    for (;;) {
+        const int o = TQuickPrint::FindNext(w, QStringLiteral("<"), s);
+        if (o == 0) {
+            return false;
+        }
+        const int c = TQuickPrint::FindNext(w, QStringLiteral(">"), s);
+        if (c == 0) {
+            return false;
+        }
+        if (c < o) {
+            s = c + 1;
+            continue;
+        }
+        g = {o, c, w.mid(o, c - o - 1).toUpper()};
+        return true;
+    }
+}
+
+QString from(const QString& w, int a) {
+    return w.mid(a - 1);
+}
+
+QString trimmed(const QString& w) {
+    int i = 0;
+    while (i < w.size() && w[i].unicode() <= 32) {
+        ++i;
+    }
+    return w.mid(i);
+}
+
+bool isStyle(const QString& name) {
+    return QStringList{"B", "I", "U", "STRIKE", "/B", "/I", "/U", "/STRIKE"}.contains(name);
+}
+
+TFontStyles applied(TFontStyles style, const QString& name) {
+    const bool off = name.startsWith('/');
+    const QString base = off ? name.mid(1) : name;
+    const TFontStyles flag = base == "B"   ? fsBold
+                             : base == "I" ? fsItalic
+                             : base == "U" ? fsUnderline
+                                           : fsStrikeOut;
+    return off ? style & ~flag : style | flag;
+}
+
+Parsed parse(const QString& line) {
+    Parsed out;
+    QString w = line;
+    int s = 1;
+    int align = 0;
+    int block = 0;
+    for (;;) {
+        Group g;
+        if (w.isEmpty() || !find(w, s, g)) {
+            out.emplace_back(w, align);
+            return out;
+        }
+        if (g.name == "CENTER" || g.name == "RIGHT") {
+            if (g.open > 1) {
+                out.emplace_back(w.left(g.open - 1), align);
+            }
+            block = align = g.name == "CENTER" ? 1 : 2;
+            w = trimmed(from(w, g.close + 1));
+            s = 1;
+        } else if (g.name == "BR") {
+            out.emplace_back(w.left(g.open - 1), align);
+            w = trimmed(from(w, g.close + 1));
+            s = 1;
+        } else if (g.name == "/CENTER" || g.name == "/RIGHT") {
+            out.emplace_back(w.left(g.open - 1), block);
+            w = trimmed(from(w, g.close + 1));
+            s = 1;
+            align = 0;
+            if (w.isEmpty()) {
+                return out;
+            }
+        } else {
+            s = g.open + 1;
+        }
+    }
+}
+
+bool onlyTags(const QString& text) {
+    QString w = text;
+    bool found = false;
+    for (;;) {
+        Group g;
+        if (w.isEmpty()) {
+            return found;
+        }
+        if (w[0] != '<' || !find(w, 1, g)) {
+            return false;
+        }
+        found = found || isStyle(g.name);
+        w = from(w, g.close + 1);
+    }
+}
+
+// The runs a text is measured or drawn in, with their styles; the style after it.
+std::vector<std::pair<QString, TFontStyles>> runs(const QString& text, TFontStyles& style) {
+    std::vector<std::pair<QString, TFontStyles>> out;
+    QString w = text;
+    while (!w.isEmpty()) {
+        Group g;
+        if (!find(w, 1, g)) {
+            out.emplace_back(w, style);
+            break;
+        }
+        if (isStyle(g.name)) {
+            out.emplace_back(w.left(g.open - 1), style);
+            style = applied(style, g.name);
+        } else {
+            out.emplace_back(w.left(g.close), style);
+        }
+        w = from(w, g.close + 1);
+    }
+    return out;
+}
+
+} // namespace rules
+
+TEST(TagProperty, OnePassAgreesWithTheRulesAsWritten) {
+    FakePrinter printer;
+    printer.physicalHeight = 100000;
+    testing::UsePrinter use(printer);
+    std::mt19937 random(77);
+    // Stray brackets, groups that are no tags, letters whose upper case is a tag
+    // letter ("ı" gives I, "ſ" gives S), names too long to be tags.
+    const QStringList atoms = {"a",
+                               " ",
+                               "\t",
+                               "<",
+                               ">",
+                               ">>>",
+                               "<<",
+                               "<B>",
+                               "</b>",
+                               "<I>",
+                               "<ı>",
+                               "<ſtrike>",
+                               "</U>",
+                               "<BR>",
+                               "<br",
+                               "b>",
+                               "<CENTER>",
+                               "</RIGHT>",
+                               "<right>",
+                               "<FOO>",
+                               "<>",
+                               "< B >",
+                               "<STRIKESTRIKESTRIKE>",
+                               "x"};
+    for (int round = 0; round < 3000; ++round) {
+        QString line;
+        const int count = static_cast<int>(random() % 24);
+        for (int i = 0; i < count; ++i) {
+            line += atoms[static_cast<int>(random() % atoms.size())];
+        }
+        const std::string where = "line '" + line.toStdString() + "'";
+        TQuickPrint print;
+        print.ParseLine(line);
+        Parsed parsed;
+        for (int i = 0; i < print.ParsedLines().size(); ++i) {
+            parsed.emplace_back(print.ParsedLines()[i], print.LineAligns()[i]);
+        }
+        ASSERT_EQ(parsed, rules::parse(line)) << where;
+        ASSERT_EQ(print.OnlyContainsTags(line), rules::onlyTags(line)) << where;
+
+        const TFontStyles start = static_cast<TFontStyles>(random() % 16);
+        TFontStyles style = start;
+        int width = 0;
+        std::vector<std::pair<QString, TFontStyles>> expected = rules::runs(line, style);
+        for (const auto& [run, runStyle] : expected) {
+            width += static_cast<int>(run.size()) *
+                     ((runStyle & fsBold) ? printer.boldCharWidth : printer.charWidth);
+        }
+        printer.font.Style = start;
+        const TextSize size = print.TextExtentEx(line);
+        ASSERT_EQ(size.cx, width) << where;
+        ASSERT_EQ(printer.font.Style, start) << where;
+
+        printer.drawn.clear();
+        print.TextOutEx(0, 0, line);
+        std::vector<std::pair<QString, TFontStyles>> drawn;
+        for (const auto& d : printer.drawn) {
+            drawn.emplace_back(d.text, d.style);
+        }
+        ASSERT_EQ(drawn, expected) << where;
+        ASSERT_EQ(printer.font.Style, style) << where;
+    }
+}
+
 } // namespace
 } // namespace cantavel
