@@ -4,6 +4,7 @@
 #include "AppInfo.h"
 #include "CommPort.h"
 #include "ConfigFile.h"
+#include "Elide.h"
 #include "Justone.h"
 #include "Serialcomm.h"
 #include "Settings.h"
@@ -253,7 +254,7 @@ void TForm1::Open1Click() {
     if (!read) {
         // Nothing was read: record, file name, caption and Link stay as they were.
         dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot open %1").arg(path), read.reason);
+                          QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
         return;
     }
     const std::vector<int> unsent = link_->CancelCommands();
@@ -273,7 +274,7 @@ void TForm1::Save1Click() {
     const FileResult written = saveConfigFile(state_.currentFileName, record_);
     if (!written) {
         dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot save %1").arg(state_.currentFileName),
+                          QStringLiteral("Cannot save %1").arg(elideMiddle(state_.currentFileName)),
                           written.reason);
     }
 }
@@ -286,7 +287,7 @@ void TForm1::SaveAs1Click() {
     const FileResult written = saveConfigFile(path, record_);
     if (!written) {
         dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot save %1").arg(path), written.reason);
+                          QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
         return;
     }
     state_.currentFileName = path; // the caption stays as it is
@@ -675,7 +676,7 @@ void TForm1::CommHangup() {
     QString detail = QStringLiteral("The serial port %1 (%2) went away; the adapter may have "
                                     "been unplugged. Link is off. Reconnect the cable and "
                                     "choose Device > Link again.")
-                         .arg(state_.comPortName, device);
+                         .arg(elideMiddle(state_.comPortName), elideMiddle(device));
     if (!unsent.empty()) {
         detail += QStringLiteral("\n%1 did not reach the unit.").arg(link_->slotList(unsent));
     }

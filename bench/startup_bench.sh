@@ -13,6 +13,7 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$wo
 cp "$build/cantavel" "$work/cantavel"
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"
+export CANTAVEL_INSTANCE="startup bench $$" # beside any editor already running
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    qputenv("CANTAVEL_INSTANCE", "startup phases");
     cantavel::TApplication app(argc, argv);
     app.setProperty("ApplicationTitle", cantavel::applicationTitle());
     const qint64 appMade = clock.nsecsElapsed();

@@ -2,27 +2,15 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QMetaObject>
-#include <QStandardPaths>
 #include <QWidget>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace cantavel {
-
-namespace {
-QString runtimeFolder() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty()) {
-        dir = QDir::tempPath();
-    }
-    return dir;
-}
-} // namespace
 
 TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
     SetSwitchToPrevious(true);
@@ -34,8 +22,7 @@ TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
 
 TXJustOne::~TXJustOne() {
     if (MutexHeld_) {
-        server_.reset();
-        MutexHandle.reset(); // unlocks: the next start is the first instance again
+        MutexHandle.reset(); // frees the name: the next start is the first instance again
     }
 }
 
@@ -49,56 +36,77 @@ QString TXJustOne::applicationTitle() {
 }
 
 QString TXJustOne::keyFor(const QString& title) {
-    // File and socket names cannot hold every character a title can; a hash of the
-    // title (cut to 256 characters) and the user keeps each user's instances apart.
-    const QByteArray digest =
-        QCryptographicHash::hash(title.left(256).toUtf8(), QCryptographicHash::Sha1).toHex();
+    // A socket name cannot hold every character a title can: a hash of the title
+    // (cut to 256 characters) stands for it, beside the user's id.
+    QByteArray named = title.left(256).toUtf8();
+    if (const QByteArray instance = qgetenv("CANTAVEL_INSTANCE"); !instance.isEmpty()) {
+        named += '\0' + instance;
+    }
+    const QByteArray digest = QCryptographicHash::hash(named, QCryptographicHash::Sha1).toHex();
     return QStringLiteral("cantavel-%1-%2")
         .arg(::getuid())
         .arg(QString::fromLatin1(digest.left(16)));
 }
 
-QString TXJustOne::lockPath(const QString& key) {
-    return runtimeFolder() + QLatin1Char('/') + key + QStringLiteral(".lock");
-}
-
-QString TXJustOne::serverName(const QString& key) {
-    return runtimeFolder() + QLatin1Char('/') + key + QStringLiteral(".socket");
+long long TXJustOne::peerUser(const QLocalSocket& socket) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+        return -1;
+    }
+    return credentials.uid;
 }
 
 void TXJustOne::Loaded() {
     const QString key = keyFor(applicationTitle());
     MutexHeld_ = false;
-    MutexHandle = std::make_unique<QLockFile>(lockPath(key));
-    // Age alone never makes the lock stale; a lock whose process is gone (a crashed
-    // first instance) is taken over.
-    MutexHandle->setStaleLockTime(0);
-    if (MutexHandle->tryLock(0)) {
-        server_ = std::make_unique<QLocalServer>();
-        QLocalServer::removeServer(serverName(key)); // a socket left by a crash
-        server_->setSocketOptions(QLocalServer::UserAccessOption);
-        if (server_->listen(serverName(key))) {
-            connect(server_.get(), &QLocalServer::newConnection, this, [this] {
-                while (QLocalSocket* peer = server_->nextPendingConnection()) {
-                    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                    connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                        if (peer->readAll().contains("raise")) {
-                            bringOwnerToFront();
-                            peer->write(kAnswer);
-                            peer->flush();
-                        }
-                    });
-                }
-            });
+    // Any process may bind any abstract name, so the name alone proves nothing: a
+    // holder counts as a running instance only when it runs as this user. A name
+    // that cannot be had at all ends this start, as a taken one does.
+    std::unique_ptr<QLocalSocket> previous; // the running instance, when there is one
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto server = std::make_unique<QLocalServer>();
+        server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        if (server->listen(key)) {
+            MutexHandle = std::move(server);
+            break;
         }
-    } else {
-        // Taken, or not to be had at all: either way this start ends.
+        if (server->serverError() != QAbstractSocket::AddressInUseError) {
+            second_ = true;
+            break;
+        }
+        previous = std::make_unique<QLocalSocket>();
+        previous->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        previous->connectToServer(key);
+        if (!previous->waitForConnected(1000)) {
+            previous.reset();
+            second_ = attempt == 2; // the holder has just gone: claim the name again
+            continue;
+        }
+        if (peerUser(*previous) != static_cast<long long>(::getuid())) {
+            previous.reset();
+            qWarning("Another user's process holds the single-instance name %s; this "
+                     "editor runs without the guard.",
+                     qPrintable(key));
+            break;
+        }
         second_ = true;
+        break;
+    }
+    if (MutexHandle) {
+        connect(MutexHandle.get(), &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket* peer = MutexHandle->nextPendingConnection()) {
+                answer(peer);
+            }
+        });
+    }
+    if (second_) {
         if (AlreadyExist) {
             AlreadyExist(this);
         }
-        if (switchToPrevious_) {
-            askPreviousToSwitch(key);
+        if (switchToPrevious_ && previous) {
+            askPreviousToSwitch(*previous);
         }
         if (RequestTerminate) {
             RequestTerminate();
@@ -107,16 +115,32 @@ void TXJustOne::Loaded() {
     MutexHeld_ = true;
 }
 
-void TXJustOne::askPreviousToSwitch(const QString& key) {
-    QLocalSocket socket;
-    socket.connectToServer(serverName(key));
-    if (!socket.waitForConnected(1000)) {
-        return; // nothing found: this start still ends, without a word
+// A request from a later start of the same user; anyone else is hung up on.
+void TXJustOne::answer(QLocalSocket* peer) {
+    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+    if (peerUser(*peer) != static_cast<long long>(::getuid())) {
+        peer->abort();
+        return;
     }
-    socket.write(kRequest);
-    socket.waitForBytesWritten(1000);
-    socket.waitForReadyRead(1000); // the first has acted (or the time is up)
-    socket.disconnectFromServer();
+    connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+        // A request is one short line; more than that from a peer is no request.
+        if (peer->bytesAvailable() > 64) {
+            peer->abort();
+            return;
+        }
+        if (peer->readAll().contains("raise")) {
+            bringOwnerToFront();
+            peer->write(kAnswer);
+            peer->flush();
+        }
+    });
+}
+
+void TXJustOne::askPreviousToSwitch(QLocalSocket& previous) {
+    previous.write(kRequest);
+    previous.waitForBytesWritten(1000);
+    previous.waitForReadyRead(1000); // the first has acted (or the time is up)
+    previous.disconnectFromServer();
 }
 
 void TXJustOne::bringOwnerToFront() {

@@ -1,9 +1,13 @@
 #pragma once
 
-// TXJustOne: keeps the program to one running instance per user and desktop. The
-// first instance holds a lock keyed by the application title and listens on a local
-// socket of the same key; a second start finds the lock taken, asks the first to
-// bring its main window to the front, and ends without showing a window.
+// TXJustOne: keeps the program to one running instance per user. The first instance
+// claims a name keyed by the application title and the user: a Linux abstract
+// socket, which the kernel releases when its owner ends, however it ends. A second
+// start finds the name taken by a process of the same user, asks it over the socket
+// to bring its main window to the front, and ends without showing a window. Nothing
+// in the environment moves the name (no runtime or temporary folder), so every start
+// of the same user meets the same guard; only CANTAVEL_INSTANCE, set on purpose,
+// gives a guard of its own (tests and the demo run beside the operator's editor).
 
 #include <QObject>
 #include <QString>
@@ -12,7 +16,7 @@
 #include <memory>
 
 class QLocalServer;
-class QLockFile;
+class QLocalSocket;
 class QWidget;
 
 namespace cantavel {
@@ -44,11 +48,12 @@ public:
     bool IsSecondInstance() const { return second_; }
     bool MutexHeld() const { return MutexHeld_; }
 
-    // The key: the application title (at most 256 characters), per user. Where the
-    // lock and the socket live: the user's runtime folder.
+    // The key: the application title (at most 256 characters), per user; it is the
+    // name of the abstract socket (QLocalSocket::AbstractNamespaceOption).
     static QString keyFor(const QString& title);
-    static QString lockPath(const QString& key);
-    static QString serverName(const QString& key);
+    // The user id of the process at the other end of a connected local socket; -1
+    // when it cannot be told.
+    static long long peerUser(const QLocalSocket& socket);
     // The title the guard keys on: the application's "ApplicationTitle" property,
     // else its name.
     static QString applicationTitle();
@@ -59,14 +64,15 @@ public:
 
 private:
     void bringOwnerToFront();
-    void askPreviousToSwitch(const QString& key);
+    void answer(QLocalSocket* peer);
+    void askPreviousToSwitch(QLocalSocket& previous);
 
     QWidget* owner_;
     bool switchToPrevious_ = true;
     bool MutexHeld_ = false;
     bool second_ = false;
-    std::unique_ptr<QLockFile> MutexHandle;
-    std::unique_ptr<QLocalServer> server_;
+    // The claimed name: a listening socket, held for as long as the guard lives.
+    std::unique_ptr<QLocalServer> MutexHandle;
 };
 
 } // namespace cantavel

@@ -1,6 +1,7 @@
 #include "DeviceLink.h"
 
 #include "CommPort.h"
+#include "Elide.h"
 #include "Serialcomm.h"
 
 #include <QEventLoop>
@@ -33,9 +34,9 @@ private:
 
 QString openFailureDetail(const QString& portName, const std::exception& e) {
     const auto* comms = dynamic_cast<const ECommsError*>(&e);
-    QString where = portName;
+    QString where = elideMiddle(portName);
     if (comms && !comms->device().empty() && QString::fromStdString(comms->device()) != portName) {
-        where += QStringLiteral(" (%1)").arg(QString::fromStdString(comms->device()));
+        where += QStringLiteral(" (%1)").arg(elideMiddle(QString::fromStdString(comms->device())));
     }
     const std::string reason =
         comms && !comms->systemReason().empty() ? comms->systemReason() : std::string(e.what());

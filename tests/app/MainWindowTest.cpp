@@ -337,6 +337,20 @@ TEST_F(Window, OpenFailureNamesThePortAndTheReason) {
     EXPECT_FALSE(action("Link1")->isChecked());
 }
 
+// A port name as long as a path can be (the settings may hold one) is shortened in
+// the message: a message box lays out all it is given, and once froze the window.
+TEST_F(Window, LongPortNameIsShortenedInTheMessage) {
+    const QString name = QStringLiteral("/dev/") + QStringLiteral("xxxxxxx/").repeated(500) + "end";
+    runtimeState().comPortName = name;
+    action("Link1")->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const QString detail = dialogs.messages[0].detail;
+    EXPECT_LT(detail.size(), 300);
+    EXPECT_TRUE(detail.startsWith(QStringLiteral("/dev/xxx"))) << detail.toStdString();
+    EXPECT_TRUE(detail.contains(QStringLiteral("x/end: "))) << detail.toStdString();
+    EXPECT_TRUE(detail.contains(QStringLiteral("No such file"))) << detail.toStdString();
+}
+
 TEST_F(Window, ComPortItemsKeepOneCheckMark) {
     action("COM121")->trigger();
     EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM12"));

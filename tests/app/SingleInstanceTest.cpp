@@ -1,8 +1,10 @@
 // Two real processes of the editor (offscreen): the second start hands over to the
-// first and ends; a start after the first is gone runs normally.
+// first and ends, whatever its runtime and temporary folders; a start after the
+// first is gone runs normally.
 
 #include "Justone.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,10 +36,14 @@ protected:
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-        // The server socket the guard of the first instance listens on.
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("run"))));
-        socket = TXJustOne::serverName(
-            TXJustOne::keyFor(QStringLiteral("Digital Cantavel Processor v1.5")));
+        // Editors of this test's own: a guard apart from other tests and editors.
+        const QString instance = QStringLiteral("%1 %2").arg(
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+            QString::number(QCoreApplication::applicationPid()));
+        env.insert(QStringLiteral("CANTAVEL_INSTANCE"), instance);
+        qputenv("CANTAVEL_INSTANCE", instance.toUtf8());
+        // The name the guard of the first instance listens on.
+        socket = TXJustOne::keyFor(QStringLiteral("Digital Cantavel Processor v1.5"));
     }
     void TearDown() override {
         for (QProcess* p : {&first, &second}) {
@@ -48,19 +54,24 @@ protected:
         }
     }
 
-    void start(QProcess& p) {
-        p.setProcessEnvironment(env);
+    void start(QProcess& p, const QProcessEnvironment& environment) {
+        p.setProcessEnvironment(environment);
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(binary, {});
         ASSERT_TRUE(p.waitForStarted(5000));
+    }
+    void start(QProcess& p) { start(p, env); }
+    static bool connect(QLocalSocket& s, const QString& name, int ms) {
+        s.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        s.connectToServer(name);
+        return s.waitForConnected(ms);
     }
     bool waitForServer(int ms = 10000) {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < ms) {
             QLocalSocket probe;
-            probe.connectToServer(socket);
-            if (probe.waitForConnected(100)) {
+            if (connect(probe, socket, 100)) {
                 return true;
             }
             QThread::msleep(50);
@@ -93,11 +104,28 @@ TEST_F(TwoStarts, SecondStartHandsOverAndEndsWithoutAWindowOrSettings) {
 
     // The first instance answers a request to come to the front.
     QLocalSocket ask;
-    ask.connectToServer(socket);
-    ASSERT_TRUE(ask.waitForConnected(2000));
+    ASSERT_TRUE(connect(ask, socket, 2000));
     ask.write(TXJustOne::kRequest);
     ASSERT_TRUE(ask.waitForReadyRead(2000));
     EXPECT_EQ(ask.readAll(), QByteArray(TXJustOne::kAnswer));
+}
+
+// Once the guard lived in the runtime (or else the temporary) folder, and a start
+// without XDG_RUNTIME_DIR, or with another TMPDIR, ran a second editor.
+TEST_F(TwoStarts, EveryStartOfTheSameUserMeetsTheSameGuard) {
+    QProcessEnvironment firstEnv = env;
+    firstEnv.insert(QStringLiteral("TMPDIR"), dir.path());
+    start(first, firstEnv);
+    ASSERT_TRUE(waitForServer()) << first.readAll().toStdString();
+
+    QProcessEnvironment otherEnv = env;
+    otherEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    otherEnv.insert(QStringLiteral("TMPDIR"), QStringLiteral("/var/tmp"));
+    otherEnv.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("run")));
+    start(second, otherEnv);
+    ASSERT_TRUE(second.waitForFinished(5000)) << "the second start ends";
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
 }
 
 TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {

@@ -1,7 +1,6 @@
 #include "Application.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +8,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // A runtime folder of this process's own: the single-instance lock of each test
-    // program is its own, however many run at once (or an editor beside them).
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // A single-instance guard of this process's own, however many test programs run
+    // at once (or an editor beside them); the editors the tests start inherit it.
+    qputenv("CANTAVEL_INSTANCE",
+            "test_app " + QByteArray::number(QCoreApplication::applicationPid()));
     cantavel::TApplication app(argc, argv);
     // Tests close windows; that must not make the application refuse event loops
     // for the tests that follow.

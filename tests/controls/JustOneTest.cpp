@@ -11,7 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
+
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace cantavel {
 namespace {
@@ -74,10 +83,11 @@ TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
     QCoreApplication::processEvents();
     ASSERT_TRUE(window.isMinimized());
 
-    const QString name = TXJustOne::serverName(TXJustOne::keyFor(TXJustOne::applicationTitle()));
+    const QString name = TXJustOne::keyFor(TXJustOne::applicationTitle());
     std::atomic<bool> answered{false};
     std::thread second([&] {
         QLocalSocket socket;
+        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
         socket.connectToServer(name);
         if (socket.waitForConnected(2000)) {
             socket.write(TXJustOne::kRequest);
@@ -92,6 +102,88 @@ TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
     second.join();
     EXPECT_TRUE(answered);
     EXPECT_FALSE(window.isMinimized());
+}
+
+// A process of another user that squats on this user's name (any process may bind
+// any abstract name) neither makes this start a second instance nor gets an answer
+// from the first. Needs root, to run the stranger as user nobody.
+TEST_F(Guard, AnotherUsersProcessNeitherBlocksNorRaises) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "running a process as another user needs root";
+    }
+    const QByteArray key = TXJustOne::keyFor(TXJustOne::applicationTitle()).toUtf8();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, key.constData(), static_cast<std::size_t>(key.size()));
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+    // The stranger: binds the name, or asks the holder to raise; says how it went.
+    const auto asStranger = [&](bool squat) {
+        int report[2];
+        EXPECT_EQ(::pipe(report), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(report[0]);
+            char result = 'x';
+            if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                ::setresuid(65534, 65534, 65534) == 0) {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                const auto* at = reinterpret_cast<const sockaddr*>(&address);
+                if (squat) {
+                    result = ::bind(fd, at, length) == 0 && ::listen(fd, 4) == 0 ? 'b' : 'n';
+                } else if (::connect(fd, at, length) == 0) {
+                    (void)::write(fd, TXJustOne::kRequest, std::strlen(TXJustOne::kRequest));
+                    char answer[16];
+                    result =
+                        ::read(fd, answer, sizeof answer) > 0 ? 'a' : 'h'; // answered or hung up
+                }
+            }
+            (void)::write(report[1], &result, 1);
+            if (squat) {
+                ::pause(); // holds the name until killed
+            }
+            ::_exit(0);
+        }
+        ::close(report[1]);
+        return std::pair{pid, report[0]};
+    };
+
+    const auto [squatter, squatReport] = asStranger(true);
+    char bound = 0;
+    ASSERT_EQ(::read(squatReport, &bound, 1), 1);
+    ASSERT_EQ(bound, 'b');
+    {
+        QWidget window;
+        TXJustOne guard(&window);
+        guard.RequestTerminate = [] { FAIL() << "a stranger's socket is no running instance"; };
+        guard.Loaded();
+        EXPECT_FALSE(guard.IsSecondInstance());
+    }
+    ::kill(squatter, SIGKILL);
+    ::waitpid(squatter, nullptr, 0);
+    ::close(squatReport);
+
+    QWidget window;
+    window.showMinimized();
+    TXJustOne first(&window);
+    first.Loaded();
+    ASSERT_FALSE(first.IsSecondInstance());
+    const auto [asker, askReport] = asStranger(false);
+    char outcome = 0;
+    for (int i = 0; i < 500; ++i) { // the stranger waits for this side's event loop
+        pollfd ready{askReport, POLLIN, 0};
+        if (::poll(&ready, 1, 10) == 1 && ::read(askReport, &outcome, 1) == 1) {
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(5);
+    }
+    ::waitpid(asker, nullptr, 0);
+    ::close(askReport);
+    EXPECT_EQ(outcome, 'h') << "the stranger is hung up on";
+    EXPECT_TRUE(window.isMinimized());
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +8,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    QTemporaryDir runtime; // single-instance locks of this process's own
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // Single-instance guards of this process's own.
+    qputenv("CANTAVEL_INSTANCE",
+            "test_controls " + QByteArray::number(QCoreApplication::applicationPid()));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -48,6 +48,8 @@ key() {
 cp "$editor" "$work/cantavel"
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"
+# A single-instance guard of its own, beside any editor already running.
+export CANTAVEL_INSTANCE="end-to-end $$"
 
 # The virtual unit, with commands through a pipe.
 mkfifo "$work/unit.in"

@@ -33,7 +33,6 @@ struct Answers : cantavel::EditorDialogs {
 // and a QApplication torn down among the static destructors would crash there.
 struct Harness {
     std::unique_ptr<QApplication> app;
-    QTemporaryDir runtime;
     QTemporaryDir dir;
     Answers answers;
     std::unique_ptr<cantavel::TForm1> form;
@@ -74,7 +73,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     harness = new Harness;
     harness->app = std::make_unique<QApplication>(*argc, *argv);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(harness->runtime.path()));
+    qputenv("CANTAVEL_INSTANCE", "fuzz " + QByteArray::number(QCoreApplication::applicationPid()));
     harness->form = std::make_unique<cantavel::TForm1>(cantavel::TForm1Options{
         harness->dir.filePath(QStringLiteral("cantavel.ini")), &harness->answers});
     harness->form->show();
