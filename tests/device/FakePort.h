@@ -24,7 +24,8 @@ public:
         CommTimeouts timeouts;
         Signal readable;
         std::atomic<int> readCalls{0};
-        std::atomic<int> readPurges{0}; // the receive thread purges as it ends
+        std::atomic<int> lastTakingCall{0}; // the number of the last read that took bytes
+        std::atomic<int> readPurges{0};     // the receive thread purges as it ends
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -87,12 +88,15 @@ public:
         }
     }
     IoResult read(std::uint8_t* buffer, std::size_t size) override {
-        ++s_.readCalls;
+        const int call = ++s_.readCalls;
         const std::lock_guard lock(s_.mutex);
         IoResult r;
         while (r.count < size && !s_.inbound.empty()) {
             buffer[r.count++] = s_.inbound.front();
             s_.inbound.pop_front();
+        }
+        if (r.count > 0) {
+            s_.lastTakingCall = call;
         }
         if (r.count == 0) {
             r.wouldBlock = true;

@@ -183,13 +183,16 @@ TEST_F(FakeComm, HangupGetsThroughAFullNotificationQueue) {
     const std::vector<std::uint8_t> block(TReadThread::kReadSize, 'x');
     // A full block completes a read at once, and the next read call comes only after
     // it has been posted: one notification per block, none delivered meanwhile.
+    // The block has been posted once a read call follows the one that took it.
+    const auto posted = [&] {
+        const std::lock_guard lock(shared.mutex);
+        return shared.inbound.empty() && shared.readCalls > shared.lastTakingCall;
+    };
     int fed = 0;
     for (; fed < 10002 && shared.readPurges == 0; ++fed) {
-        const int before = shared.readCalls.load();
         FakePort::feed(shared, block);
         const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (shared.readCalls.load() < before + 2 && shared.readPurges == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
+        while (!posted() && shared.readPurges == 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
     }
