@@ -8,6 +8,7 @@
 #include "Justone.h"
 #include "Serialcomm.h"
 #include "Settings.h"
+#include "TrackBarStyle.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -61,8 +62,19 @@ void TForm1::applyDesignValues() {
          {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label7, ui->Label8}) {
         label->setFont(designFont(QStringLiteral("Arial"), 11));
     }
+    // The column heads of the music tone sliders are 5 pixels wider than their group
+    // at the stand-in font: a little less room between the letters keeps them inside.
+    QFont heads = ui->Label2->font();
+    heads.setLetterSpacing(QFont::AbsoluteSpacing, -0.25);
+    ui->Label2->setFont(heads);
     for (QLabel* label : ui->TabControl1->findChildren<QLabel*>()) {
         label->adjustSize();
+    }
+    // Track bars keep their channel and thumbs a few pixels inside the control.
+    auto* trackBars = new TTrackBarStyle;
+    trackBars->setParent(this);
+    for (QSlider* bar : ui->TabControl1->findChildren<QSlider*>()) {
+        bar->setStyle(trackBars);
     }
     ui->TabControl1->SetTabs({QStringLiteral("Default"), QStringLiteral("1"), QStringLiteral("2"),
                               QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("Mode A"),

@@ -2,6 +2,7 @@
 #include "ui_Unit2.h"
 
 #include "AppInfo.h"
+#include "Panel.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -10,6 +11,8 @@ namespace cantavel {
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TAboutBox>()) {
     ui->setupUi(this);
+    ui->Panel1->SetBevelInner(TPanel::TBevelCut::bvRaised);
+    ui->Panel1->SetBevelOuter(TPanel::TBevelCut::bvLowered);
     setFont(designFont(QStringLiteral("MS Sans Serif"), 13));
     QFont heavy = designFont(QStringLiteral("Arial Black"), 13);
     heavy.setWeight(QFont::Black); // where Arial Black is missing, the nearest face in black

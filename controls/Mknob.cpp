@@ -81,8 +81,8 @@ int valueFromPoint(int width, int height, int min, int max, int x, int y) {
 
 TmKnob::TmKnob(QWidget* owner) : QWidget(owner) {
     resize(60, 60);
-    // Every pixel is painted, so nothing is erased first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    // What lies outside the face is left to the parent, so that the knob sits on
+    // whatever its parent paints (a group box is darker than a button's face).
     SetColor(rgbColor(189, 204, 181));
     SetDrag(true);
 }
@@ -153,7 +153,6 @@ void TmKnob::Paint(QPainter& p) const {
     const QColor face = resolveColor(faceColor_, palette);
     const QColor tick = resolveColor(tickColor_, palette);
 
-    p.fillRect(QRect(0, 0, width(), height()), resolveColor(clBtnFace, palette));
     const knob::PaintBox b = knob::paintBox(width(), height(), position_, rotationEffect_);
 
     const auto ellipse = [&p](int x1, int y1, int x2, int y2) {
@@ -190,6 +189,7 @@ void TmKnob::Paint(QPainter& p) const {
 void TmKnob::paintEvent(QPaintEvent*) {
     // Composed off screen and copied in one operation, so the control never flickers.
     QPixmap image(std::max(1, width()), std::max(1, height()));
+    image.fill(Qt::transparent);
     {
         QPainter offscreen(&image);
         Paint(offscreen);

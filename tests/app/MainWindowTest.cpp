@@ -3,12 +3,16 @@
 
 #include "Mknob.h"
 #include "Serialcomm.h"
+#include "Unit2.h"
 #include "UpDown.h"
 #include "WindowFixture.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 
 namespace cantavel {
@@ -365,10 +369,63 @@ TEST_F(Window, ComPortItemsKeepOneCheckMark) {
     EXPECT_TRUE(action("COM121")->isChecked());
 }
 
+// What a person once saw cut or crowded: the music column heads past their group,
+// "Rev Time:" and "Rev Level:" against their bars, tone thumbs at the bottom end
+// behind their displays, and a light square around each knob.
+TEST_F(Window, EveryTextAndThumbIsWholeAndKnobsSitOnTheirGroup) {
+    const auto* heads = child<QLabel>("Label2");
+    const int headsRight = heads->x() + heads->fontMetrics().horizontalAdvance(heads->text());
+    EXPECT_LE(headsRight, child<QWidget>("GroupBox3")->width() - 2);
+
+    // The point where a slider's channel begins (horizontal) or its thumb's lowest
+    // extent at the bottom end (vertical), in the parent's coordinates.
+    const auto channel = [](QSlider* bar) {
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = bar->orientation();
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = option.sliderValue = bar->maximum();
+        option.upsideDown = bar->orientation() == Qt::Vertical ? !bar->invertedAppearance()
+                                                               : bar->invertedAppearance();
+        option.tickPosition = bar->tickPosition();
+        option.tickInterval = bar->tickInterval();
+        option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+        const QStyle* style = bar->style();
+        return std::pair{
+            bar->pos() +
+                style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, bar)
+                    .topLeft(),
+            bar->pos() +
+                style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar)
+                    .bottomLeft()};
+    };
+    for (const auto& [label, bar] : {std::pair{"Label6", "TrackBar14"}, {"Label7", "TrackBar15"}}) {
+        const auto* text = child<QLabel>(label);
+        const int right = text->x() + text->fontMetrics().horizontalAdvance(text->text());
+        EXPECT_LT(right + 2, channel(child<QSlider>(bar)).first.x()) << label;
+    }
+    for (const auto& [bar, display] : {std::pair{"TrackBar16", "Edit11"},
+                                       {"TrackBar17", "Edit12"},
+                                       {"TrackBar18", "Edit13"},
+                                       {"TrackBar5", "Edit2"}}) {
+        EXPECT_LT(channel(child<QSlider>(bar)).second.y(), child<QWidget>(display)->y()) << bar;
+    }
+
+    const QImage shown = form->grab().toImage();
+    for (const char* name : {"mKnob1", "mKnob2", "mKnob3"}) {
+        const auto* knob = child<QWidget>(name);
+        const QPoint corner = knob->mapTo(form.get(), QPoint(0, 0));
+        EXPECT_EQ(shown.pixelColor(corner), shown.pixelColor(corner - QPoint(2, 0))) << name;
+    }
+}
+
 TEST_F(Window, ScreenshotsForPeople) {
     EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-default.png")));
     clickTab(1);
     EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-1.png")));
+    TAboutBox about;
+    EXPECT_TRUE(about.grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/about.png")));
 }
 
 } // namespace

@@ -135,6 +135,41 @@ TEST(AboutBox, ShowsItsTextsAndClosesWithOkEnterOrTheCloseBox) {
     EXPECT_EQ(name->text(), QStringLiteral("Digital Cantavel Processor")) << "the same each time";
 }
 
+// Every label's text fits its label, inside the panel; the panel has a lowered outer
+// and a raised inner bevel (once a single sunken box, and a second line cut off).
+TEST(AboutBox, TextsAreWholeAndThePanelHasTwoBevels) {
+    TAboutBox about;
+    auto* panel = about.findChild<QWidget*>(QStringLiteral("Panel1"));
+    ASSERT_NE(panel, nullptr);
+    for (const QLabel* label : panel->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) {
+            continue; // the icon
+        }
+        const int needed =
+            label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        EXPECT_LE(needed, label->height()) << label->objectName().toStdString();
+        EXPECT_LE(label->geometry().bottom(), panel->height() - 3)
+            << label->objectName().toStdString();
+        if (!label->wordWrap()) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->objectName().toStdString();
+        }
+    }
+    const QImage image = panel->grab().toImage();
+    const QRgb light = panel->palette().color(QPalette::Light).rgb();
+    const QRgb dark = panel->palette().color(QPalette::Dark).rgb();
+    const int r = panel->width() - 1;
+    const int b = panel->height() - 1;
+    EXPECT_EQ(image.pixel(0, 5), dark) << "outer bevel, lowered: dark at the left";
+    EXPECT_EQ(image.pixel(r, 5), light) << "...light at the right";
+    EXPECT_EQ(image.pixel(1, 5), light) << "inner bevel, raised: light at the left";
+    EXPECT_EQ(image.pixel(r - 1, 5), dark) << "...dark at the right";
+    EXPECT_EQ(image.pixel(5, 0), dark);
+    EXPECT_EQ(image.pixel(5, b), light);
+    EXPECT_EQ(image.pixel(5, 1), light);
+    EXPECT_EQ(image.pixel(5, b - 1), dark);
+}
+
 TEST_F(Startup, HelpAboutShowsTheDialogModally) {
     TAboutBox about;
     form->SetAboutBox(&about);

@@ -259,7 +259,6 @@ TEST_F(Knob, DefaultsAndPublishedProperties) {
     EXPECT_TRUE(fresh.AllowUserDrag());
     EXPECT_EQ(fresh.MarkStyle(), TMarkStyle::msLine);
     EXPECT_FALSE(fresh.RotationEffect());
-    EXPECT_TRUE(fresh.testAttribute(Qt::WA_OpaquePaintEvent));
     const QMetaObject* meta = fresh.metaObject();
     QStringList names;
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
@@ -267,6 +266,25 @@ TEST_F(Knob, DefaultsAndPublishedProperties) {
     }
     EXPECT_EQ(names, (QStringList{"AllowUserDrag", "FaceColor", "TickColor", "Position",
                                   "RotationEffect", "MarkStyle", "Max", "Min"}));
+}
+
+// Outside its face the knob shows what its parent paints, not a square of its own
+// (a group box is darker than a button's face).
+TEST(KnobBackground, CornersShowTheParentBehindTheKnob) {
+    QWidget parent;
+    parent.resize(100, 100);
+    QPalette dark = parent.palette();
+    dark.setColor(QPalette::Window, QColor(20, 60, 30));
+    parent.setPalette(dark);
+    parent.setAutoFillBackground(true);
+    TmKnob knob(&parent);
+    knob.setGeometry(10, 10, 65, 65);
+    knob.SetColor(rgbColor(200, 200, 240));
+    const QImage image = parent.grab().toImage();
+    for (const QPoint corner : {QPoint(10, 10), QPoint(74, 10), QPoint(10, 74), QPoint(74, 74)}) {
+        EXPECT_EQ(image.pixelColor(corner), QColor(20, 60, 30)) << corner.x() << "," << corner.y();
+    }
+    EXPECT_EQ(image.pixelColor(42, 42), QColor(200, 200, 240)) << "the face is painted";
 }
 
 // Three knobs as the main window has them, for people to look at.

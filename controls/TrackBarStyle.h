@@ -1,0 +1,35 @@
+#pragma once
+
+// Sliders drawn as track bars: the channel, its ticks and the thumb's travel start and
+// end a few pixels inside the control. A label that ends where the control begins
+// then does not touch the bar, and a thumb at either end stays clear of whatever
+// lies just beyond the control (the value displays under the vertical ones).
+
+#include <QProxyStyle>
+
+class QStyleOptionSlider;
+
+namespace cantavel {
+
+class TTrackBarStyle final : public QProxyStyle {
+    Q_OBJECT
+
+public:
+    // Pixels between each end of the control and the channel.
+    static constexpr int kInset = 8;
+
+    // Over the application's style.
+    TTrackBarStyle();
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override;
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override;
+    SubControl hitTestComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                                     const QPoint& point, const QWidget* widget) const override;
+
+    // The option with its rectangle drawn in from both ends along the slider.
+    static QStyleOptionSlider inset(const QStyleOptionSlider& option);
+};
+
+} // namespace cantavel
