@@ -409,35 +409,15 @@ bool isStyle(TagKind kind) {
     return kind >= TagKind::Bold;
 }
 
+// The four style tags switch a flag on, the four after them switch it off again.
 void applyStyle(TFont& font, TagKind kind) {
-    switch (kind) {
-    case TagKind::Bold:
-        font.Style |= fsBold;
-        break;
-    case TagKind::Italic:
-        font.Style |= fsItalic;
-        break;
-    case TagKind::Underline:
-        font.Style |= fsUnderline;
-        break;
-    case TagKind::StrikeOut:
-        font.Style |= fsStrikeOut;
-        break;
-    case TagKind::BoldOff:
-        font.Style &= ~fsBold;
-        break;
-    case TagKind::ItalicOff:
-        font.Style &= ~fsItalic;
-        break;
-    case TagKind::UnderlineOff:
-        font.Style &= ~fsUnderline;
-        break;
-    case TagKind::StrikeOutOff:
-        font.Style &= ~fsStrikeOut;
-        break;
-    default:
-        break;
+    static constexpr TFontStyles kFlags[] = {fsBold, fsItalic, fsUnderline, fsStrikeOut};
+    const int index = static_cast<int>(kind) - static_cast<int>(TagKind::Bold);
+    if (index < 0 || index >= 8) {
+        return;
     }
+    const TFontStyles flag = kFlags[index % 4];
+    font.Style = index < 4 ? (font.Style | flag) : (font.Style & ~flag);
 }
 
 // The group's name (between "<" at open and ">" at close), upper-cased, as a tag.
