@@ -531,10 +531,11 @@ void TQuickPrint::ParseLine(const QString& Line) {
             add(base, text.size(), align);
             return;
         }
-        switch (tagKind(text, open, close)) {
+        const TagKind kind = tagKind(text, open, close);
+        switch (kind) {
         case TagKind::Center:
         case TagKind::Right: {
-            const int k = tagKind(text, open, close) == TagKind::Center ? 1 : 2;
+            const int k = kind == TagKind::Center ? 1 : 2;
             if (open > base) {
                 add(base, open, align);
             }

@@ -283,6 +283,19 @@ TEST_F(DeviceLinkTest, CancelledUploadAllEndsAtOnceAndSendsNothingMore) {
     EXPECT_EQ(line.bytes().size(), sent);
 }
 
+// A frame the port does not take (here: Link is on but the port is not open, as
+// after its transmit thread has ended) is reported by the command at its end,
+// rather than the command ending as if all went well.
+TEST_F(DeviceLinkTest, FramesThePortRefusesAreReportedAtTheEnd) {
+    host.link = true;
+    host.slot = 2;
+    link.Upload1Click();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, QStringLiteral("Not every slot reached the unit."));
+    EXPECT_EQ(host.messages[0].second,
+              QStringLiteral("The serial port did not take the frames of \"2\"."));
+}
+
 TEST(WaitPumping, HandlesEventsWhileItWaitsAndIsWrapSafe) {
     EXPECT_EQ(DeviceLink::elapsedMs(0xFFFFFFF0u, 0x00000010u), 0x20u);
     EXPECT_EQ(DeviceLink::elapsedMs(5, 5), 0u);
