@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace cantavel {
 namespace {
@@ -381,6 +387,39 @@ TEST(TagProperty, OnePassAgreesWithTheRulesAsWritten) {
         ASSERT_EQ(drawn, expected) << where;
         ASSERT_EQ(printer.font.Style, style) << where;
     }
+}
+
+// A line of 400,000 stray ">" and then a tag. When the search for a group started
+// over after every stray ">", such a line took about ten minutes to parse and measure;
+// in one pass it takes milliseconds. This is no speed measurement: the limit is
+// thousands of times what one pass needs, so only a search that starts over can miss
+// it. The work runs in a child process, which is stopped at the limit.
+TEST(TagScale, LineOfStrayBracketsIsScannedInOnePass) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FakePrinter printer;
+        testing::UsePrinter use(printer);
+        const QString line = QString(400000, QLatin1Char('>')) + QStringLiteral("<B>x");
+        TQuickPrint print;
+        print.ParseLine(line);
+        const TextSize size = print.TextExtentEx(line);
+        const bool right = print.ParsedLines().size() == 1 &&
+                           size.cx == 400000 * printer.charWidth + printer.boldCharWidth;
+        ::_exit(right ? 0 : 2);
+    }
+    int status = -1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > limit) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "still scanning after 30 s";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "parsed into one line, measured with the tag";
 }
 
 } // namespace
