@@ -265,8 +265,7 @@ void TForm1::Open1Click() {
     const FileResult read = loadConfigFile(path, record_);
     if (!read) {
         // Nothing was read: record, file name, caption and Link stay as they were.
-        dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
+        showMessage(QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
         return;
     }
     const std::vector<int> unsent = link_->CancelCommands();
@@ -285,9 +284,8 @@ void TForm1::Save1Click() {
     }
     const FileResult written = saveConfigFile(state_.currentFileName, record_);
     if (!written) {
-        dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot save %1").arg(elideMiddle(state_.currentFileName)),
-                          written.reason);
+        showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(state_.currentFileName)),
+                    written.reason);
     }
 }
 
@@ -298,8 +296,7 @@ void TForm1::SaveAs1Click() {
     }
     const FileResult written = saveConfigFile(path, record_);
     if (!written) {
-        dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                          QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
+        showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
         return;
     }
     state_.currentFileName = path; // the caption stays as it is

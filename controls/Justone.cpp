@@ -48,14 +48,12 @@ QString TXJustOne::keyFor(const QString& title) {
         .arg(QString::fromLatin1(digest.left(16)));
 }
 
-long long TXJustOne::peerUser(const QLocalSocket& socket) {
+bool TXJustOne::isSameUser(const QLocalSocket& socket) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
     const auto fd = static_cast<int>(socket.socketDescriptor());
-    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
-        return -1;
-    }
-    return credentials.uid;
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           credentials.uid == ::getuid();
 }
 
 void TXJustOne::Loaded() {
@@ -84,7 +82,7 @@ void TXJustOne::Loaded() {
             second_ = attempt == 2; // the holder has just gone: claim the name again
             continue;
         }
-        if (peerUser(*previous) != static_cast<long long>(::getuid())) {
+        if (!isSameUser(*previous)) {
             previous.reset();
             qWarning("Another user's process holds the single-instance name %s; this "
                      "editor runs without the guard.",
@@ -118,7 +116,7 @@ void TXJustOne::Loaded() {
 // A request from a later start of the same user; anyone else is hung up on.
 void TXJustOne::answer(QLocalSocket* peer) {
     connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-    if (peerUser(*peer) != static_cast<long long>(::getuid())) {
+    if (!isSameUser(*peer)) {
         peer->abort();
         return;
     }

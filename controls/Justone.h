@@ -51,9 +51,9 @@ public:
     // The key: the application title (at most 256 characters), per user; it is the
     // name of the abstract socket (QLocalSocket::AbstractNamespaceOption).
     static QString keyFor(const QString& title);
-    // The user id of the process at the other end of a connected local socket; -1
-    // when it cannot be told.
-    static long long peerUser(const QLocalSocket& socket);
+    // Whether the process at the other end of a connected local socket runs as this
+    // user (its credentials as the kernel reports them).
+    static bool isSameUser(const QLocalSocket& socket);
     // The title the guard keys on: the application's "ApplicationTitle" property,
     // else its name.
     static QString applicationTitle();

@@ -9,9 +9,8 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
-
 #include <QStringDecoder>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -106,7 +105,6 @@ bool parseSpacing(const QString& text, cantavel::TLineSpacing& spacing) {
 // leave no room for a line of text; an empty string when all is well.
 QString applyMargins(cantavel::TQuickPrint& print, const float (&given)[4], bool pageNumbers) {
     using cantavel::Printer;
-    using cantavel::TDeviceCap;
     const bool mm = print.MeasureUnit() == cantavel::TMeasureUnit::Millimeters;
     const float fifteen = mm ? 15.0f : static_cast<float>(15 / 25.4);
     const auto orDefault = [&](float value, double least) {
