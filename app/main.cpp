@@ -1,7 +1,7 @@
+#include "AboutBox.h"
 #include "AppInfo.h"
 #include "Application.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "MainWindow.h"
 
 int main(int argc, char* argv[]) {
     // 1. The application object. Arguments are not used.
@@ -15,8 +15,11 @@ int main(int argc, char* argv[]) {
         QGuiApplication::setDesktopFileName(QStringLiteral("cantavel"));
         QApplication::setWindowIcon(cantavel::applicationIcon());
 
-        // 3. The main window; a second instance learns here that it is one.
-        cantavel::TForm1 form;
+        // 3. The record and run-time state, and the main window that edits them; a
+        // second instance learns here that it is one.
+        cantavel::ConfigRecord record;
+        cantavel::RuntimeState state;
+        cantavel::TForm1 form(record, state);
         // 4. The About dialog, hidden until asked for.
         cantavel::TAboutBox about;
         form.SetAboutBox(&about);

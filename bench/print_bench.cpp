@@ -6,7 +6,7 @@
 
 #include "FakePrinter.h"
 #include "QtPrinter.h"
-#include "Quickprint.h"
+#include "QuickPrint.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 //  - CPU time of an open, idle port over 10 s.
 // Usage: cantavel-serial-bench [frames] [idle-seconds]
 
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,10 +2,10 @@
 // unless a display is given): application object, main window, About dialog, show.
 // Usage: cantavel-startup-phases
 
+#include "AboutBox.h"
 #include "AppInfo.h"
 #include "Application.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -23,7 +23,9 @@ int main(int argc, char** argv) {
     app.setProperty("ApplicationTitle", cantavel::applicationTitle());
     const qint64 appMade = clock.nsecsElapsed();
     QTemporaryDir dir;
-    cantavel::TForm1 form({dir.filePath(QStringLiteral("cantavel.ini")), nullptr});
+    cantavel::ConfigRecord record;
+    cantavel::RuntimeState state;
+    cantavel::TForm1 form(record, state, {dir.filePath(QStringLiteral("cantavel.ini")), nullptr});
     const qint64 formMade = clock.nsecsElapsed();
     cantavel::TAboutBox about;
     const qint64 aboutMade = clock.nsecsElapsed();

@@ -3,7 +3,7 @@
 // Usage: cantavel-upload-bench [runs]
 
 #include "DeviceLink.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include <QCoreApplication>
 

@@ -46,7 +46,7 @@ void ModeRecord::setDefaults() {
 }
 
 void ConfigRecord::resetToDefaults() {
-    for (int slot : {0, 5, 6}) {
+    for (int slot : kModeSlots) {
         mode(slot).setDefaults();
     }
     for (EffectPreset& p : presets) {
@@ -104,16 +104,6 @@ std::span<std::uint8_t, kConfigImageSize> ConfigRecord::image() {
 std::span<const std::uint8_t, kConfigImageSize> ConfigRecord::image() const {
     return std::span<const std::uint8_t, kConfigImageSize>(
         reinterpret_cast<const std::uint8_t*>(this), kConfigImageSize);
-}
-
-ConfigRecord& configRecord() {
-    static ConfigRecord record;
-    return record;
-}
-
-RuntimeState& runtimeState() {
-    static RuntimeState state;
-    return state;
 }
 
 } // namespace cantavel

@@ -4,8 +4,7 @@
 // seven preset slots. The byte image of ConfigRecord is at once the .cfg file and
 // the source of every frame sent to the unit, so its layout is fixed to the byte.
 
-#include <QMap>
-#include <QString>
+#include "SlotKind.h"
 
 #include <array>
 #include <cstddef>
@@ -14,7 +13,6 @@
 
 namespace cantavel {
 
-inline constexpr int kSlotCount = 7;
 inline constexpr std::size_t kEffectPresetSize = 17;
 inline constexpr std::size_t kModeRecordSize = 25;
 inline constexpr std::size_t kConfigImageSize = 294;
@@ -103,12 +101,12 @@ public:
     std::array<EffectPreset, kSlotCount> presets{};
     std::array<ModeRecord, kSlotCount> modes{};
 
-    // File > New: mode records of slots 0, 5 and 6 first, then every preset.
-    // Mode records 1 to 4 are left as the last opened file had them.
+    // File > New: the mode records of the mode slots first, then every preset.
+    // The mode records of slots 1 to 4 are left as the last opened file had them.
     void resetToDefaults();
 
     // Copies the slot's effect fields into its mode record, just before the mode
-    // record goes to the unit. Only meaningful for slots 0, 5 and 6.
+    // record goes to the unit. Only meaningful for mode slots.
     void syncModeFromPreset(int slot);
 
     // Slots run from 0 to 6; anything else throws std::out_of_range.
@@ -132,19 +130,5 @@ static_assert(offsetof(EffectPreset, musicBass) == 3);
 static_assert(offsetof(EffectPreset, swFreq) == 15);
 static_assert(offsetof(ModeRecord, effectCopy) == 10);
 static_assert(offsetof(ModeRecord, swVol2) == 23);
-
-// State of the running editor that is not part of the file.
-struct RuntimeState {
-    QString currentFileName;
-    QString comPortName = QStringLiteral("COM1");
-    int comPortNumber = 1;
-    // Port names the settings map to device paths ("COM3" -> "/dev/ttyUSB0").
-    QMap<QString, QString> portPaths;
-};
-
-// The one record and run-time state of the editor process. Tests may create their
-// own ConfigRecord objects; the editor works on these.
-ConfigRecord& configRecord();
-RuntimeState& runtimeState();
 
 } // namespace cantavel

@@ -6,7 +6,7 @@
 //   COM=COM1
 //   index=1
 
-#include "ConfigRecord.h"
+#include "RuntimeState.h"
 
 #include <QString>
 

@@ -1,23 +1,15 @@
 #include "DeviceLink.h"
 
-#include "CommPort.h"
-#include "Elide.h"
-#include "Serialcomm.h"
+#include "PortMessages.h"
+#include "SerialPort.h"
 
-#include <QEventLoop>
 #include <QStringList>
-#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 
 namespace cantavel {
 
 namespace {
-
-const QString kOpenFailure = QStringLiteral("Open serial port failure!");
 
 // The busy pointer over the tab strip for as long as a command runs, whichever way
 // it ends.
@@ -32,102 +24,14 @@ private:
     DeviceCommandHost& host_;
 };
 
-QString openFailureDetail(const QString& portName, const std::exception& e) {
-    const auto* comms = dynamic_cast<const ECommsError*>(&e);
-    QString where = elideMiddle(portName);
-    if (comms && !comms->device().empty() && QString::fromStdString(comms->device()) != portName) {
-        where += QStringLiteral(" (%1)").arg(elideMiddle(QString::fromStdString(comms->device())));
-    }
-    const std::string reason =
-        comms && !comms->systemReason().empty() ? comms->systemReason() : std::string(e.what());
-    QString detail = QStringLiteral("%1: %2").arg(where, QString::fromStdString(reason));
-    if (comms && comms->systemReason() == systemErrorText(EACCES)) {
-        detail += QStringLiteral("\nYour user must be allowed to use serial devices "
-                                 "(on Debian, a member of the group \"dialout\").");
-    } else if (comms && comms->systemReason() == systemErrorText(EBUSY)) {
-        detail += QStringLiteral("\nAnother program is using this port.");
-    }
-    return detail;
-}
-
 } // namespace
-
-std::uint8_t deviceIndex(int slot) {
-    static constexpr std::array<std::uint8_t, kSlotCount> kIndex{6, 0, 1, 2, 3, 4, 5};
-    return kIndex.at(static_cast<std::size_t>(slot));
-}
-
-bool isModeSlot(int slot) {
-    return slot == 0 || slot == 5 || slot == 6;
-}
-
-int slotForDeviceIndex(std::uint8_t command, std::uint8_t index) {
-    if (command == kPresetUpload && index <= 3) {
-        return index + 1;
-    }
-    if (command == kModeUpload) {
-        switch (index) {
-        case 6:
-            return 0;
-        case 4:
-            return 5;
-        case 5:
-            return 6;
-        default:
-            return -1;
-        }
-    }
-    return -1;
-}
-
-const std::vector<LiveParameterInfo>& liveParameterTable() {
-    static const std::vector<LiveParameterInfo> table = {
-        {LiveEchoDelay, "echoDelay", false, 2, 247},
-        {LiveEchoRepeat, "echoRepeat", false, 0, 80},
-        {LiveEchoLevel, "echoLevel", false, 0, 80},
-        {LiveReverbTime, "reverbTime", false, 0, 80},
-        {LiveReverbLevel, "reverbLevel", false, 0, 80},
-        {LiveMicBass, "micBass", false, 0, 20},
-        {LiveMicMiddle, "micMiddle", false, 0, 20},
-        {LiveMicTreble, "micTreble", false, 0, 20},
-        {LiveFbEx, "fbEx", false, 0, 3},
-        {LiveMusicBass, "musicBass", false, 0, 20},
-        {LiveMusicMiddle, "musicMiddle", false, 0, 20},
-        {LiveMusicTreble, "musicTreble", false, 0, 20},
-        {LiveMusicBalance, "musicBalance", false, 0, 20},
-        {LiveCenter, "center", true, 0, 1},
-        {LiveAux, "aux", true, 0, 2},
-        {LiveMusicIn, "musicIn", true, 0, 3},
-        {LiveSwFreq, "swFreq", false, 50, 250},
-        {LiveSwVol1, "swVol1", true, 1, 100},
-        {LiveMusicVolume, "musicVolume", true, 0, 63},
-        {LiveMicVolume, "micVolume", true, 0, 42},
-        {LiveEffectVolume, "effectVolume", false, 0, 80},
-        {LiveInputSource, "inputSource", true, 0, 4},
-        {LiveKeyIndex, "keyIndex", false, 0, 10},
-        {LiveMusicVolMax, "musicVolMax", true, 1, 63},
-        {LiveMicVolMax, "micVolMax", true, 1, 42},
-        {LiveSwVol2, "swVol2", true, 1, 100},
-    };
-    return table;
-}
-
-const LiveParameterInfo* findLiveParameter(std::uint8_t number) {
-    const auto& table = liveParameterTable();
-    const auto it = std::find_if(table.begin(), table.end(), [number](const LiveParameterInfo& p) {
-        return p.number == number;
-    });
-    return it == table.end() ? nullptr : &*it;
-}
-
-// ---------------------------------------------------------------------------------
 
 // What a running command set out to send and how far it got.
 struct DeviceLink::Command {
     std::vector<int> toSend;  // slots not yet handed to the port, in sending order
     std::vector<int> refused; // slots whose frame the port did not take
     int lastSlot = -1;        // the slot handed over last, and when
-    std::chrono::steady_clock::time_point lastAt;
+    CommandClock::Clock::time_point lastAt;
     std::chrono::microseconds lastLineTime{0}; // how long its frame takes on the line
     bool cancelled = false;
 };
@@ -150,17 +54,13 @@ private:
 };
 
 DeviceLink::DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm,
-                       DeviceCommandHost& host)
-    : record_(record), state_(state), comm_(comm), host_(host) {}
+                       DeviceCommandHost& host, CommandClock* clock)
+    : record_(record), state_(state), comm_(comm), host_(host),
+      ownClock_(clock ? nullptr : std::make_unique<EventLoopClock>()),
+      clock_(clock ? *clock : *ownClock_) {}
 
 DeviceLink::~DeviceLink() {
     CancelCommands();
-}
-
-std::uint32_t DeviceLink::millisecondClock() {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void DeviceLink::sendLiveParameter(std::uint8_t parameter, std::uint8_t value) {
@@ -170,10 +70,7 @@ void DeviceLink::sendLiveParameter(std::uint8_t parameter, std::uint8_t value) {
     if (host_.selectedSlot() != 0) {
         return; // other slots are stored but never sent live
     }
-    txFrame_[0] = kLiveCommand;
-    txFrame_[1] = parameter;
-    txFrame_[2] = value;
-    comm_.WriteCommData(txFrame_.data(), kLiveFrameSize);
+    handOver(buildLiveFrame(txFrame_, parameter, value));
 }
 
 void DeviceLink::sendSlotFrame() {
@@ -184,19 +81,16 @@ bool DeviceLink::sendSlotFrame(int slot) {
     if (slot < 0 || slot >= kSlotCount) {
         return false;
     }
-    if (isModeSlot(slot)) {
-        record_.syncModeFromPreset(slot); // the copies stay changed in the record
-        const ModeRecord& m = record_.mode(slot);
-        txFrame_[0] = kModeUpload;
-        txFrame_[1] = deviceIndex(slot);
-        std::memcpy(txFrame_.data() + 2, &m, kModeRecordSize);
-        return comm_.WriteCommData(txFrame_.data(), kModeFrameSize);
+    // For a mode slot the record's copies of the effect fields stay brought up to date.
+    return handOver(buildSlotFrame(txFrame_, record_, slot));
+}
+
+bool DeviceLink::handOver(std::size_t length) {
+    const bool taken = comm_.WriteCommData(txFrame_.data(), static_cast<std::uint16_t>(length));
+    if (taken) {
+        handedOver_ += length;
     }
-    const EffectPreset& p = record_.preset(slot);
-    txFrame_[0] = kPresetUpload;
-    txFrame_[1] = deviceIndex(slot);
-    std::memcpy(txFrame_.data() + 2, &p, kEffectPresetSize);
-    return comm_.WriteCommData(txFrame_.data(), kPresetFrameSize);
+    return taken;
 }
 
 // Sends a command's next slot and notes how it went.
@@ -206,49 +100,28 @@ void DeviceLink::sendFor(Command& command, int slot) {
         command.refused.push_back(slot);
         return;
     }
-    const std::size_t bytes = isModeSlot(slot) ? kModeFrameSize : kPresetFrameSize;
+    const std::size_t bytes = slotFrameLength(slot);
     // Ten bits a byte (start, eight data, stop) at the port's rate.
     const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
     command.lastSlot = slot;
-    command.lastAt = std::chrono::steady_clock::now();
+    command.lastAt = clock_.now();
     command.lastLineTime = std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
 }
 
-bool DeviceLink::waitPumping(std::uint32_t ms) {
+bool DeviceLink::waitPumping(std::chrono::milliseconds duration) {
     const unsigned epoch = epoch_;
-    const std::uint32_t start = millisecondClock();
-    for (;;) {
-        const std::uint32_t elapsed = elapsedMs(start, millisecondClock());
-        if (epoch_ != epoch) {
-            return false;
-        }
-        if (elapsed >= ms) {
-            return true;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(std::chrono::milliseconds(ms - elapsed), Qt::PreciseTimer, &loop,
-                           &QEventLoop::quit);
-        waits_.push_back(&loop);
-        const int result = loop.exec();
-        waits_.erase(std::find(waits_.begin(), waits_.end(), &loop));
-        if (result != 0) {
-            // The application is quitting and refuses new event loops: waiting on
-            // would only spin. The command ends here.
-            return false;
-        }
-    }
+    const bool whole = clock_.wait(duration);
+    return whole && epoch_ == epoch;
 }
 
 std::vector<int> DeviceLink::CancelCommands() {
     ++epoch_;
-    for (QEventLoop* loop : waits_) {
-        loop->quit();
-    }
+    clock_.interrupt();
     // A frame handed over moments ago may still be in the driver's queue, which
     // stopping the port throws away: allow it its time on the line and some slack
     // for the driver before counting it as arrived.
     constexpr auto kSlack = std::chrono::milliseconds(50);
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = clock_.now();
     std::vector<int> unsent;
     for (Command* command : commands_) {
         if (command->cancelled) {
@@ -300,9 +173,9 @@ bool DeviceLink::openPort() {
         comm_.StartComm();
         return true;
     } catch (const std::exception& e) {
-        host_.showMessage(kOpenFailure, openFailureDetail(state_.comPortName, e));
+        host_.showMessage(openFailureText(), openFailureDetail(state_.comPortName, e));
     } catch (...) {
-        host_.showMessage(kOpenFailure, QString());
+        host_.showMessage(openFailureText(), QString());
     }
     return false;
 }
@@ -321,13 +194,13 @@ void DeviceLink::Upload1Click() {
             running.command().toSend.clear(); // the failure has been shown
             return;
         }
-        if (!waitPumping(kOpenSettleMs)) {
+        if (!waitPumping(kOpenSettle)) {
             closeUnlessLinked();
             return;
         }
     }
     sendFor(running.command(), slot);
-    waitPumping(kAfterUploadMs);
+    waitPumping(kAfterUpload);
     closeUnlessLinked();
 }
 
@@ -344,15 +217,15 @@ void DeviceLink::Configuator1Click() {
         running.command().toSend.clear();
         return;
     }
-    if (waitPumping(kUploadAllStepMs)) {
+    if (waitPumping(kUploadAllStep)) {
         bool cancelled = false;
         for (std::size_t i = 0; i < order.size() && !cancelled; ++i) {
             host_.selectTabQuietly(order[i]);
             sendFor(running.command(), order[i]);
-            cancelled = !waitPumping(kUploadAllStepMs);
+            cancelled = !waitPumping(kUploadAllStep);
         }
         if (!cancelled) {
-            waitPumping(kUploadAllStepMs);
+            waitPumping(kUploadAllStep);
         }
     }
     closeUnlessLinked();

@@ -4,75 +4,21 @@
 // and the Device menu's Upload, Upload All, Link and Com Port commands. The link is
 // one-way; nothing the unit might send is read.
 
+#include "CommandClock.h"
 #include "ConfigRecord.h"
+#include "Protocol.h"
+#include "RuntimeState.h"
 
 #include <QString>
 
-#include <array>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
-
-class QEventLoop;
 
 namespace cantavel {
 
 class TComm;
-
-// Command bytes of the three frame kinds.
-inline constexpr std::uint8_t kLiveCommand = 0x26;  // 3 bytes
-inline constexpr std::uint8_t kPresetUpload = 0x25; // 19 bytes
-inline constexpr std::uint8_t kModeUpload = 0x3A;   // 27 bytes
-inline constexpr std::size_t kLiveFrameSize = 3;
-inline constexpr std::size_t kPresetFrameSize = 2 + kEffectPresetSize;
-inline constexpr std::size_t kModeFrameSize = 2 + kModeRecordSize;
-
-// The unit's own number for a slot: 6, 0, 1, 2, 3, 4, 5 for slots 0 to 6.
-std::uint8_t deviceIndex(int slot);
-// The slot a device index stands for, given the frame kind; -1 when none.
-int slotForDeviceIndex(std::uint8_t command, std::uint8_t index);
-// Whether a slot is sent as a mode record (0, 5, 6) or as an effect preset (1 to 4).
-bool isModeSlot(int slot);
-
-// Numbers that name one parameter in a live command.
-enum LiveParameter : std::uint8_t {
-    LiveEchoDelay = 0,
-    LiveEchoRepeat = 1,
-    LiveEchoLevel = 2,
-    LiveReverbTime = 3,
-    LiveReverbLevel = 4,
-    LiveMicBass = 5,
-    LiveMicMiddle = 6,
-    LiveMicTreble = 7,
-    LiveFbEx = 8,
-    LiveMusicBass = 9,
-    LiveMusicMiddle = 10,
-    LiveMusicTreble = 11,
-    LiveMusicBalance = 12,
-    LiveCenter = 13,
-    LiveAux = 14,
-    LiveMusicIn = 15,
-    LiveSwFreq = 16,
-    LiveSwVol1 = 17,
-    LiveMusicVolume = 19,
-    LiveMicVolume = 20,
-    LiveEffectVolume = 21,
-    LiveInputSource = 26,
-    LiveKeyIndex = 27,
-    LiveMusicVolMax = 48,
-    LiveMicVolMax = 49,
-    LiveSwVol2 = 50,
-};
-
-// One row of the live parameter table: which field of slot 0 a number stands for.
-struct LiveParameterInfo {
-    std::uint8_t number;
-    const char* field; // the field's name in the record
-    bool inModeRecord; // modes[0] rather than presets[0]
-    std::uint8_t minValue;
-    std::uint8_t maxValue;
-};
-const std::vector<LiveParameterInfo>& liveParameterTable();
-const LiveParameterInfo* findLiveParameter(std::uint8_t number);
 
 // What the Device commands need from the main window. Tests implement it without
 // any window.
@@ -99,11 +45,15 @@ public:
 
 class DeviceLink {
 public:
-    static constexpr std::uint32_t kOpenSettleMs = 1000;
-    static constexpr std::uint32_t kAfterUploadMs = 200;
-    static constexpr std::uint32_t kUploadAllStepMs = 500;
+    // How long the unit is given after the port opens, after an upload, and between
+    // the frames of Upload All.
+    static constexpr std::chrono::milliseconds kOpenSettle{1000};
+    static constexpr std::chrono::milliseconds kAfterUpload{200};
+    static constexpr std::chrono::milliseconds kUploadAllStep{500};
 
-    DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm, DeviceCommandHost& host);
+    // Without a clock the commands wait in the event loop.
+    DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm, DeviceCommandHost& host,
+               CommandClock* clock = nullptr);
     ~DeviceLink();
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
@@ -115,10 +65,10 @@ public:
     void sendSlotFrame();
     // The same for a given slot; false when the port did not take the frame.
     bool sendSlotFrame(int slot);
-    // Returns after ms milliseconds, handling events meanwhile (the window repaints,
-    // notifications and menu commands run). Sleeps in the event loop. Returns false
-    // when the wait was cut short by CancelCommands().
-    bool waitPumping(std::uint32_t ms);
+    // Returns after `duration`, handling events meanwhile (the window repaints,
+    // notifications and menu commands run). Returns false when the wait was cut
+    // short by CancelCommands().
+    bool waitPumping(std::chrono::milliseconds duration);
 
     void Upload1Click();
     void Configuator1Click();
@@ -136,11 +86,9 @@ public:
     // The slots' tab names for a message: "1", "4" and "Mode A".
     QString slotList(const std::vector<int>& which) const;
 
-    const std::array<std::uint8_t, kModeFrameSize>& txFrame() const { return txFrame_; }
-
-    // Elapsed milliseconds on a free-running 32-bit clock, wrap included.
-    static std::uint32_t elapsedMs(std::uint32_t start, std::uint32_t now) { return now - start; }
-    static std::uint32_t millisecondClock();
+    const FrameBuffer& txFrame() const { return txFrame_; }
+    // Bytes of every frame the port has taken so far.
+    std::uint64_t bytesHandedOver() const { return handedOver_; }
 
 private:
     struct Command;
@@ -149,6 +97,8 @@ private:
     // Opens the port for a command; false (and the message shown) when it failed.
     bool openPort();
     void closeUnlessLinked();
+    // Gives the port the first `length` bytes of txFrame_; false when it refused.
+    bool handOver(std::size_t length);
     void sendFor(Command& command, int slot);
     void commandEnded(Command& command);
 
@@ -156,10 +106,12 @@ private:
     RuntimeState& state_;
     TComm& comm_;
     DeviceCommandHost& host_;
-    std::array<std::uint8_t, kModeFrameSize> txFrame_{};
-    std::vector<QEventLoop*> waits_; // nested waits, innermost last
+    std::unique_ptr<CommandClock> ownClock_;
+    CommandClock& clock_;
+    FrameBuffer txFrame_{};
     std::vector<Command*> commands_; // running commands, innermost last
-    unsigned epoch_ = 0;             // changed by CancelCommands
+    std::uint64_t handedOver_ = 0;
+    unsigned epoch_ = 0; // changed by CancelCommands
 };
 
 } // namespace cantavel

@@ -2,7 +2,7 @@
 
 #include "ConfigFile.h"
 #include "FullDisk.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 #include "WindowFixture.h"
 
 #include <QDir>
@@ -24,8 +24,8 @@ void writeAll(const QString& path, const QByteArray& data) {
     f.write(data);
 }
 
-QByteArray image() {
-    const auto img = configRecord().image();
+QByteArray imageOf(const ConfigRecord& record) {
+    const auto img = record.image();
     return QByteArray(reinterpret_cast<const char*>(img.data()),
                       static_cast<qsizetype>(img.size()));
 }
@@ -37,8 +37,8 @@ TEST_F(Files, SaveRightAfterStartAsksForANameLikeSaveAs) {
     dialogs.answers << path;
     action("Save1")->trigger();
     EXPECT_EQ(dialogs.dialogsRun, QStringList{"SaveDialog1"});
-    EXPECT_EQ(readAll(path), image());
-    EXPECT_EQ(runtimeState().currentFileName, path);
+    EXPECT_EQ(readAll(path), imageOf(record()));
+    EXPECT_EQ(state.currentFileName, path);
     EXPECT_EQ(form->windowTitle(), kTitle) << "Save As leaves the caption";
 }
 
@@ -55,9 +55,9 @@ TEST_F(Files, SaveAsAfterOpenKeepsTheCaptionAndSaveFollowsTheNewName) {
     EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
     action("SaveAs1")->trigger();
     EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
-    EXPECT_EQ(configRecord().preset(3).echoDelay, 42);
+    EXPECT_EQ(record().preset(3).echoDelay, 42);
 
-    configRecord().preset(3).echoDelay = 43;
+    record().preset(3).echoDelay = 43;
     action("Save1")->trigger();
     EXPECT_EQ(static_cast<std::uint8_t>(readAll(second)[17 * 3 + 7]), 43);
     EXPECT_EQ(static_cast<std::uint8_t>(readAll(first)[17 * 3 + 7]), 42);
@@ -69,10 +69,10 @@ TEST_F(Files, ShortFileReplacesOnlyItsLeadingBytes) {
     writeAll(path, QByteArray(100, '\x03'));
     dialogs.answers << path;
     action("Open1")->trigger();
-    EXPECT_EQ(configRecord().preset(4).effectVolume, 3);
-    EXPECT_EQ(configRecord().preset(5).micTreble, 3);
-    EXPECT_EQ(configRecord().preset(5).swFreq, 100);
-    EXPECT_EQ(configRecord().mode(0).marker, 0x55);
+    EXPECT_EQ(record().preset(4).effectVolume, 3);
+    EXPECT_EQ(record().preset(5).micTreble, 3);
+    EXPECT_EQ(record().preset(5).swFreq, 100);
+    EXPECT_EQ(record().mode(0).marker, 0x55);
 }
 
 TEST_F(Files, LongFileLoads294AndSaves294) {
@@ -102,44 +102,44 @@ TEST_F(Files, OpenKeepsTheTabAndShowsTheFileOnIt) {
 
 TEST_F(Files, OpenEndsLinkAndNewForgetsTheFile) {
     const QString path = dir.filePath(QStringLiteral("b.cfg"));
-    ASSERT_TRUE(saveConfigFile(path, configRecord()));
+    ASSERT_TRUE(saveConfigFile(path, record()));
     linkOn();
     dialogs.answers << path;
     action("Open1")->trigger();
     EXPECT_FALSE(action("Link1")->isChecked());
     EXPECT_FALSE(form->Comm().IsOpen());
 
-    configRecord().mode(2).swVol1 = 99; // mode records 1 to 4 survive New
+    record().mode(2).swVol1 = 99; // mode records 1 to 4 survive New
     action("New1")->trigger();
     EXPECT_EQ(form->windowTitle(), kTitle);
-    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
-    EXPECT_EQ(configRecord().mode(2).swVol1, 99);
+    EXPECT_TRUE(state.currentFileName.isEmpty());
+    EXPECT_EQ(record().mode(2).swVol1, 99);
     action("Save1")->trigger();
     EXPECT_EQ(dialogs.dialogsRun.last(), QStringLiteral("SaveDialog1")) << "Save asks again";
 }
 
 TEST_F(Files, CancelledDialogsChangeNothing) {
-    const QByteArray before = image();
+    const QByteArray before = imageOf(record());
     action("Open1")->trigger();
     action("SaveAs1")->trigger();
-    EXPECT_EQ(image(), before);
-    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
+    EXPECT_EQ(imageOf(record()), before);
+    EXPECT_TRUE(state.currentFileName.isEmpty());
     EXPECT_EQ(dialogs.dialogsRun.size(), 2);
 }
 
 TEST_F(Files, UnreadableFileLeavesEverythingAsItWas) {
     linkOn();
-    configRecord().preset(1).echoDelay = 11;
-    const QByteArray before = image();
+    record().preset(1).echoDelay = 11;
+    const QByteArray before = imageOf(record());
     const QString missing = dir.filePath(QStringLiteral("gone.cfg"));
     dialogs.answers << missing;
     action("Open1")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.contains(missing));
     EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("No such file")));
-    EXPECT_EQ(image(), before);
+    EXPECT_EQ(imageOf(record()), before);
     EXPECT_EQ(form->windowTitle(), kTitle);
-    EXPECT_TRUE(runtimeState().currentFileName.isEmpty());
+    EXPECT_TRUE(state.currentFileName.isEmpty());
     EXPECT_TRUE(action("Link1")->isChecked()) << "a failed Open does not end Link";
     EXPECT_TRUE(form->Comm().IsOpen());
 }
@@ -155,14 +155,14 @@ TEST_F(Files, FailedSaveKeepsTheNameAndTheOldFile) {
     action("SaveAs1")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.contains(nowhere));
-    EXPECT_EQ(runtimeState().currentFileName, good);
+    EXPECT_EQ(state.currentFileName, good);
 
     // A target the save cannot replace: a folder in its place.
     ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("taken.cfg"))));
     dialogs.answers << dir.filePath(QStringLiteral("taken.cfg"));
     action("SaveAs1")->trigger();
     EXPECT_EQ(dialogs.messages.size(), 2u);
-    EXPECT_EQ(runtimeState().currentFileName, good);
+    EXPECT_EQ(state.currentFileName, good);
     EXPECT_EQ(readAll(good), saved);
 }
 
@@ -180,7 +180,7 @@ TEST_F(Files, FullDiskKeepsTheFileAndTheNameAndSaysWhy) {
     ASSERT_EQ(saved.size(), 294);
     ASSERT_TRUE(disk.fill());
 
-    configRecord().preset(1).echoDelay = 99;
+    record().preset(1).echoDelay = 99;
     action("Save1")->trigger();
     const QString fresh = disk.path(QStringLiteral("fresh.cfg"));
     dialogs.answers << fresh;
@@ -194,7 +194,7 @@ TEST_F(Files, FullDiskKeepsTheFileAndTheNameAndSaysWhy) {
     EXPECT_TRUE(dialogs.messages[1].text.contains(fresh));
     EXPECT_EQ(readAll(show), saved);
     EXPECT_FALSE(QFile::exists(fresh));
-    EXPECT_EQ(runtimeState().currentFileName, show);
+    EXPECT_EQ(state.currentFileName, show);
 }
 
 TEST_F(Files, DialogsOfferConfigFilesFirst) {

@@ -1,9 +1,9 @@
 // The main window's controls driven as the operator drives them, with the record
 // and the bytes on the line checked.
 
-#include "Mknob.h"
-#include "Serialcomm.h"
-#include "Unit2.h"
+#include "AboutBox.h"
+#include "Knob.h"
+#include "SerialPort.h"
 #include "UpDown.h"
 #include "WindowFixture.h"
 
@@ -76,6 +76,37 @@ TEST_F(Window, LayoutMenuAndRangesAreAsDesigned) {
     EXPECT_EQ(action("SaveAs1")->text().remove('&'), QStringLiteral("Save As..."));
     EXPECT_EQ(action("Close1")->text().remove('&'), QStringLiteral("Exit"));
     EXPECT_EQ(action("Open1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+}
+
+// Every control's range is its parameter's range, through the way it is shown.
+TEST_F(Window, EveryControlCoversItsParametersRange) {
+    clickTab(5); // a mode slot: every control is enabled
+    for (const Parameter& p : parameterTable()) {
+        SCOPED_TRACE(p.key);
+        const int low = std::min(p.position(p.minValue), p.position(p.maxValue));
+        const int high = std::max(p.position(p.minValue), p.position(p.maxValue));
+        switch (p.kind) {
+        case ControlKind::Slider:
+            EXPECT_EQ(child<QSlider>(p.control)->minimum(), low);
+            EXPECT_EQ(child<QSlider>(p.control)->maximum(), high);
+            break;
+        case ControlKind::List:
+            EXPECT_EQ(low, 0);
+            EXPECT_EQ(child<QComboBox>(p.control)->count(), high + 1);
+            break;
+        case ControlKind::UpDown:
+            EXPECT_EQ(child<TUpDown>(p.control)->Min(), low);
+            EXPECT_EQ(child<TUpDown>(p.control)->Max(), high);
+            break;
+        case ControlKind::Knob: // the volume knobs' maxima follow their up-downs
+            EXPECT_EQ(child<TmKnob>(p.control)->Min(), low);
+            EXPECT_LE(child<TmKnob>(p.control)->Max(), high);
+            break;
+        }
+        if (p.valueEdit) {
+            EXPECT_TRUE(child<QLineEdit>(p.valueEdit)->isReadOnly());
+        }
+    }
 }
 
 TEST_F(Window, ToneSliderEndsShowTenAndMinusTen) {
@@ -244,10 +275,9 @@ TEST_F(Window, LinkOnUploadAllReloadsTheSlotItSelects) {
 }
 
 TEST_F(Window, ClosingDuringAnUploadEndsItWithoutSending) {
-    QTimer::singleShot(300, form.get(), [this] { form->close(); });
-    const auto started = std::chrono::steady_clock::now();
+    clock.after(300ms, [this] { form->close(); });
     action("Upload1")->trigger();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
+    EXPECT_EQ(clock.elapsed(), 300ms) << "the upload ended with the window";
     EXPECT_FALSE(form->Comm().IsOpen());
     EXPECT_TRUE(sent(100ms).isEmpty());
     EXPECT_EQ(form->Link().runningCommands(), 0);
@@ -279,8 +309,8 @@ TEST_F(Window, TabPicksDuringUploadAllNeitherStopNorChangeIt) {
     const QByteArray expected = uploadAllFrames(record());
     QString shown;
     bool linkedMeanwhile = false;
-    QTimer::singleShot(1300, form.get(), [this] { clickTab(5); });
-    QTimer::singleShot(2150, form.get(), [&] { // while "3" is being sent
+    clock.after(1300ms, [this] { clickTab(5); });
+    clock.after(2150ms, [&] { // while "3" is being sent
         clickTab(2);
         shown = text("Edit6") + ' ' + action("Upload1")->text().remove('&');
         linkedMeanwhile = action("Link1")->isChecked() && form->Comm().IsOpen();
@@ -296,7 +326,7 @@ TEST_F(Window, TabPicksDuringUploadAllNeitherStopNorChangeIt) {
 }
 
 TEST_F(Window, NewDuringUploadAllSaysWhichSlotsDidNotReachTheUnit) {
-    QTimer::singleShot(1300, form.get(), [this] { form->New1Click(); });
+    clock.after(1300ms, [this] { form->New1Click(); });
     action("Configuator1")->trigger();
     EXPECT_EQ(sent().size(), 27 + 19) << "two frames before New";
     EXPECT_FALSE(form->Comm().IsOpen());
@@ -309,7 +339,7 @@ TEST_F(Window, NewDuringUploadAllSaysWhichSlotsDidNotReachTheUnit) {
 TEST_F(Window, UploadSendsTheSlotChosenWhateverTabIsPickedMeanwhile) {
     record().preset(2).echoDelay = 22;
     clickTab(2);
-    QTimer::singleShot(300, form.get(), [this] { clickTab(5); }); // while the port settles
+    clock.after(300ms, [this] { clickTab(5); }); // while the port settles
     action("Upload1")->trigger();
     const QByteArray frame = sent();
     ASSERT_EQ(frame.size(), 19);
@@ -332,7 +362,7 @@ TEST_F(Window, UnpluggedDeviceEndsLinkWithOneMessage) {
 }
 
 TEST_F(Window, OpenFailureNamesThePortAndTheReason) {
-    runtimeState().comPortName = QStringLiteral("/dev/cantavel-absent");
+    state.comPortName = QStringLiteral("/dev/cantavel-absent");
     action("Link1")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Open serial port failure!"));
@@ -345,7 +375,7 @@ TEST_F(Window, OpenFailureNamesThePortAndTheReason) {
 // the message: a message box lays out all it is given, and once froze the window.
 TEST_F(Window, LongPortNameIsShortenedInTheMessage) {
     const QString name = QStringLiteral("/dev/") + QStringLiteral("xxxxxxx/").repeated(500) + "end";
-    runtimeState().comPortName = name;
+    state.comPortName = name;
     action("Link1")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     const QString detail = dialogs.messages[0].detail;
@@ -357,8 +387,8 @@ TEST_F(Window, LongPortNameIsShortenedInTheMessage) {
 
 TEST_F(Window, ComPortItemsKeepOneCheckMark) {
     action("COM121")->trigger();
-    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM12"));
-    EXPECT_EQ(runtimeState().comPortNumber, 12);
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM12"));
+    EXPECT_EQ(state.comPortNumber, 12);
     int checked = 0;
     for (QAction* item : child<QMenu>("Connect1")->actions()) {
         checked += item->isChecked() ? 1 : 0;

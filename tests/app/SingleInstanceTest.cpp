@@ -2,7 +2,7 @@
 // first and ends, whatever its runtime and temporary folders; a start after the
 // first is gone runs normally.
 
-#include "Justone.h"
+#include "SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QDir>

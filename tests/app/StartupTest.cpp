@@ -1,9 +1,9 @@
 // Start, show and close of the main window with real settings files, the About
 // dialog, and exceptions that reach the event loop.
 
+#include "AboutBox.h"
 #include "Application.h"
-#include "Serialcomm.h"
-#include "Unit2.h"
+#include "SerialPort.h"
 #include "WindowFixture.h"
 
 #include <QCloseEvent>
@@ -37,7 +37,7 @@ protected:
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(ini);
         }
-        runtimeState() = RuntimeState{};
+        state = RuntimeState{};
         createWindow(false);
     }
     QStringList checkedPorts() const {
@@ -53,28 +53,28 @@ protected:
 
 TEST_F(StartupWithSettings, FirstStartWithoutSettingsUsesCom1AndDefaults) {
     restartWith(QByteArray());
-    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM1"));
-    EXPECT_EQ(runtimeState().comPortNumber, 1);
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(state.comPortNumber, 1);
     EXPECT_EQ(checkedPorts(), QStringList{"COM1"});
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Digital Cantavel Processor v1.5"));
     EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload Default"));
     ConfigRecord defaults;
     defaults.resetToDefaults();
-    EXPECT_TRUE(std::equal(defaults.image().begin(), defaults.image().end(),
-                           configRecord().image().begin()));
+    EXPECT_TRUE(
+        std::equal(defaults.image().begin(), defaults.image().end(), record().image().begin()));
     EXPECT_FALSE(QFile::exists(settingsPath())) << "nothing is written before closing";
 }
 
 TEST_F(StartupWithSettings, IndexOutsideTheMenuChecksNothing) {
     restartWith("[Config]\nCOM=COM3\nindex=20\n");
     EXPECT_TRUE(checkedPorts().isEmpty());
-    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM3"));
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM3"));
 }
 
 TEST_F(StartupWithSettings, IndexWithoutComChecksItsItemAndKeepsCom1) {
     restartWith("[Config]\nindex=7\n");
     EXPECT_EQ(checkedPorts(), QStringList{"COM7"});
-    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
     restartWith("[Config]\nindex=seven\n");
     EXPECT_EQ(checkedPorts(), QStringList{"COM1"});
 }
@@ -82,7 +82,7 @@ TEST_F(StartupWithSettings, IndexWithoutComChecksItsItemAndKeepsCom1) {
 TEST_F(StartupWithSettings, PortsSectionPointsAComNameAtADevice) {
     restartWith("[Config]\nCOM=COM2\nindex=2\n\n[Ports]\nCOM2=" +
                 QFile::encodeName(pty.slavePath()) + "\n");
-    EXPECT_EQ(runtimeState().comPortName, QStringLiteral("COM2"));
+    EXPECT_EQ(state.comPortName, QStringLiteral("COM2"));
     EXPECT_EQ(linkOn().left(2), QByteArray("\x3A\x06", 2));
     form->close();
     EXPECT_TRUE(

@@ -3,11 +3,15 @@
 // The real main window, offscreen, with its serial port on a pseudo-terminal whose
 // master the test holds, and a dialog seam that answers for the operator.
 
+#include "CommPort.h"
 #include "ConfigRecord.h"
 #include "Dialogs.h"
 #include "EventPump.h"
+#include "FakeClock.h"
+#include "MainWindow.h"
 #include "Pty.h"
-#include "Unit1.h"
+#include "RuntimeState.h"
+#include "SerialPort.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -51,17 +55,29 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pty.valid());
         ASSERT_TRUE(dir.isValid());
-        configRecord() = ConfigRecord{};
-        runtimeState() = RuntimeState{};
         createWindow();
     }
 
     // The window as the program creates it; the port then points at the pty unless
     // the test looks at the settings themselves.
     void createWindow(bool portOnPty = true) {
-        form = std::make_unique<TForm1>(TForm1Options{settingsPath(), &dialogs});
+        form = std::make_unique<TForm1>(editorRecord, state,
+                                        TForm1Options{settingsPath(), &dialogs, &clock});
+        // Each wait of a Device command lets the frames handed over since the port
+        // opened reach the line, as they would in the time the wait stands for.
+        form->Comm().SetPortOpener([this](const std::string& name) {
+            handedOverAtOpen = form->Link().bytesHandedOver();
+            lineAtOpen = pty.total();
+            return openCommPort(name);
+        });
+        clock.settle = [this] {
+            if (form->Comm().IsOpen()) {
+                pty.catchUp(lineAtOpen +
+                            static_cast<qint64>(form->Link().bytesHandedOver() - handedOverAtOpen));
+            }
+        };
         if (portOnPty) {
-            runtimeState().comPortName = pty.slavePath();
+            state.comPortName = pty.slavePath();
         }
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -76,7 +92,7 @@ protected:
     }
     QAction* action(const char* name) const { return child<QAction>(name); }
     QString text(const char* edit) const { return child<QLineEdit>(edit)->text(); }
-    ConfigRecord& record() { return configRecord(); }
+    ConfigRecord& record() { return editorRecord; }
 
     QTabBar* tabs() const { return form->findChild<QTabBar*>(QStringLiteral("tabs")); }
     void clickTab(int index) {
@@ -115,6 +131,12 @@ protected:
     Pty pty;
     QTemporaryDir dir;
     FakeDialogs dialogs;
+    // What the editor's creator owns: the record, the run-time state, the clock.
+    ConfigRecord editorRecord;
+    RuntimeState state;
+    FakeClock clock;
+    std::uint64_t handedOverAtOpen = 0;
+    qint64 lineAtOpen = 0;
     std::unique_ptr<TForm1> form;
 };
 

@@ -185,17 +185,5 @@ TEST(ModeRecord, BitFieldsReadShiftedDown) {
     EXPECT_EQ(m.aux(), 2);
 }
 
-TEST(RuntimeState, StartsWithNoFileAndTheFirstPort) {
-    const RuntimeState state;
-    EXPECT_TRUE(state.currentFileName.isEmpty());
-    EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
-    EXPECT_EQ(state.comPortNumber, 1);
-}
-
-TEST(ConfigRecord, TheEditorHasOneRecordForTheProcess) {
-    EXPECT_EQ(&configRecord(), &configRecord());
-    EXPECT_EQ(&runtimeState(), &runtimeState());
-}
-
 } // namespace
 } // namespace cantavel

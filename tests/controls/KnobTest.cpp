@@ -1,7 +1,7 @@
 // The rotary knob: its geometry on real rendered pixels, the pointer mapped by real
 // synthetic mouse events, and exactly one change event per real change.
 
-#include "Mknob.h"
+#include "Knob.h"
 
 #include <QImage>
 #include <QPainter>

@@ -4,16 +4,18 @@
 #include "DeviceLink.h"
 #include "CommPort.h"
 #include "EventPump.h"
+#include "FakeClock.h"
 #include "LineRecorder.h"
 #include "MainWindowPort.h"
 #include "Pty.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 namespace cantavel {
@@ -21,6 +23,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
@@ -41,7 +47,11 @@ struct FakeHost : DeviceCommandHost {
     void selectTabQuietly(int s) override {
         slot = s;
         quietSelections.push_back(s);
+        if (onSelect) {
+            onSelect();
+        }
     }
+    std::function<void()> onSelect;
     void setBusyPointer(bool busy) override { busyChanges.push_back(busy); }
     void showMessage(const QString& text, const QString& detail) override {
         messages.emplace_back(text, detail);
@@ -59,8 +69,17 @@ protected:
         testing::useMainWindowValues(comm);
         comm.SetPortOpener([this](const std::string& name) {
             ++opens;
+            handedOverAtOpen = link.bytesHandedOver();
+            lineAtOpen = line.size();
             return openCommPort(name);
         });
+        // Each wait lets the frames handed over since the port opened reach the line.
+        clock.settle = [this] {
+            const auto target =
+                lineAtOpen + static_cast<qsizetype>(link.bytesHandedOver() - handedOverAtOpen);
+            testing::pumpUntil([&] { return line.size() >= target || !comm.IsOpen(); });
+        };
+        host.onSelect = [this] { selectedAt.push_back(clock.elapsed()); };
     }
 
     // Opens the port as Link would, without its upload.
@@ -76,30 +95,30 @@ protected:
         return line.bytes();
     }
 
-    static double msBetween(Clock::time_point a, Clock::time_point b) {
-        return std::chrono::duration<double, std::milli>(b - a).count();
-    }
-
     testing::Pty pty;
     testing::LineRecorder line{pty.master()};
     ConfigRecord record;
     RuntimeState state;
     TComm comm;
     FakeHost host;
-    DeviceLink link{record, state, comm, host};
+    testing::FakeClock clock;
+    DeviceLink link{record, state, comm, host, &clock};
     int opens = 0;
+    std::uint64_t handedOverAtOpen = 0;
+    qsizetype lineAtOpen = 0;
+    std::vector<std::chrono::milliseconds> selectedAt; // when each slot was selected
 };
 
 TEST_F(DeviceLinkTest, LiveCommandsGoOutOnlyWithLinkOnSlotZero) {
-    link.sendLiveParameter(LiveEchoDelay, 100); // Link off: nothing, not even an open
+    link.sendLiveParameter(0, 100); // Link off: nothing, not even an open
     linkUp();
     host.slot = 5;
-    link.sendLiveParameter(LiveEchoDelay, 100); // Mode A: stored, never sent
+    link.sendLiveParameter(0, 100); // Mode A: stored, never sent
     host.slot = 0;
-    link.sendLiveParameter(LiveEchoDelay, 100);
+    link.sendLiveParameter(0, 100);
     record.mode(0).byte2 = 0x20;
     record.mode(0).setCenter(1);
-    link.sendLiveParameter(LiveCenter, record.mode(0).center());
+    link.sendLiveParameter(13, record.mode(0).center());
     ASSERT_EQ(waitBytes(6), hex("26 00 64 26 0D 01"));
     testing::pumpFor(100ms);
     EXPECT_EQ(line.bytes().size(), 6);
@@ -109,20 +128,39 @@ TEST_F(DeviceLinkTest, LiveCommandsGoOutOnlyWithLinkOnSlotZero) {
 
 TEST_F(DeviceLinkTest, UploadOfSlotOneRightAfterNewOpensWaitsSendsAndCloses) {
     host.slot = 1;
-    const auto started = Clock::now();
     link.Upload1Click();
-    const auto ended = Clock::now();
-
     EXPECT_EQ(line.bytes(), hex("25 00 55 00 05 0A 0A 0A 0A B4 28 28 14 05 0A 0A 0A 64 37"));
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
     // 1000 ms after opening the frame goes out, 200 ms later the port closes.
+    EXPECT_EQ(clock.waits, (std::vector{1000ms, 200ms}));
+}
+
+// The one test of the pacing in real time; the bounds are loose, for busy machines.
+TEST(DeviceLinkPacing, UploadWaitsForThePortThenSendsThenCloses) {
+    testing::Pty pty;
+    ASSERT_TRUE(pty.valid());
+    testing::LineRecorder line{pty.master()};
+    ConfigRecord record;
+    record.resetToDefaults();
+    RuntimeState state;
+    state.comPortName = pty.slavePath();
+    TComm comm;
+    testing::useMainWindowValues(comm);
+    FakeHost host;
+    host.slot = 1;
+    DeviceLink link(record, state, comm, host);
+    const auto started = Clock::now();
+    link.Upload1Click();
+    const auto ended = Clock::now();
+    ASSERT_EQ(line.size(), 19);
     const double sentAfter = msBetween(started, line.arrivalOf(0));
     EXPECT_GE(sentAfter, 990);
-    EXPECT_LT(sentAfter, 1800);
+    EXPECT_LT(sentAfter, 4000);
     EXPECT_GE(msBetween(started, ended), 1190);
-    EXPECT_LT(msBetween(started, ended), 2500);
+    EXPECT_LT(msBetween(started, ended), 6000);
+    EXPECT_FALSE(comm.IsOpen());
 }
 
 TEST_F(DeviceLinkTest, UploadOfSlotZeroSendsTheSyncedModeRecordAndKeepsIt) {
@@ -173,9 +211,7 @@ TEST_F(DeviceLinkTest, EachSlotGoesWithItsCommandAndDeviceIndex) {
 
 TEST_F(DeviceLinkTest, UploadAllWithLinkOffSendsSevenFramesHalfASecondApart) {
     host.slot = 2;
-    const auto started = Clock::now();
     link.Configuator1Click();
-    const auto ended = Clock::now();
 
     const QByteArray sent = line.bytes();
     ASSERT_EQ(sent.size(), 157);
@@ -185,13 +221,10 @@ TEST_F(DeviceLinkTest, UploadAllWithLinkOffSendsSevenFramesHalfASecondApart) {
     for (const auto& [offset, head] : frames) {
         EXPECT_EQ(sent.mid(offset, 2), hex(head)) << "frame at " << offset;
     }
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        const double gap =
-            msBetween(line.arrivalOf(frames[i - 1].first), line.arrivalOf(frames[i].first));
-        EXPECT_GE(gap, 450) << "before frame " << i;
-        EXPECT_LT(gap, 1200) << "before frame " << i;
-    }
-    EXPECT_GE(msBetween(started, ended), 4400);
+    // Half a second after opening, then one slot every half second, then half a
+    // second for the last.
+    EXPECT_EQ(clock.waits, std::vector<std::chrono::milliseconds>(9, 500ms));
+    EXPECT_EQ(selectedAt, (std::vector{500ms, 1000ms, 1500ms, 2000ms, 2500ms, 3000ms, 3500ms}));
     EXPECT_EQ(opens, 1);
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(host.slot, 6) << "Mode B stays selected";
@@ -266,21 +299,35 @@ TEST_F(DeviceLinkTest, ChoosingCom12LeavesAnOpenPortAlone) {
 TEST_F(DeviceLinkTest, CancelledUploadAllEndsAtOnceAndSendsNothingMore) {
     // What New does in the middle of Upload All: cancel the command, stop the port.
     std::vector<int> unsent;
-    QTimer::singleShot(1200, [&] {
+    clock.at(1200ms, [&] {
         unsent = link.CancelCommands();
         comm.StopComm();
     });
-    const auto started = Clock::now();
     link.Configuator1Click();
-    EXPECT_LT(msBetween(started, Clock::now()), 1700);
+    EXPECT_EQ(clock.elapsed(), 1200ms) << "no wait after the cancel";
     const qsizetype sent = line.bytes().size();
     EXPECT_EQ(sent, 27 + 19) << "two frames went out before the cancel";
     EXPECT_EQ(unsent, (std::vector<int>{2, 3, 4, 5, 6}));
     EXPECT_TRUE(host.messages.empty()) << "the one who cancels tells the operator";
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(link.runningCommands(), 0);
-    testing::pumpFor(600ms);
+    testing::pumpFor(100ms);
     EXPECT_EQ(line.bytes().size(), sent);
+}
+
+// A frame handed over just before a cancel may still be in the driver's queue,
+// which stopping the port throws away: it counts as not arrived until its time on
+// the line (19 bytes at 9600 baud, about 20 ms) and some slack have passed.
+TEST_F(DeviceLinkTest, AFrameCancelledWithinItsLineTimeCountsAsUnsent) {
+    for (const auto& [at, unsent] : {std::pair{1010ms, std::vector<int>{1, 2, 3, 4, 5, 6}},
+                                     std::pair{1200ms, std::vector<int>{2, 3, 4, 5, 6}}}) {
+        testing::FakeClock local;
+        DeviceLink cancelled(record, state, comm, host, &local);
+        std::vector<int> got;
+        local.at(at, [&] { got = cancelled.CancelCommands(); });
+        cancelled.Configuator1Click();
+        EXPECT_EQ(got, unsent) << "cancelled at " << at.count() << " ms";
+    }
 }
 
 // A frame the port does not take (here: Link is on but the port is not open, as
@@ -296,44 +343,26 @@ TEST_F(DeviceLinkTest, FramesThePortRefusesAreReportedAtTheEnd) {
               QStringLiteral("The serial port did not take the frames of \"2\"."));
 }
 
-TEST(WaitPumping, HandlesEventsWhileItWaitsAndIsWrapSafe) {
-    EXPECT_EQ(DeviceLink::elapsedMs(0xFFFFFFF0u, 0x00000010u), 0x20u);
-    EXPECT_EQ(DeviceLink::elapsedMs(5, 5), 0u);
-
-    ConfigRecord record;
-    RuntimeState state;
-    TComm comm;
-    FakeHost host;
-    DeviceLink link(record, state, comm, host);
+TEST(EventLoopWait, HandlesEventsWhileItWaitsAndEndsWhenInterrupted) {
+    EventLoopClock clock;
     bool fired = false;
     QTimer::singleShot(50, [&] { fired = true; });
     const auto started = Clock::now();
-    EXPECT_TRUE(link.waitPumping(200));
+    EXPECT_TRUE(clock.wait(200ms));
     const double took = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     EXPECT_TRUE(fired);
     EXPECT_GE(took, 199);
-    EXPECT_LT(took, 700);
-}
+    EXPECT_LT(took, 2000);
 
-TEST(DeviceTables, DeviceIndicesAndLiveNumbers) {
-    const std::uint8_t expected[] = {6, 0, 1, 2, 3, 4, 5};
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        EXPECT_EQ(deviceIndex(slot), expected[slot]);
-        const std::uint8_t command = isModeSlot(slot) ? kModeUpload : kPresetUpload;
-        EXPECT_EQ(slotForDeviceIndex(command, expected[slot]), slot);
-    }
-    EXPECT_EQ(slotForDeviceIndex(kPresetUpload, 4), -1);
-    EXPECT_EQ(slotForDeviceIndex(kModeUpload, 0), -1);
-
-    std::vector<int> numbers;
-    for (const auto& p : liveParameterTable()) {
-        numbers.push_back(p.number);
-    }
-    EXPECT_EQ(numbers, (std::vector<int>{0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
-                                         13, 14, 15, 16, 17, 19, 20, 21, 26, 27, 48, 49, 50}));
-    EXPECT_EQ(findLiveParameter(18), nullptr);
-    EXPECT_STREQ(findLiveParameter(LiveKeyIndex)->field, "keyIndex");
-    EXPECT_TRUE(findLiveParameter(LiveAux)->inModeRecord);
+    // A wait inside a wait: one interruption ends both.
+    bool innerWhole = true;
+    QTimer::singleShot(20, [&] {
+        QTimer::singleShot(20, [&] { clock.interrupt(); });
+        innerWhole = clock.wait(5000ms);
+    });
+    EXPECT_FALSE(clock.wait(5000ms));
+    EXPECT_FALSE(innerWhole);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 4.0);
 }
 
 } // namespace

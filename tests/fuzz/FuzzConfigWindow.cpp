@@ -4,7 +4,7 @@
 
 #include "ConfigRecord.h"
 #include "Dialogs.h"
-#include "Unit1.h"
+#include "MainWindow.h"
 
 #include <QApplication>
 #include <QFile>
@@ -35,6 +35,8 @@ struct Harness {
     std::unique_ptr<QApplication> app;
     QTemporaryDir dir;
     Answers answers;
+    ConfigRecord record;
+    cantavel::RuntimeState state;
     std::unique_ptr<cantavel::TForm1> form;
 };
 Harness* harness = nullptr;
@@ -59,7 +61,7 @@ ConfigRecord clampedForDisplay(ConfigRecord r) {
         }
     }
     // Each mode slot's volumes are held to that slot's own maxima.
-    for (int slot : {0, 5, 6}) {
+    for (int slot : cantavel::kModeSlots) {
         cantavel::ModeRecord& m = r.mode(slot);
         m.musicVolume = clamp(m.musicVolume, 0, clamp(m.musicVolMax, 1, 63));
         m.micVolume = clamp(m.micVolume, 0, clamp(m.micVolMax, 1, 42));
@@ -74,8 +76,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     harness = new Harness;
     harness->app = std::make_unique<QApplication>(*argc, *argv);
     qputenv("CANTAVEL_INSTANCE", "fuzz " + QByteArray::number(QCoreApplication::applicationPid()));
-    harness->form = std::make_unique<cantavel::TForm1>(cantavel::TForm1Options{
-        harness->dir.filePath(QStringLiteral("cantavel.ini")), &harness->answers});
+    harness->form = std::make_unique<cantavel::TForm1>(
+        harness->record, harness->state,
+        cantavel::TForm1Options{harness->dir.filePath(QStringLiteral("cantavel.ini")),
+                                &harness->answers});
     harness->form->show();
     return 0;
 }
@@ -85,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* tabs = form.findChild<QTabBar*>(QStringLiteral("tabs"));
     form.New1Click();
 
-    ConfigRecord expected = cantavel::configRecord();
+    ConfigRecord expected = harness->record;
     std::memcpy(expected.image().data(), data, std::min(size, cantavel::kConfigImageSize));
     expected = clampedForDisplay(expected);
 

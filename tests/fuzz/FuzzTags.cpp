@@ -2,7 +2,7 @@
 // layout always ends, and the pieces it places give back every display line.
 
 #include "FakePrinter.h"
-#include "Quickprint.h"
+#include "QuickPrint.h"
 #include "Reassemble.h"
 
 #include <QGuiApplication>

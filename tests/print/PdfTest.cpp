@@ -1,7 +1,7 @@
 // A real print job: three pages to a PDF file, read back with poppler's tools.
 
 #include "QtPrinter.h"
-#include "Quickprint.h"
+#include "QuickPrint.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,7 +1,7 @@
 // The print job, the unit conversions and the line layout against a printer with
 // fixed metrics.
 
-#include "Quickprint.h"
+#include "QuickPrint.h"
 #include "FakePrinter.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // and drawn, and a property check over many random tagged lines.
 
 #include "FakePrinter.h"
-#include "Quickprint.h"
+#include "QuickPrint.h"
 #include "Reassemble.h"
 
 #include <gtest/gtest.h>

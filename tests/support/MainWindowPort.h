@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 namespace cantavel::testing {
 

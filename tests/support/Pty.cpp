@@ -6,8 +6,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <utility>
 
 namespace cantavel::testing {
 
@@ -38,48 +40,62 @@ void Pty::closeMaster() {
     }
 }
 
+int Pty::readSome(QByteArray& into, int limit, int timeoutMs) {
+    if (master_ < 0) {
+        return -1;
+    }
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) {
+        return 0;
+    }
+    std::array<char, 4096> buffer{};
+    const ssize_t n =
+        ::read(master_, buffer.data(), std::min<std::size_t>(buffer.size(), std::size_t(limit)));
+    if (n > 0) {
+        into.append(buffer.data(), n);
+        total_ += n;
+        return 1;
+    }
+    // EIO: nobody holds the slave side
+    return n < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
 QByteArray Pty::read(int count, std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + timeout;
-    QByteArray data;
-    std::array<char, 4096> buffer{};
+    QByteArray data = held_.left(count);
+    held_.remove(0, data.size());
     while (data.size() < count) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        if (left <= 0 || readSome(data, int(count - data.size()), int(left)) < 0) {
             break;
-        }
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        const ssize_t n = ::read(
-            master_, buffer.data(),
-            std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(count - data.size())));
-        if (n > 0) {
-            data.append(buffer.data(), n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            break; // EIO: nobody holds the slave side
         }
     }
     return data;
 }
 
 QByteArray Pty::drain(std::chrono::milliseconds quiet) {
-    QByteArray data;
-    std::array<char, 4096> buffer{};
-    for (;;) {
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) {
-            return data;
+    QByteArray data = std::exchange(held_, {});
+    while (readSome(data, 4096, static_cast<int>(quiet.count())) > 0) {
+    }
+    return data;
+}
+
+bool Pty::catchUp(qint64 total, std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + timeout;
+    while (total_ < total && master_ >= 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return false;
         }
-        const ssize_t n = ::read(master_, buffer.data(), buffer.size());
-        if (n > 0) {
-            data.append(buffer.data(), n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return data;
+        if (readSome(held_, 4096, int(left)) < 0) {
+            return false;
         }
     }
+    return total_ >= total;
 }
 
 bool Pty::write(const QByteArray& data) {

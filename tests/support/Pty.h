@@ -26,12 +26,24 @@ public:
     // Reads whatever arrives until nothing more comes for quiet.
     QByteArray drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
     bool write(const QByteArray& data);
+    // Takes what arrives off the master, to be returned by the next read() or
+    // drain(), until `total` bytes have arrived since the start or the time is up.
+    // False when they did not all come.
+    bool catchUp(qint64 total, std::chrono::milliseconds timeout = std::chrono::seconds(2));
+    // Bytes taken off the master so far.
+    qint64 total() const { return total_; }
     // Closes the master: the line is gone, as when a USB adapter is pulled out.
     void closeMaster();
 
 private:
+    // Reads once what is there within `timeout` (up to `limit` bytes): 1 when
+    // something came, 0 when nothing did, -1 when the master is gone or failed.
+    int readSome(QByteArray& into, int limit, int timeoutMs);
+
     int master_ = -1;
     QString slavePath_;
+    QByteArray held_; // taken off the master by catchUp, not yet read
+    qint64 total_ = 0;
 };
 
 } // namespace cantavel::testing

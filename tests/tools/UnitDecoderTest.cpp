@@ -1,5 +1,6 @@
 #include "UnitDecoder.h"
-#include "DeviceLink.h"
+#include "Parameters.h"
+#include "Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,37 @@ TEST_F(Decoder, LiveCommandsNameTheirFieldAndChangeSlotZero) {
     EXPECT_EQ(feed(hex("26 12 05")), Lines{"live 18 (unknown parameter) = 5, ignored"});
     EXPECT_EQ(feed(hex("26 30 50")), Lines{"live 48 musicVolMax = 80 (outside 1..63)"});
     EXPECT_EQ(decoder.counts().live, 4);
+}
+
+// Each parameter, from a random record's slot 0 through its live frame into the
+// unit, and back out of the unit's record: the same value, and nothing else moved.
+TEST_F(Decoder, EveryParameterComesBackFromTheUnitAsItWent) {
+    std::mt19937 random(1208);
+    for (const Parameter& p : parameterTable()) {
+        SCOPED_TRACE(p.key);
+        for (int round = 0; round < 10; ++round) {
+            ConfigRecord record{};
+            for (std::uint8_t& b : record.image()) {
+                b = static_cast<std::uint8_t>(random());
+            }
+            const unsigned value = p.minValue + random() % (p.maxValue - p.minValue + 1u);
+            p.field.set(record, 0, value);
+            const ConfigRecord unitBefore = decoder.state();
+
+            FrameBuffer frame{};
+            const std::size_t length = buildLiveFrame(frame, p.live, p.field.get(record, 0));
+            const Lines lines = feed(Bytes(frame.begin(), frame.begin() + length));
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0], "live " + std::to_string(p.live) + " " + p.key + " = " +
+                                    std::to_string(value));
+
+            ConfigRecord expected = unitBefore;
+            p.field.set(expected, 0, value);
+            EXPECT_EQ(p.field.get(decoder.state(), 0), p.field.get(record, 0));
+            EXPECT_TRUE(std::equal(expected.image().begin(), expected.image().end(),
+                                   decoder.state().image().begin()));
+        }
+    }
 }
 
 TEST_F(Decoder, UploadsReplaceTheSlotTheyAddress) {

@@ -2,7 +2,7 @@
 // to the default printer or to a PDF file.
 
 #include "QtPrinter.h"
-#include "Quickprint.h"
+#include "QuickPrint.h"
 #include "SafeSave.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "UnitDecoder.h"
 
-#include "DeviceLink.h"
+#include "Parameters.h"
+#include "Protocol.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,19 +24,6 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 
 UnitDecoder::UnitDecoder() {
     state_.resetToDefaults(); // what a unit fresh from the factory would hold
-}
-
-std::size_t UnitDecoder::frameLength(std::uint8_t command) {
-    switch (command) {
-    case kLiveCommand:
-        return kLiveFrameSize;
-    case kPresetUpload:
-        return kPresetFrameSize;
-    case kModeUpload:
-        return kModeFrameSize;
-    default:
-        return 0;
-    }
 }
 
 std::string UnitDecoder::slotName(int slot) {
@@ -142,100 +130,18 @@ std::string UnitDecoder::decode() {
 }
 
 std::string UnitDecoder::applyLive(std::uint8_t parameter, std::uint8_t value) {
-    const LiveParameterInfo* info = findLiveParameter(parameter);
+    const Parameter* info = findParameterByLive(parameter);
     std::string line = "live " + std::to_string(parameter) + " ";
     if (info == nullptr) {
         return line + "(unknown parameter) = " + std::to_string(value) + ", ignored";
     }
-    line += std::string(info->field) + " = " + std::to_string(value);
+    line += std::string(info->key) + " = " + std::to_string(value);
     if (value < info->minValue || value > info->maxValue) {
         line += " (outside " + std::to_string(info->minValue) + ".." +
                 std::to_string(info->maxValue) + ")";
     }
-    EffectPreset& p = state_.preset(0);
-    ModeRecord& m = state_.mode(0);
-    switch (parameter) {
-    case LiveEchoDelay:
-        p.echoDelay = value;
-        break;
-    case LiveEchoRepeat:
-        p.echoRepeat = value;
-        break;
-    case LiveEchoLevel:
-        p.echoLevel = value;
-        break;
-    case LiveReverbTime:
-        p.reverbTime = value;
-        break;
-    case LiveReverbLevel:
-        p.reverbLevel = value;
-        break;
-    case LiveMicBass:
-        p.micBass = value;
-        break;
-    case LiveMicMiddle:
-        p.micMiddle = value;
-        break;
-    case LiveMicTreble:
-        p.micTreble = value;
-        break;
-    case LiveFbEx:
-        p.fbEx = value;
-        break;
-    case LiveMusicBass:
-        p.musicBass = value;
-        break;
-    case LiveMusicMiddle:
-        p.musicMiddle = value;
-        break;
-    case LiveMusicTreble:
-        p.musicTreble = value;
-        break;
-    case LiveMusicBalance:
-        p.musicBalance = value;
-        break;
-    case LiveCenter:
-        m.setCenter(value);
-        break;
-    case LiveAux:
-        m.setAux(value);
-        break;
-    case LiveMusicIn:
-        m.setMusicIn(value);
-        break;
-    case LiveSwFreq:
-        p.swFreq = value;
-        break;
-    case LiveSwVol1:
-        m.swVol1 = value;
-        break;
-    case LiveMusicVolume:
-        m.musicVolume = value;
-        break;
-    case LiveMicVolume:
-        m.micVolume = value;
-        break;
-    case LiveEffectVolume:
-        p.effectVolume = value;
-        break;
-    case LiveInputSource:
-        m.setInputSource(value);
-        break;
-    case LiveKeyIndex:
-        p.keyIndex = value;
-        break;
-    case LiveMusicVolMax:
-        m.musicVolMax = value;
-        break;
-    case LiveMicVolMax:
-        m.micVolMax = value;
-        break;
-    case LiveSwVol2:
-        m.swVol2 = value;
-        break;
-    default:
-        break;
-    }
+    // Live commands carry slot 0; a bit field takes only its own bits.
+    info->field.set(state_, 0, value);
     return line;
 }
 

@@ -42,8 +42,6 @@ public:
     // The state of all seven slots with the record's field names, a few lines.
     std::vector<std::string> describeState() const;
 
-    // Length of the frame a command byte starts, 0 for a byte that starts none.
-    static std::size_t frameLength(std::uint8_t command);
     static std::string slotName(int slot);
 
 private:

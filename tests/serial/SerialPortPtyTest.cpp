@@ -7,7 +7,7 @@
 #include "MainWindowPort.h"
 #include "PosixTermios.h"
 #include "Pty.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "Unit2.h"
-#include "ui_Unit2.h"
+#include "AboutBox.h"
+#include "ui_AboutBox.h"
 
 #include "AppInfo.h"
 #include "Panel.h"

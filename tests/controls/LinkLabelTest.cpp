@@ -1,7 +1,7 @@
 // The hyperlink label: hover colour and cursor, and presses that open its URL
 // through a URL handler registered for a test scheme.
 
-#include "Texturl.h"
+#include "LinkLabel.h"
 
 #include <QDesktopServices>
 #include <QEnterEvent>
@@ -91,4 +91,4 @@ TEST_F(TextUrl, HighlightChangeShowsFromTheNextEntry) {
 } // namespace
 } // namespace cantavel
 
-#include "TextUrlTest.moc"
+#include "LinkLabelTest.moc"

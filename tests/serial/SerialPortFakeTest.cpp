@@ -5,7 +5,7 @@
 #include "EventPump.h"
 #include "FakePort.h"
 #include "MainWindowPort.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include <QMetaProperty>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "Texturl.h"
+#include "LinkLabel.h"
 
 #include <QDesktopServices>
 #include <QMouseEvent>

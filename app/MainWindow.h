@@ -6,9 +6,12 @@
 #include "ConfigRecord.h"
 #include "DeviceLink.h"
 #include "Dialogs.h"
+#include "Parameters.h"
+#include "RuntimeState.h"
 
 #include <QMainWindow>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -35,13 +38,18 @@ struct TForm1Options {
     QString settingsPath;
     // Message boxes and file dialogs; none means the real ones.
     EditorDialogs* dialogs = nullptr;
+    // The Device commands' time; none means the event loop's.
+    CommandClock* clock = nullptr;
 };
 
 class TForm1 : public QMainWindow, public DeviceCommandHost {
     Q_OBJECT
 
 public:
-    explicit TForm1(const TForm1Options& options = {}, QWidget* parent = nullptr);
+    // The window edits `record` and `state`, which its creator owns and keeps for
+    // as long as the window lives.
+    TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options = {},
+           QWidget* parent = nullptr);
     ~TForm1() override;
 
     TComm& Comm() { return *comm_; }
@@ -117,15 +125,15 @@ private:
     void mKnob3Change();
     void COM11Click(QAction* item);
 
-    // The general form of a change handler: show, compare, store, send.
-    using PresetField = std::uint8_t EffectPreset::*;
-    using ModeField = std::uint8_t ModeRecord::*;
-    void toneSliderChanged(QSlider* bar, QLineEdit* display, PresetField field, std::uint8_t live);
-    void sliderChanged(QSlider* bar, QLineEdit* display, PresetField field, std::uint8_t live);
-    void presetValueChanged(int value, PresetField field, std::uint8_t live);
-    void modeValueChanged(int value, ModeField field, std::uint8_t live);
-    void modeBitsChanged(QComboBox* list, std::uint8_t (ModeRecord::*get)() const,
-                         void (ModeRecord::*set)(unsigned), unsigned widthMask, std::uint8_t live);
+    // The general form of a change handler: show the control's value, compare it
+    // with the record, and only when it differs store it and send it live.
+    void parameterChanged(ParameterId id);
+    // Puts the record's value of a parameter into its control: a slider or knob
+    // reports it (and its handler runs), a list or up-down is set quietly and its
+    // display written.
+    void loadControl(ParameterId id, int slot);
+    int controlValue(ParameterId id) const;
+    QWidget* control(ParameterId id) const { return controls_[static_cast<std::size_t>(id)]; }
 
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
@@ -147,6 +155,9 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
+    // Each parameter's control and the edit that shows its value, by ParameterId.
+    std::array<QWidget*, kParameterCount> controls_{};
+    std::array<QLineEdit*, kParameterCount> valueEdits_{};
     QFileDialog* makeFileDialog(const QString& name);
     QFileDialog* openDialog_ = nullptr; // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;

@@ -1,7 +1,7 @@
 // The single-instance guard inside one process: a second guard under the same title
 // is a second instance; the first restores its window when asked over the socket.
 
-#include "Justone.h"
+#include "SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QLocalSocket>

@@ -1,4 +1,4 @@
-#include "Mknob.h"
+#include "Knob.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "Justone.h"
+#include "SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

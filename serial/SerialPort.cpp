@@ -1,4 +1,4 @@
-#include "Serialcomm.h"
+#include "SerialPort.h"
 
 #include "CommPort.h"
 #include "CommThreads.h"

@@ -1,13 +1,13 @@
-#include "Unit1.h"
-#include "ui_Unit1.h"
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
 
 #include "AppInfo.h"
 #include "CommPort.h"
 #include "ConfigFile.h"
 #include "Elide.h"
-#include "Justone.h"
-#include "Serialcomm.h"
+#include "SerialPort.h"
 #include "Settings.h"
+#include "SingleInstance.h"
 #include "TrackBarStyle.h"
 
 #include <QCloseEvent>
@@ -20,9 +20,9 @@
 
 namespace cantavel {
 
-TForm1::TForm1(const TForm1Options& options, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()), record_(configRecord()),
-      state_(runtimeState()),
+TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
+               QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()), record_(record), state_(state),
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
@@ -33,7 +33,7 @@ TForm1::TForm1(const TForm1Options& options, QWidget* parent)
     setFont(designFont(QStringLiteral("Arial"), 13));
     ui->setupUi(this);
     applyDesignValues();
-    link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this);
+    link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this, options.clock);
     connectControls();
     // With the form's values in place, the guard looks for a running instance.
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
@@ -144,42 +144,67 @@ QFileDialog* TForm1::makeFileDialog(const QString& name) {
     return dialog;
 }
 
+// Each parameter's handler, by its documented name.
+namespace {
+using Handler = void (TForm1::*)();
+} // namespace
+
 void TForm1::connectControls() {
-    const auto onSlider = [this](QSlider* bar, void (TForm1::*handler)()) {
-        connect(bar, &QSlider::valueChanged, this, [this, handler] { (this->*handler)(); });
-    };
-    onSlider(ui->TrackBar5, &TForm1::TrackBar5Change);
-    onSlider(ui->TrackBar7, &TForm1::TrackBar7Change);
-    onSlider(ui->TrackBar10, &TForm1::TrackBar10Change);
-    onSlider(ui->TrackBar9, &TForm1::TrackBar9Change);
-    onSlider(ui->TrackBar11, &TForm1::TrackBar11Change);
-    onSlider(ui->TrackBar12, &TForm1::TrackBar12Change);
-    onSlider(ui->TrackBar13, &TForm1::TrackBar13Change);
-    onSlider(ui->TrackBar14, &TForm1::TrackBar14Change);
-    onSlider(ui->TrackBar15, &TForm1::TrackBar15Change);
-    onSlider(ui->TrackBar16, &TForm1::TrackBar16Change);
-    onSlider(ui->TrackBar17, &TForm1::TrackBar17Change);
-    onSlider(ui->TrackBar18, &TForm1::TrackBar18Change);
-
-    // Lists report only the operator's picks.
-    const auto onList = [this](QComboBox* list, void (TForm1::*handler)()) {
-        connect(list, &QComboBox::activated, this, [this, handler] { (this->*handler)(); });
-    };
-    onList(ui->ComboBox6, &TForm1::ComboBox6Change);
-    onList(ui->ComboBox1, &TForm1::ComboBox1Change);
-    onList(ui->ComboBox2, &TForm1::ComboBox2Change);
-    onList(ui->ComboBox3, &TForm1::ComboBox3Change);
-    onList(ui->ComboBox4, &TForm1::ComboBox4Change);
-    onList(ui->ComboBox5, &TForm1::ComboBox5Change);
-
-    ui->UpDown2->OnClick = [this](QObject*, TUpDown::TUDBtnType) { UpDown2Click(); };
-    ui->UpDown1->OnClick = [this](QObject*, TUpDown::TUDBtnType) { UpDown1Click(); };
-    ui->UpDown5->OnClick = [this](QObject*, TUpDown::TUDBtnType) { UpDown5Click(); };
-    ui->UpDown4->OnClick = [this](QObject*, TUpDown::TUDBtnType) { UpDown4Click(); };
-    ui->UpDown3->OnClick = [this](QObject*, TUpDown::TUDBtnType) { UpDown3Click(); };
-    ui->mKnob1->OnChange = [this](QObject*, int) { mKnob1Change(); };
-    ui->mKnob2->OnChange = [this](QObject*, int) { mKnob2Change(); };
-    ui->mKnob3->OnChange = [this](QObject*, int) { mKnob3Change(); };
+    static const std::array<std::pair<ParameterId, Handler>, kParameterCount> kHandlers{{
+        {ParameterId::MusicBass, &TForm1::TrackBar5Change},
+        {ParameterId::MusicMiddle, &TForm1::TrackBar7Change},
+        {ParameterId::MusicTreble, &TForm1::TrackBar10Change},
+        {ParameterId::MusicBalance, &TForm1::TrackBar9Change},
+        {ParameterId::EchoDelay, &TForm1::TrackBar11Change},
+        {ParameterId::EchoRepeat, &TForm1::TrackBar12Change},
+        {ParameterId::EchoLevel, &TForm1::TrackBar13Change},
+        {ParameterId::ReverbTime, &TForm1::TrackBar14Change},
+        {ParameterId::ReverbLevel, &TForm1::TrackBar15Change},
+        {ParameterId::MicBass, &TForm1::TrackBar16Change},
+        {ParameterId::MicMiddle, &TForm1::TrackBar17Change},
+        {ParameterId::MicTreble, &TForm1::TrackBar18Change},
+        {ParameterId::SwFreq, &TForm1::UpDown2Click},
+        {ParameterId::EffectVolume, &TForm1::mKnob1Change},
+        {ParameterId::FbEx, &TForm1::ComboBox6Change},
+        {ParameterId::KeyIndex, &TForm1::ComboBox1Change},
+        {ParameterId::InputSource, &TForm1::ComboBox2Change},
+        {ParameterId::Center, &TForm1::ComboBox3Change},
+        {ParameterId::Aux, &TForm1::ComboBox4Change},
+        {ParameterId::MusicIn, &TForm1::ComboBox5Change},
+        {ParameterId::SwVol1, &TForm1::UpDown1Click},
+        {ParameterId::SwVol2, &TForm1::UpDown5Click},
+        {ParameterId::MusicVolMax, &TForm1::UpDown4Click},
+        {ParameterId::MicVolMax, &TForm1::UpDown3Click},
+        {ParameterId::MusicVolume, &TForm1::mKnob2Change},
+        {ParameterId::MicVolume, &TForm1::mKnob3Change},
+    }};
+    for (const auto& [id, handler] : kHandlers) {
+        const Parameter& p = parameter(id);
+        QWidget* widget = ui->TabControl1->findChild<QWidget*>(QLatin1String(p.control));
+        Q_ASSERT(widget);
+        controls_[static_cast<std::size_t>(id)] = widget;
+        if (p.valueEdit) {
+            valueEdits_[static_cast<std::size_t>(id)] =
+                ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit));
+        }
+        const auto run = [this, h = handler] { (this->*h)(); };
+        switch (p.kind) {
+        case ControlKind::Slider:
+            connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this, run);
+            break;
+        case ControlKind::List: // lists report only the operator's picks
+            connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this, run);
+            break;
+        case ControlKind::UpDown:
+            static_cast<TUpDown*>(widget)->OnClick = [run](QObject*, TUpDown::TUDBtnType) {
+                run();
+            };
+            break;
+        case ControlKind::Knob:
+            static_cast<TmKnob*>(widget)->OnChange = [run](QObject*, int) { run(); };
+            break;
+        }
+    }
 
     ui->TabControl1->OnChange = [this](QObject* sender) { TabControl1Change(sender); };
 
@@ -324,7 +349,7 @@ void TForm1::TabControl1Change(QObject* Sender) {
         showSlot(slot);
         return;
     }
-    if (slot >= 1 && slot <= 4) {
+    if (isPresetSlot(slot)) {
         ui->Link1->setChecked(false);
         comm_->StopComm();
     }
@@ -332,71 +357,67 @@ void TForm1::TabControl1Change(QObject* Sender) {
 }
 
 void TForm1::showSlot(int slot) {
-    if (slot >= 1 && slot <= 4) {
-        setCaptionOfUpload(QString::number(slot));
+    const SlotKind kind = slotKind(slot);
+    if (kind == SlotKind::None) {
+        return; // no tab selected
+    }
+    setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
+    if (kind == SlotKind::Preset) {
         LoadPresetControls(slot);
         DisableDefaultSetting();
         return;
     }
-    if (slot != 0 && slot != 5 && slot != 6) {
-        return; // no tab selected
-    }
-    setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
     EnableDefaultSetting();
-    const ModeRecord& m = record_.mode(slot);
-    selectItem(ui->ComboBox2, m.inputSource());
-    selectItem(ui->ComboBox3, m.center());
-    selectItem(ui->ComboBox4, m.aux());
-    selectItem(ui->ComboBox5, m.musicIn());
-    ui->UpDown4->SetPosition(m.musicVolMax);
-    ui->LabeledEdit4->setText(QString::number(ui->UpDown4->Position()));
-    ui->UpDown3->SetPosition(m.micVolMax);
-    ui->LabeledEdit3->setText(QString::number(ui->UpDown3->Position()));
+    using enum ParameterId;
+    for (const ParameterId id : {InputSource, Center, Aux, MusicIn, MusicVolMax, MicVolMax}) {
+        loadControl(id, slot);
+    }
     // The knobs take this slot's own maxima first, so that a volume within them is
     // never cut to a maximum another slot left behind. A knob given another value
     // reports it, and its handler shows and compares it.
     ui->mKnob2->SetMaxValue(ui->UpDown4->Position());
     ui->mKnob3->SetMaxValue(ui->UpDown3->Position());
-    ui->mKnob2->SetCurValue(record_.mode(slot).musicVolume);
-    ui->mKnob3->SetCurValue(record_.mode(slot).micVolume);
-    ui->UpDown1->SetPosition(record_.mode(slot).swVol1);
-    ui->UpDown5->SetPosition(record_.mode(slot).swVol2);
-    ui->LabeledEdit5->setText(QString::number(ui->UpDown1->Position()));
-    ui->LabeledEdit1->setText(QString::number(ui->UpDown5->Position()));
+    for (const ParameterId id : {MusicVolume, MicVolume, SwVol1, SwVol2}) {
+        loadControl(id, slot);
+    }
     LoadPresetControls(slot);
 }
 
+// Sliders first, in the handlers' order, then the knob: of these only sliders and
+// knobs report, so that is the order in which clamped values are sent.
 void TForm1::LoadPresetControls(int slot) {
-    const EffectPreset& p = record_.preset(slot);
-    selectItem(ui->ComboBox6, p.fbEx);
-    selectItem(ui->ComboBox1, p.keyIndex);
-    ui->UpDown2->SetPosition(p.swFreq);
-    ui->LabeledEdit2->setText(QString::number(ui->UpDown2->Position()));
+    for (const Parameter& p : parameterTable()) {
+        if (p.field.part == RecordPart::Preset) {
+            loadControl(p.id, slot);
+        }
+    }
+}
 
-    // Each slider reports a changed position by itself; the direct call writes its
-    // display even when the position stayed. Read the record afresh each time: a
-    // handler may just have brought a value into range.
-    const auto tone = [this, slot](QSlider* bar, PresetField field, void (TForm1::*handler)()) {
-        bar->setValue(10 - static_cast<int>(record_.preset(slot).*field));
-        (this->*handler)();
-    };
-    const auto raw = [this, slot](QSlider* bar, PresetField field, void (TForm1::*handler)()) {
-        bar->setValue(record_.preset(slot).*field);
-        (this->*handler)();
-    };
-    tone(ui->TrackBar5, &EffectPreset::musicBass, &TForm1::TrackBar5Change);
-    tone(ui->TrackBar7, &EffectPreset::musicMiddle, &TForm1::TrackBar7Change);
-    tone(ui->TrackBar10, &EffectPreset::musicTreble, &TForm1::TrackBar10Change);
-    tone(ui->TrackBar9, &EffectPreset::musicBalance, &TForm1::TrackBar9Change);
-    raw(ui->TrackBar11, &EffectPreset::echoDelay, &TForm1::TrackBar11Change);
-    raw(ui->TrackBar12, &EffectPreset::echoRepeat, &TForm1::TrackBar12Change);
-    raw(ui->TrackBar13, &EffectPreset::echoLevel, &TForm1::TrackBar13Change);
-    raw(ui->TrackBar14, &EffectPreset::reverbTime, &TForm1::TrackBar14Change);
-    raw(ui->TrackBar15, &EffectPreset::reverbLevel, &TForm1::TrackBar15Change);
-    tone(ui->TrackBar16, &EffectPreset::micBass, &TForm1::TrackBar16Change);
-    tone(ui->TrackBar17, &EffectPreset::micMiddle, &TForm1::TrackBar17Change);
-    tone(ui->TrackBar18, &EffectPreset::micTreble, &TForm1::TrackBar18Change);
-    ui->mKnob1->SetCurValue(record_.preset(slot).effectVolume);
+void TForm1::loadControl(ParameterId id, int slot) {
+    const Parameter& p = parameter(id);
+    // Read the record afresh: a handler may just have brought a value into range.
+    const int position = p.position(p.field.get(record_, slot));
+    QWidget* widget = control(id);
+    switch (p.kind) {
+    case ControlKind::Slider:
+        // The slider reports a changed position by itself; the direct call writes
+        // its display even when the position stayed.
+        static_cast<QSlider*>(widget)->setValue(position);
+        parameterChanged(id);
+        break;
+    case ControlKind::List:
+        selectItem(static_cast<QComboBox*>(widget), position);
+        break;
+    case ControlKind::UpDown: {
+        auto* upDown = static_cast<TUpDown*>(widget);
+        upDown->SetPosition(position);
+        valueEdits_[static_cast<std::size_t>(id)]->setText(QString::number(upDown->Position()));
+        break;
+    }
+    case ControlKind::Knob:
+        static_cast<TmKnob*>(widget)->SetCurValue(position);
+        break;
+    }
 }
 
 // The Default Setting controls, in the order they are switched.
@@ -432,132 +453,110 @@ void TForm1::setCaptionOfUpload(const QString& name) {
 // ---------------------------------------------------------------------------------
 // Change handlers
 
-void TForm1::toneSliderChanged(QSlider* bar, QLineEdit* display, PresetField field,
-                               std::uint8_t live) {
-    display->setText(QString::number(-bar->value()));
-    presetValueChanged(10 - bar->value(), field, live);
+int TForm1::controlValue(ParameterId id) const {
+    QWidget* widget = control(id);
+    switch (parameter(id).kind) {
+    case ControlKind::Slider:
+        return static_cast<QSlider*>(widget)->value();
+    case ControlKind::List:
+        return static_cast<QComboBox*>(widget)->currentIndex();
+    case ControlKind::UpDown:
+        return static_cast<TUpDown*>(widget)->Position();
+    case ControlKind::Knob:
+        return static_cast<TmKnob*>(widget)->Position();
+    }
+    return -1;
 }
 
-void TForm1::sliderChanged(QSlider* bar, QLineEdit* display, PresetField field, std::uint8_t live) {
-    display->setText(QString::number(bar->value()));
-    presetValueChanged(bar->value(), field, live);
-}
-
-void TForm1::presetValueChanged(int value, PresetField field, std::uint8_t live) {
+void TForm1::parameterChanged(ParameterId id) {
+    const Parameter& p = parameter(id);
+    const int position = controlValue(id);
+    if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
+        edit->setText(QString::number(p.shown(p.storedFromPosition(position))));
+    }
     const int slot = selectedSlot();
-    if (slot < 0 || slot >= kSlotCount) {
+    if (slotKind(slot) == SlotKind::None || (p.kind == ControlKind::List && position < 0)) {
+        return; // no tab, or a list with nothing picked
+    }
+    // A list stores its index cut to the field's width; the others their value.
+    const int value = p.kind == ControlKind::List
+                          ? static_cast<int>(static_cast<unsigned>(position) & p.field.widthMask())
+                          : p.storedFromPosition(position);
+    if (p.field.get(record_, slot) == value) {
         return;
     }
-    EffectPreset& p = record_.preset(slot);
-    if (p.*field == value) {
-        return;
-    }
-    p.*field = static_cast<std::uint8_t>(value);
-    link_->sendLiveParameter(live, p.*field);
-}
-
-void TForm1::modeValueChanged(int value, ModeField field, std::uint8_t live) {
-    const int slot = selectedSlot();
-    if (slot < 0 || slot >= kSlotCount) {
-        return;
-    }
-    ModeRecord& m = record_.mode(slot);
-    if (m.*field == value) {
-        return;
-    }
-    m.*field = static_cast<std::uint8_t>(value);
-    link_->sendLiveParameter(live, m.*field);
-}
-
-void TForm1::modeBitsChanged(QComboBox* list, std::uint8_t (ModeRecord::*get)() const,
-                             void (ModeRecord::*set)(unsigned), unsigned widthMask,
-                             std::uint8_t live) {
-    const int slot = selectedSlot();
-    if (slot < 0 || slot >= kSlotCount || list->currentIndex() < 0) {
-        return;
-    }
-    ModeRecord& m = record_.mode(slot);
-    const unsigned value = static_cast<unsigned>(list->currentIndex()) & widthMask;
-    if ((m.*get)() == value) {
-        return;
-    }
-    (m.*set)(value);
-    link_->sendLiveParameter(live, (m.*get)()); // the field alone, never the whole byte
+    p.field.set(record_, slot, static_cast<unsigned>(value));
+    link_->sendLiveParameter(p.live, p.field.get(record_, slot)); // the field alone
 }
 
 void TForm1::TrackBar5Change() {
-    toneSliderChanged(ui->TrackBar5, ui->Edit2, &EffectPreset::musicBass, LiveMusicBass);
+    parameterChanged(ParameterId::MusicBass);
 }
 void TForm1::TrackBar7Change() {
-    toneSliderChanged(ui->TrackBar7, ui->Edit3, &EffectPreset::musicMiddle, LiveMusicMiddle);
+    parameterChanged(ParameterId::MusicMiddle);
 }
 void TForm1::TrackBar10Change() {
-    toneSliderChanged(ui->TrackBar10, ui->Edit4, &EffectPreset::musicTreble, LiveMusicTreble);
+    parameterChanged(ParameterId::MusicTreble);
 }
 void TForm1::TrackBar9Change() {
-    toneSliderChanged(ui->TrackBar9, ui->Edit5, &EffectPreset::musicBalance, LiveMusicBalance);
+    parameterChanged(ParameterId::MusicBalance);
 }
 void TForm1::TrackBar11Change() {
-    sliderChanged(ui->TrackBar11, ui->Edit6, &EffectPreset::echoDelay, LiveEchoDelay);
+    parameterChanged(ParameterId::EchoDelay);
 }
 void TForm1::TrackBar12Change() {
-    sliderChanged(ui->TrackBar12, ui->Edit7, &EffectPreset::echoRepeat, LiveEchoRepeat);
+    parameterChanged(ParameterId::EchoRepeat);
 }
 void TForm1::TrackBar13Change() {
-    sliderChanged(ui->TrackBar13, ui->Edit8, &EffectPreset::echoLevel, LiveEchoLevel);
+    parameterChanged(ParameterId::EchoLevel);
 }
 void TForm1::TrackBar14Change() {
-    sliderChanged(ui->TrackBar14, ui->Edit9, &EffectPreset::reverbTime, LiveReverbTime);
+    parameterChanged(ParameterId::ReverbTime);
 }
 void TForm1::TrackBar15Change() {
-    sliderChanged(ui->TrackBar15, ui->Edit10, &EffectPreset::reverbLevel, LiveReverbLevel);
+    parameterChanged(ParameterId::ReverbLevel);
 }
 void TForm1::TrackBar16Change() {
-    toneSliderChanged(ui->TrackBar16, ui->Edit11, &EffectPreset::micBass, LiveMicBass);
+    parameterChanged(ParameterId::MicBass);
 }
 void TForm1::TrackBar17Change() {
-    toneSliderChanged(ui->TrackBar17, ui->Edit12, &EffectPreset::micMiddle, LiveMicMiddle);
+    parameterChanged(ParameterId::MicMiddle);
 }
 void TForm1::TrackBar18Change() {
-    toneSliderChanged(ui->TrackBar18, ui->Edit13, &EffectPreset::micTreble, LiveMicTreble);
+    parameterChanged(ParameterId::MicTreble);
 }
-
 void TForm1::UpDown2Click() {
-    ui->LabeledEdit2->setText(QString::number(ui->UpDown2->Position()));
-    presetValueChanged(ui->UpDown2->Position(), &EffectPreset::swFreq, LiveSwFreq);
+    parameterChanged(ParameterId::SwFreq);
 }
-
 void TForm1::mKnob1Change() {
-    ui->Edit14->setText(QString::number(ui->mKnob1->Position()));
-    presetValueChanged(ui->mKnob1->Position(), &EffectPreset::effectVolume, LiveEffectVolume);
+    parameterChanged(ParameterId::EffectVolume);
 }
-
 void TForm1::ComboBox6Change() {
-    const int index = ui->ComboBox6->currentIndex();
-    if (index >= 0) {
-        presetValueChanged(index, &EffectPreset::fbEx, LiveFbEx);
-    }
+    parameterChanged(ParameterId::FbEx);
 }
-
 void TForm1::ComboBox1Change() {
-    const int index = ui->ComboBox1->currentIndex();
-    if (index >= 0) {
-        presetValueChanged(index, &EffectPreset::keyIndex, LiveKeyIndex);
-    }
+    parameterChanged(ParameterId::KeyIndex);
 }
-
 void TForm1::ComboBox2Change() {
-    modeBitsChanged(ui->ComboBox2, &ModeRecord::inputSource, &ModeRecord::setInputSource, 7,
-                    LiveInputSource);
+    parameterChanged(ParameterId::InputSource);
 }
 void TForm1::ComboBox3Change() {
-    modeBitsChanged(ui->ComboBox3, &ModeRecord::center, &ModeRecord::setCenter, 1, LiveCenter);
+    parameterChanged(ParameterId::Center);
 }
 void TForm1::ComboBox4Change() {
-    modeBitsChanged(ui->ComboBox4, &ModeRecord::aux, &ModeRecord::setAux, 3, LiveAux);
+    parameterChanged(ParameterId::Aux);
 }
 void TForm1::ComboBox5Change() {
-    modeBitsChanged(ui->ComboBox5, &ModeRecord::musicIn, &ModeRecord::setMusicIn, 7, LiveMusicIn);
+    parameterChanged(ParameterId::MusicIn);
+}
+void TForm1::UpDown5Click() {
+    parameterChanged(ParameterId::SwVol2);
+}
+void TForm1::mKnob2Change() {
+    parameterChanged(ParameterId::MusicVolume);
+}
+void TForm1::mKnob3Change() {
+    parameterChanged(ParameterId::MicVolume);
 }
 
 void TForm1::UpDown1Click() {
@@ -565,17 +564,11 @@ void TForm1::UpDown1Click() {
     // SW VOL 2 may not exceed SW VOL 1; its record value follows at its next click.
     ui->UpDown5->SetMax(ui->UpDown1->Position());
     ui->LabeledEdit1->setText(QString::number(ui->UpDown5->Position()));
-    modeValueChanged(ui->UpDown1->Position(), &ModeRecord::swVol1, LiveSwVol1);
-}
-
-void TForm1::UpDown5Click() {
-    ui->LabeledEdit1->setText(QString::number(ui->UpDown5->Position()));
-    modeValueChanged(ui->UpDown5->Position(), &ModeRecord::swVol2, LiveSwVol2);
+    parameterChanged(ParameterId::SwVol1);
 }
 
 void TForm1::UpDown4Click() {
-    ui->LabeledEdit4->setText(QString::number(ui->UpDown4->Position()));
-    modeValueChanged(ui->UpDown4->Position(), &ModeRecord::musicVolMax, LiveMusicVolMax);
+    parameterChanged(ParameterId::MusicVolMax);
     ui->mKnob2->SetMaxValue(ui->UpDown4->Position());
     if (ui->mKnob2->Position() > ui->mKnob2->Max()) {
         ui->mKnob2->SetCurValue(ui->mKnob2->Max()); // reported: mKnob2Change sends 19
@@ -583,22 +576,11 @@ void TForm1::UpDown4Click() {
 }
 
 void TForm1::UpDown3Click() {
-    ui->LabeledEdit3->setText(QString::number(ui->UpDown3->Position()));
-    modeValueChanged(ui->UpDown3->Position(), &ModeRecord::micVolMax, LiveMicVolMax);
+    parameterChanged(ParameterId::MicVolMax);
     ui->mKnob3->SetMaxValue(ui->UpDown3->Position());
     if (ui->mKnob3->Position() > ui->mKnob3->Max()) {
         ui->mKnob3->SetCurValue(ui->mKnob3->Max());
     }
-}
-
-void TForm1::mKnob2Change() {
-    ui->Edit15->setText(QString::number(ui->mKnob2->Position()));
-    modeValueChanged(ui->mKnob2->Position(), &ModeRecord::musicVolume, LiveMusicVolume);
-}
-
-void TForm1::mKnob3Change() {
-    ui->Edit16->setText(QString::number(ui->mKnob3->Position()));
-    modeValueChanged(ui->mKnob3->Position(), &ModeRecord::micVolume, LiveMicVolume);
 }
 
 // ---------------------------------------------------------------------------------

@@ -1,4 +1,4 @@
-#include "Quickprint.h"
+#include "QuickPrint.h"
 
 #include <cmath>
 
