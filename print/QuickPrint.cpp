@@ -27,7 +27,7 @@ std::uint32_t truncated(double value) {
 TQuickPrint::TQuickPrint(QObject* owner) : QObject(owner) {}
 
 TQuickPrint::~TQuickPrint() {
-    FLines.clear();
+    lines_.clear();
     FParsedLines.clear();
     FLineAligns.clear();
 }
@@ -47,49 +47,49 @@ template <typename T> void TQuickPrint::write(T& field, const T& value) {
 }
 
 void TQuickPrint::SetWordWrap(bool value) {
-    write(FWordWrap, value);
+    write(wordWrap_, value);
 }
 void TQuickPrint::SetLineSpacing(TLineSpacing value) {
-    write(FLineSpacing, value);
+    write(lineSpacing_, value);
 }
 void TQuickPrint::SetPrintPageNo(bool value) {
-    write(FPrintPageNo, value);
+    write(printPageNo_, value);
 }
 void TQuickPrint::SetPrintTitle(const QString& value) {
-    write(FPrintTitle, value);
+    write(printTitle_, value);
 }
 void TQuickPrint::SetMarginTop(float value) {
-    write(FMarginTop, value);
+    write(marginTop_, value);
 }
 void TQuickPrint::SetMarginBottom(float value) {
-    write(FMarginBottom, value);
+    write(marginBottom_, value);
 }
 void TQuickPrint::SetMarginLeft(float value) {
-    write(FMarginLeft, value);
+    write(marginLeft_, value);
 }
 void TQuickPrint::SetMarginRight(float value) {
-    write(FMarginRight, value);
+    write(marginRight_, value);
 }
 
 void TQuickPrint::SetMeasureUnit(TMeasureUnit value) {
-    if (GetPrinting() || value == FMeasureUnit) {
+    if (GetPrinting() || value == measureUnit_) {
         return;
     }
-    FMeasureUnit = value;
+    measureUnit_ = value;
     const double factor = value == TMeasureUnit::Millimeters ? 25.4 : 1 / 25.4;
-    SetMarginTop(static_cast<float>(FMarginTop * factor));
-    SetMarginBottom(static_cast<float>(FMarginBottom * factor));
-    SetMarginLeft(static_cast<float>(FMarginLeft * factor));
-    SetMarginRight(static_cast<float>(FMarginRight * factor));
+    SetMarginTop(static_cast<float>(marginTop_ * factor));
+    SetMarginBottom(static_cast<float>(marginBottom_ * factor));
+    SetMarginLeft(static_cast<float>(marginLeft_ * factor));
+    SetMarginRight(static_cast<float>(marginRight_ * factor));
 }
 
 void TQuickPrint::SetLines(const QStringList& lines) {
     if (GetPrinting()) {
         return;
     }
-    FLines.clear();
+    lines_.clear();
     for (const QString& line : lines) {
-        FLines.append(line);
+        lines_.append(line);
     }
 }
 
@@ -145,7 +145,7 @@ double TQuickPrint::pixelsToUnit(std::uint32_t pixels, TDeviceCap resolution) co
     } catch (...) {
         inches = static_cast<float>(pixels * (1.0 / 300)); // 300 pixels per inch
     }
-    return FMeasureUnit == TMeasureUnit::Millimeters ? inches * 25.4 : inches;
+    return measureUnit_ == TMeasureUnit::Millimeters ? inches * 25.4 : inches;
 }
 
 std::uint32_t TQuickPrint::unitToPixels(float distance, TDeviceCap resolution) const {
@@ -156,7 +156,7 @@ std::uint32_t TQuickPrint::unitToPixels(float distance, TDeviceCap resolution) c
     } catch (...) {
         a = static_cast<float>(distance * 300.0);
     }
-    if (FMeasureUnit == TMeasureUnit::Inches) {
+    if (measureUnit_ == TMeasureUnit::Inches) {
         return truncated(a);
     }
     // The product is truncated before the division by 25.4, and the quotient again.
@@ -194,14 +194,14 @@ double TQuickPrint::GetPhysicalOffsetY() const {
         static_cast<std::uint32_t>(Printer().DeviceCaps(TDeviceCap::PhysicalOffsetY)));
 }
 double TQuickPrint::GetPageWidth() const {
-    return GetPhysicalPageWidth() - GetPhysicalOffsetX() - FMarginLeft - FMarginRight;
+    return GetPhysicalPageWidth() - GetPhysicalOffsetX() - marginLeft_ - marginRight_;
 }
 double TQuickPrint::GetPageHeight() const {
-    return GetPhysicalPageHeight() - GetPhysicalOffsetY() - FMarginTop - FMarginBottom;
+    return GetPhysicalPageHeight() - GetPhysicalOffsetY() - marginTop_ - marginBottom_;
 }
 
 std::uint32_t TQuickPrint::textTop() const {
-    const auto fromTop = static_cast<float>(FMarginTop - GetPhysicalOffsetY());
+    const auto fromTop = static_cast<float>(marginTop_ - GetPhysicalOffsetY());
     // Unsigned rows cannot lie above the printable area: start at its top there.
     return fromTop < 0 ? 0 : MeasureUnitToPixelsVert(fromTop);
 }
@@ -211,7 +211,7 @@ std::uint32_t TQuickPrint::textTop() const {
 
 void TQuickPrint::BeginDoc() {
     try {
-        Printer().SetTitle(FPrintTitle);
+        Printer().SetTitle(printTitle_);
         Printer().BeginDoc();
     } catch (...) {
         throw "Unable to Start new Print Job";
@@ -254,7 +254,7 @@ void TQuickPrint::NewPage() {
         }
     }
     ++FPageNumber;
-    if (FPrintPageNo) {
+    if (printPageNo_) {
         const QString text = QString::number(FPageNumber);
         const TextSize size = Printer().TextExtent(text);
         // Centred on the paper, its top two text heights above the paper's edge.
@@ -277,7 +277,7 @@ void TQuickPrint::NewPage() {
 // Layout
 
 void TQuickPrint::PrintLines() {
-    if (FLines.isEmpty()) {
+    if (lines_.isEmpty()) {
         return;
     }
     ParseLines();
@@ -299,7 +299,7 @@ void TQuickPrint::Print(float X, float Y, const QString& Text) {
 
 void TQuickPrint::pageCheck(int height) {
     const std::uint32_t bottom =
-        MeasureUnitToPixelsVert(static_cast<float>(GetPageHeight() + FMarginTop));
+        MeasureUnitToPixelsVert(static_cast<float>(GetPageHeight() + marginTop_));
     if (bottom <= FCurrentY + static_cast<std::uint32_t>(height)) {
         NewPage();
     }
@@ -307,16 +307,17 @@ void TQuickPrint::pageCheck(int height) {
 
 void TQuickPrint::place(const QString& piece, int width, int index) {
     const auto w = static_cast<std::uint32_t>(width);
-    const int align = FLineAligns.value(index, 0);
-    if (align == 1 || align == 2) {
+    const TLineAlign align = FLineAligns.value(index, TLineAlign::Left);
+    if (align != TLineAlign::Left) {
+        const bool centred = align == TLineAlign::Center;
         const float span =
-            static_cast<float>(GetPageWidth() + GetPhysicalOffsetX() * (align == 1 ? 0.5 : 1.0));
+            static_cast<float>(GetPageWidth() + GetPhysicalOffsetX() * (centred ? 0.5 : 1.0));
         const std::uint32_t base = MeasureUnitToPixelsHorz(span);
         // A piece wider than the page starts at the left margin rather than at an
         // x that wrapped around.
         std::uint32_t x = 0;
         if (w <= base) {
-            x = align == 1 ? (base - w) >> 1 : base - w;
+            x = centred ? (base - w) >> 1 : base - w;
         }
         TextOutEx(static_cast<int>(x), static_cast<int>(FCurrentY), piece);
         return;
@@ -329,7 +330,7 @@ void TQuickPrint::PrintLine(const QString& Line, int Index) {
         return MeasureUnitToPixelsHorz(static_cast<float>(GetPageWidth()));
     };
     TextSize size = TextExtentEx(Line);
-    if (!FWordWrap) {
+    if (!wordWrap_) {
         pageCheck(size.cy);
         place(Line, size.cx, Index);
         return;
@@ -506,7 +507,7 @@ qsizetype skipBlanks(QStringView text, qsizetype from) {
 void TQuickPrint::ParseLines() {
     FLineAligns.clear();
     FParsedLines.clear();
-    for (const QString& line : FLines) {
+    for (const QString& line : lines_) {
         ParseLine(line);
     }
 }
@@ -518,9 +519,9 @@ void TQuickPrint::ParseLine(const QString& Line) {
     TagScanner scan(text);
     qsizetype base = 0;
     qsizetype search = 0;
-    int align = 0;
-    int block = 0;
-    const auto add = [this, text](qsizetype from, qsizetype to, int code) {
+    TLineAlign align = TLineAlign::Left;
+    TLineAlign block = TLineAlign::Left;
+    const auto add = [this, text](qsizetype from, qsizetype to, TLineAlign code) {
         FParsedLines.append(to > from ? text.mid(from, to - from).toString() : QString());
         FLineAligns.append(code);
     };
@@ -535,7 +536,7 @@ void TQuickPrint::ParseLine(const QString& Line) {
         switch (kind) {
         case TagKind::Center:
         case TagKind::Right: {
-            const int k = kind == TagKind::Center ? 1 : 2;
+            const TLineAlign k = kind == TagKind::Center ? TLineAlign::Center : TLineAlign::Right;
             if (open > base) {
                 add(base, open, align);
             }
@@ -551,7 +552,7 @@ void TQuickPrint::ParseLine(const QString& Line) {
         case TagKind::EndBlock:
             add(base, open, block);
             base = search = skipBlanks(text, close + 1);
-            align = 0;
+            align = TLineAlign::Left;
             if (base >= text.size()) {
                 return;
             }
@@ -615,7 +616,7 @@ TextSize TQuickPrint::TextExtentEx(const QString& Text) {
 }
 
 double TQuickPrint::spacingFactor() const {
-    switch (FLineSpacing) {
+    switch (lineSpacing_) {
     case TLineSpacing::HalfSpace:
         return 0.5;
     case TLineSpacing::SingleAndAHalf:
@@ -640,7 +641,7 @@ void TQuickPrint::TextOutEx(int X, int Y, const QString& Text) {
     TFont& font = Printer().Font();
     FLineHeight = Printer().TextHeight(Text);
     const auto left = static_cast<int>(
-        MeasureUnitToPixelsHorz(static_cast<float>(FMarginLeft - GetPhysicalOffsetX())));
+        MeasureUnitToPixelsHorz(static_cast<float>(marginLeft_ - GetPhysicalOffsetX())));
     const QStringView text(Text);
     int dx = 0;
     const auto draw = [&](qsizetype from, qsizetype to) {

@@ -30,6 +30,10 @@ enum class TLineSpacing : std::uint8_t {
     DoubleSpace = 3
 };
 
+// Where a display line sits between the margins; the codes are those of the line
+// tags' documentation (0 left, 1 centred, 2 right).
+enum class TLineAlign : int { Left = 0, Center = 1, Right = 2 };
+
 class TQuickPrint : public QObject {
     Q_OBJECT
     // clang-format off
@@ -54,27 +58,27 @@ public:
 
     // Writers do nothing while a job is in progress, and store single values only
     // when they differ.
-    bool WordWrap() const { return FWordWrap; }
+    bool WordWrap() const { return wordWrap_; }
     void SetWordWrap(bool value);
-    TMeasureUnit MeasureUnit() const { return FMeasureUnit; }
+    TMeasureUnit MeasureUnit() const { return measureUnit_; }
     // Re-expresses the margins in the new unit, so they keep their physical size.
     void SetMeasureUnit(TMeasureUnit value);
-    TLineSpacing LineSpacing() const { return FLineSpacing; }
+    TLineSpacing LineSpacing() const { return lineSpacing_; }
     void SetLineSpacing(TLineSpacing value);
-    const QStringList& Lines() const { return FLines; }
-    QStringList& LinesRef() { return FLines; } // the list itself, not guarded
+    const QStringList& Lines() const { return lines_; }
+    QStringList& LinesRef() { return lines_; } // the list itself, not guarded
     void SetLines(const QStringList& lines);
-    float MarginTop() const { return FMarginTop; }
-    float MarginBottom() const { return FMarginBottom; }
-    float MarginLeft() const { return FMarginLeft; }
-    float MarginRight() const { return FMarginRight; }
+    float MarginTop() const { return marginTop_; }
+    float MarginBottom() const { return marginBottom_; }
+    float MarginLeft() const { return marginLeft_; }
+    float MarginRight() const { return marginRight_; }
     void SetMarginTop(float value);
     void SetMarginBottom(float value);
     void SetMarginLeft(float value);
     void SetMarginRight(float value);
-    QString PrintTitle() const { return FPrintTitle; }
+    QString PrintTitle() const { return printTitle_; }
     void SetPrintTitle(const QString& value);
-    bool PrintPageNo() const { return FPrintPageNo; }
+    bool PrintPageNo() const { return printPageNo_; }
     void SetPrintPageNo(bool value);
     TPrinterOrientation GetOrientation() const;
     void SetOrientation(TPrinterOrientation value);
@@ -126,7 +130,7 @@ public:
     std::uint32_t CurrentY() const { return FCurrentY; }
     int LineHeight() const { return FLineHeight; }
     const QStringList& ParsedLines() const { return FParsedLines; }
-    const QList<int>& LineAligns() const { return FLineAligns; }
+    const QList<TLineAlign>& LineAligns() const { return FLineAligns; }
 
 private:
     double pixelsToUnit(std::uint32_t pixels, TDeviceCap resolution) const;
@@ -140,22 +144,22 @@ private:
     void place(const QString& piece, int width, int index);
     template <typename T> void write(T& field, const T& value);
 
-    bool FWordWrap = true;
-    TMeasureUnit FMeasureUnit = TMeasureUnit::Millimeters;
-    TLineSpacing FLineSpacing = TLineSpacing::SingleSpace;
-    QStringList FLines;
-    float FMarginTop = 0;
-    float FMarginBottom = 0;
-    float FMarginLeft = 0;
-    float FMarginRight = 0;
-    QString FPrintTitle;
-    bool FPrintPageNo = false;
+    bool wordWrap_ = true;
+    TMeasureUnit measureUnit_ = TMeasureUnit::Millimeters;
+    TLineSpacing lineSpacing_ = TLineSpacing::SingleSpace;
+    QStringList lines_;
+    float marginTop_ = 0;
+    float marginBottom_ = 0;
+    float marginLeft_ = 0;
+    float marginRight_ = 0;
+    QString printTitle_;
+    bool printPageNo_ = false;
     int FPageNumber = 0;
     int FLineHeight = 0;
     std::uint32_t FCurrentX = 0;
     std::uint32_t FCurrentY = 0;
     QStringList FParsedLines;
-    QList<int> FLineAligns;
+    QList<TLineAlign> FLineAligns;
 };
 
 } // namespace cantavel

@@ -27,7 +27,7 @@ protected:
         print.ParseLines();
         std::vector<std::pair<QString, int>> out;
         for (int i = 0; i < print.ParsedLines().size(); ++i) {
-            out.emplace_back(print.ParsedLines()[i], print.LineAligns()[i]);
+            out.emplace_back(print.ParsedLines()[i], static_cast<int>(print.LineAligns()[i]));
         }
         return out;
     }
@@ -72,7 +72,7 @@ TEST_F(Tags, LineTagsSplitIntoDisplayLines) {
     // Alignment does not carry from one source line to the next.
     print.SetLines({QStringLiteral("<RIGHT>a"), QStringLiteral("b")});
     print.ParseLines();
-    EXPECT_EQ(print.LineAligns(), (QList<int>{2, 0}));
+    EXPECT_EQ(print.LineAligns(), (QList<TLineAlign>{TLineAlign::Right, TLineAlign::Left}));
 }
 
 TEST_F(Tags, OnlyTagsMeansARunOfGroupsWithAStyleTag) {
@@ -360,7 +360,7 @@ TEST(TagProperty, OnePassAgreesWithTheRulesAsWritten) {
         print.ParseLine(line);
         Parsed parsed;
         for (int i = 0; i < print.ParsedLines().size(); ++i) {
-            parsed.emplace_back(print.ParsedLines()[i], print.LineAligns()[i]);
+            parsed.emplace_back(print.ParsedLines()[i], static_cast<int>(print.LineAligns()[i]));
         }
         ASSERT_EQ(parsed, rules::parse(line)) << where;
         ASSERT_EQ(print.OnlyContainsTags(line), rules::onlyTags(line)) << where;
