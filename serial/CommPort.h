@@ -36,9 +36,6 @@ struct LineState {
     char xoffChar = 0x13;
     char errorChar = 0;
 
-    // The classic packed flag word of these settings (bit 0, binary mode, always set).
-    std::uint32_t flagWord() const;
-
     bool operator==(const LineState&) const = default;
 };
 
@@ -101,8 +98,20 @@ struct IoResult {
     bool endOfFile = false; // a read found the device gone (0 bytes)
 };
 
-// Line events reported since the last call: line error flags (overrun 0x2,
-// parity 0x4, framing 0x8, break 0x10, receive overflow 0x1) and modem events
+// Line error flags, as LineEvents and the receive-error notification carry them.
+inline constexpr std::uint32_t kLineReceiveOverflow = 0x0001; // the input buffer was full
+inline constexpr std::uint32_t kLineOverrun = 0x0002;         // the UART lost a byte
+inline constexpr std::uint32_t kLineParity = 0x0004;
+inline constexpr std::uint32_t kLineFraming = 0x0008;
+inline constexpr std::uint32_t kLineBreak = 0x0010;
+
+// Modem status bits, as modemStatus() reports them.
+inline constexpr std::uint32_t kModemCts = 0x10;
+inline constexpr std::uint32_t kModemDsr = 0x20;
+inline constexpr std::uint32_t kModemRing = 0x40;
+inline constexpr std::uint32_t kModemCarrier = 0x80;
+
+// Line events reported since the last call: line error flags and modem events
 // (carrier detect changed, ring).
 struct LineEvents {
     std::uint32_t errors = 0;
@@ -129,7 +138,7 @@ public:
     virtual bool setTimeouts(const CommTimeouts& timeouts) = 0;
     // Read by the receive thread while the user-interface thread may set them.
     virtual CommTimeouts timeouts() const = 0;
-    // Modem status bits: 0x10 CTS, 0x20 DSR, 0x40 ring, 0x80 carrier detect.
+    // Modem status bits: kModemCts, kModemDsr, kModemRing, kModemCarrier.
     virtual bool modemStatus(std::uint32_t& bits) = 0;
 
     // Waits until the stop signal is set, the port is readable (forWrite false) or

@@ -81,39 +81,6 @@ int waitAny(const Signal& first, const Signal& second, int timeoutMs) {
 
 // ---------------------------------------------------------------------------------
 
-std::uint32_t LineState::flagWord() const {
-    std::uint32_t w = 0x0001;
-    if (parityCheck)
-        w |= 0x0002;
-    if (outxCtsFlow)
-        w |= 0x0004;
-    if (outxDsrFlow)
-        w |= 0x0008;
-    if (dtrControl == 0)
-        w |= 0x0010;
-    if (dtrControl == 2)
-        w |= 0x0020;
-    if (dsrSensitivity)
-        w |= 0x0040;
-    if (txContinueOnXoff)
-        w |= 0x0080;
-    if (outX)
-        w |= 0x0100;
-    if (inX)
-        w |= 0x0200;
-    if (errorCharEnabled)
-        w |= 0x0400;
-    if (discardNull)
-        w |= 0x0800;
-    if (rtsControl == 0)
-        w |= 0x1000;
-    if (rtsControl == 2)
-        w |= 0x2000;
-    if (rtsControl == 3)
-        w |= 0x3000;
-    return w;
-}
-
 std::string systemErrorText(int error) {
     std::array<char, 256> buffer{};
     return ::strerror_r(error, buffer.data(), buffer.size());
@@ -166,65 +133,26 @@ std::string resolvePortName(const std::string& name) {
 
 namespace {
 
+// The rates termios has a code for; any other rate is refused.
+constexpr std::pair<std::uint32_t, speed_t> kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000},
+};
+
 speed_t speedFor(std::uint32_t baud, bool& ok) {
-    ok = true;
-    switch (baud) {
-    case 50:
-        return B50;
-    case 75:
-        return B75;
-    case 110:
-        return B110;
-    case 134:
-        return B134;
-    case 150:
-        return B150;
-    case 200:
-        return B200;
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 1800:
-        return B1800;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    case 460800:
-        return B460800;
-    case 500000:
-        return B500000;
-    case 576000:
-        return B576000;
-    case 921600:
-        return B921600;
-    case 1000000:
-        return B1000000;
-    case 1152000:
-        return B1152000;
-    case 1500000:
-        return B1500000;
-    case 2000000:
-        return B2000000;
-    default:
-        ok = false;
-        return B0;
+    for (const auto& [rate, code] : kSpeeds) {
+        if (rate == baud) {
+            ok = true;
+            return code;
+        }
     }
+    ok = false;
+    return B0;
 }
 
 // Raw binary transfer: no line editing, echo, signals or translations. With
@@ -336,13 +264,13 @@ public:
         }
         bits = 0;
         if (lines & TIOCM_CTS)
-            bits |= 0x10;
+            bits |= kModemCts;
         if (lines & TIOCM_DSR)
-            bits |= 0x20;
+            bits |= kModemDsr;
         if (lines & TIOCM_RI)
-            bits |= 0x40;
+            bits |= kModemRing;
         if (lines & TIOCM_CD)
-            bits |= 0x80;
+            bits |= kModemCarrier;
         return true;
     }
 
@@ -421,15 +349,15 @@ public:
                 return false;
             }
             if (now.buf_overrun != counts_.buf_overrun)
-                events.errors |= 0x0001;
+                events.errors |= kLineReceiveOverflow;
             if (now.overrun != counts_.overrun)
-                events.errors |= 0x0002;
+                events.errors |= kLineOverrun;
             if (now.parity != counts_.parity)
-                events.errors |= 0x0004;
+                events.errors |= kLineParity;
             if (now.frame != counts_.frame)
-                events.errors |= 0x0008;
+                events.errors |= kLineFraming;
             if (now.brk != counts_.brk)
-                events.errors |= 0x0010;
+                events.errors |= kLineBreak;
             events.carrierChanged = now.dcd != counts_.dcd;
             events.ring = now.rng != counts_.rng;
             counts_ = now;

@@ -72,11 +72,6 @@ bool TThread::WaitFor(std::chrono::milliseconds timeout) {
     return finishedChanged_.wait_for(lock, timeout, [this] { return finished_; });
 }
 
-bool TThread::Finished() {
-    const std::lock_guard lock(mutex_);
-    return finished_;
-}
-
 void TThread::Join() {
     if (thread_.joinable()) {
         thread_.join();

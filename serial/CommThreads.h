@@ -101,7 +101,6 @@ public:
     void SetPriority(int priority) { priority_ = priority; }
     // Waits up to timeout for Execute() to return; true when it has.
     bool WaitFor(std::chrono::milliseconds timeout);
-    bool Finished();
     // Waits until the thread is gone.
     void Join();
 

@@ -95,7 +95,11 @@ TEST_F(FakeComm, StartAppliesTheMainWindowValues) {
     comm.StartComm();
 
     const LineState s = lastState();
-    EXPECT_EQ(s.flagWord(), 0x0001u);
+    // No flow control, no parity check, DTR and RTS off.
+    EXPECT_EQ(s.dtrControl, 1);
+    EXPECT_EQ(s.rtsControl, 1);
+    EXPECT_FALSE(s.parityCheck || s.outxCtsFlow || s.outxDsrFlow || s.dsrSensitivity ||
+                 s.txContinueOnXoff || s.outX || s.inX || s.errorCharEnabled || s.discardNull);
     EXPECT_EQ(s.baudRate, 9600u);
     EXPECT_EQ(s.byteSize, 8);
     EXPECT_EQ(s.parity, 0);
@@ -109,9 +113,14 @@ TEST_F(FakeComm, StartAppliesTheMainWindowValues) {
     EXPECT_EQ(shared.timeouts, (CommTimeouts{100, 0, 0, 0, 0}));
 }
 
-TEST_F(FakeComm, ConstructorDefaultsGiveFlagWord0x1391) {
+TEST_F(FakeComm, ConstructorDefaultsDriveTheLinesAndFlowBothWays) {
     comm.StartComm();
-    EXPECT_EQ(lastState().flagWord(), 0x1391u);
+    const LineState s = lastState();
+    EXPECT_EQ(s.dtrControl, 0);
+    EXPECT_EQ(s.rtsControl, 0);
+    EXPECT_TRUE(s.txContinueOnXoff && s.outX && s.inX);
+    EXPECT_FALSE(s.parityCheck || s.outxCtsFlow || s.outxDsrFlow || s.dsrSensitivity ||
+                 s.errorCharEnabled || s.discardNull);
 }
 
 TEST_F(FakeComm, EqualValuesMakeNoPortCallOthersApplyAtOnce) {
