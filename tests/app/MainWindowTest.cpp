@@ -450,13 +450,5 @@ TEST_F(Window, EveryTextAndThumbIsWholeAndKnobsSitOnTheirGroup) {
     }
 }
 
-TEST_F(Window, ScreenshotsForPeople) {
-    EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-default.png")));
-    clickTab(1);
-    EXPECT_TRUE(form->grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/window-1.png")));
-    TAboutBox about;
-    EXPECT_TRUE(about.grab().save(QStringLiteral(CANTAVEL_BUILD_DIR "/about.png")));
-}
-
 } // namespace
 } // namespace cantavel
