@@ -1,7 +1,8 @@
 #include "Parameters.h"
 
 #include <algorithm>
-#include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace cantavel {
 
@@ -82,6 +83,9 @@ static_assert(liveNumbersDiffer(), "two parameters share a live number");
 } // namespace
 
 std::size_t FieldRef::imageOffset(int slot) const {
+    if (slot < 0 || slot >= kSlotCount) {
+        throw std::out_of_range("preset slot " + std::to_string(slot) + " is not 0 to 6");
+    }
     const auto s = static_cast<std::size_t>(slot);
     return part == RecordPart::Preset
                ? offsetof(ConfigRecord, presets) + s * kEffectPresetSize + byte
@@ -89,17 +93,11 @@ std::size_t FieldRef::imageOffset(int slot) const {
 }
 
 std::uint8_t FieldRef::get(const ConfigRecord& record, int slot) const {
-    // preset() and mode() check the slot; the byte is within the part by the table.
-    const auto* bytes = part == RecordPart::Preset
-                            ? reinterpret_cast<const std::uint8_t*>(&record.preset(slot))
-                            : reinterpret_cast<const std::uint8_t*>(&record.mode(slot));
-    return ModeRecord::readBits(bytes[byte], mask);
+    return ModeRecord::readBits(record.image()[imageOffset(slot)], mask);
 }
 
 void FieldRef::set(ConfigRecord& record, int slot, unsigned value) const {
-    auto* bytes = part == RecordPart::Preset ? reinterpret_cast<std::uint8_t*>(&record.preset(slot))
-                                             : reinterpret_cast<std::uint8_t*>(&record.mode(slot));
-    ModeRecord::writeBits(bytes[byte], mask, value);
+    ModeRecord::writeBits(record.image()[imageOffset(slot)], mask, value);
 }
 
 const std::array<Parameter, kParameterCount>& parameterTable() {

@@ -62,7 +62,8 @@ struct FieldRef {
     constexpr unsigned widthMask() const {
         return static_cast<unsigned>(mask) >> ModeRecord::firstBit(mask);
     }
-    // Where the byte is in the 294-byte image.
+    // Where the byte is in the 294-byte image; a slot outside 0 to 6 throws
+    // std::out_of_range.
     std::size_t imageOffset(int slot) const;
 };
 

@@ -7,6 +7,7 @@
 
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 namespace cantavel {
@@ -84,6 +85,9 @@ TEST(ParameterTable, EveryRowIsWhereTheDocumentsPutIt) {
             EXPECT_EQ(p->field.imageOffset(slot), at);
         }
     }
+    ConfigRecord record{};
+    EXPECT_THROW(parameter(ParameterId::Aux).field.get(record, kSlotCount), std::out_of_range);
+    EXPECT_THROW(parameter(ParameterId::EchoDelay).field.set(record, -1, 5), std::out_of_range);
     EXPECT_EQ(findParameterByLive(18), nullptr);
     EXPECT_EQ(findParameterByKey("marker"), nullptr);
 }
