@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QRegularExpression>
 #include <QScreen>
 
 #include <utility>
@@ -26,7 +28,10 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
-      XJustOne1(new TXJustOne(this)) {
+
+      XJustOne1(new TXJustOne(this)),
+      ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
+      devices_(options.devices ? options.devices : ownDevices_.get()) {
     // The tab strip's font, given before the controls exist so that they are made in
     // it rather than told of it one by one afterwards (which doubles the start-up
     // work). The window's own font, for the menu, follows below.
@@ -224,6 +229,7 @@ void TForm1::connectControls() {
     for (QAction* item : ui->Connect1->actions()) {
         connect(item, &QAction::triggered, this, [this, item] { COM11Click(item); });
     }
+    connect(ui->Connect1, &QMenu::aboutToShow, this, &TForm1::Connect1Show);
 
     comm_->OnRequestHangup = [this](QObject*) { CommHangup(); };
 }
@@ -590,6 +596,81 @@ void TForm1::COM11Click(QAction* item) {
     link_->COM11Click(item->property("Tag").toInt());
 }
 
+namespace {
+// "COM3" -> 3 for the names of the Com Port items; 0 for any other name.
+int comItemNumber(const QString& name) {
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]?)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(name);
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number <= 15 ? number : 0;
+}
+} // namespace
+
+void TForm1::Connect1Show() {
+    for (QAction* item : std::exchange(deviceItems_, {})) {
+        delete item;
+    }
+    const QString current = state_.comPortName;
+    const bool currentIsPath = current.startsWith(QLatin1Char('/'));
+    bool currentListed = false;
+    auto add = [this](const QString& text, bool checked) {
+        if (deviceItems_.empty()) {
+            QAction* separator = ui->Connect1->addSeparator();
+            separator->setObjectName(QStringLiteral("N4"));
+            deviceItems_.push_back(separator);
+        }
+        auto* item = new QAction(text, ui->Connect1);
+        item->setObjectName(QStringLiteral("SerialDevice"));
+        item->setCheckable(true);
+        item->setChecked(checked);
+        ui->Connect1->addAction(item);
+        deviceItems_.push_back(item);
+        return item;
+    };
+    for (const SerialDevice& device : devices_->devices()) {
+        // A device the settings already give a port name is listed under that name.
+        QString mapped;
+        for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
+            if (sameDevice(it.value(), device.path) || sameDevice(it.value(), device.node)) {
+                mapped = it.key();
+                break;
+            }
+        }
+        const bool chosen =
+            (!mapped.isEmpty() && mapped.compare(current, Qt::CaseInsensitive) == 0) ||
+            (currentIsPath &&
+             (sameDevice(current, device.path) || sameDevice(current, device.node)));
+        currentListed = currentListed || chosen;
+        QAction* item = add(
+            mapped.isEmpty() ? device.label : device.label + QLatin1Char('\t') + mapped, chosen);
+        item->setToolTip(device.path);
+        item->setProperty("DevicePath", device.path);
+        connect(item, &QAction::triggered, this,
+                [this, device, mapped] { chooseDevice(device, mapped); });
+    }
+    if (currentIsPath && !currentListed) {
+        // The remembered device is not plugged in: shown, and a command on it says why.
+        QAction* item = add(elideMiddle(current) + QStringLiteral(" (not connected)"), true);
+        item->setToolTip(current);
+        item->setProperty("DevicePath", current);
+        connect(item, &QAction::triggered, this,
+                [this, current] { link_->choosePort(current, 0); });
+    }
+    ui->Connect1->setToolTipsVisible(true);
+}
+
+void TForm1::chooseDevice(const SerialDevice& device, const QString& mappedName) {
+    if (mappedName.isEmpty()) {
+        link_->choosePort(device.path, 0);
+    } else {
+        link_->choosePort(mappedName, comItemNumber(mappedName));
+    }
+    for (QAction* item : deviceItems_) {
+        item->setChecked(item->property("DevicePath").toString() == device.path);
+    }
+}
+
 bool TForm1::isLinkChecked() const {
     return ui->Link1->isChecked();
 }
@@ -648,7 +729,7 @@ void TForm1::reportUnsent(const std::vector<int>& unsent, const QString& cause) 
 
 void TForm1::checkComPortItem(int tag) {
     for (QAction* item : ui->Connect1->actions()) {
-        item->setChecked(item->property("Tag").toInt() == tag);
+        item->setChecked(item->property("Tag").toInt() == tag && tag != 0);
     }
 }
 

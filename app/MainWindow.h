@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "Parameters.h"
 #include "RuntimeState.h"
+#include "SerialDevices.h"
 
 #include <QMainWindow>
 
@@ -40,6 +41,8 @@ struct TForm1Options {
     EditorDialogs* dialogs = nullptr;
     // The Device commands' time; none means the event loop's.
     CommandClock* clock = nullptr;
+    // The serial devices the Com Port menu lists; none means the system's.
+    const SerialDeviceSource* devices = nullptr;
 };
 
 class TForm1 : public QMainWindow, public DeviceCommandHost {
@@ -124,6 +127,9 @@ private:
     void mKnob2Change();
     void mKnob3Change();
     void COM11Click(QAction* item);
+    // Lists the serial devices present below the COM items, afresh at each opening.
+    void Connect1Show();
+    void chooseDevice(const SerialDevice& device, const QString& mappedName);
 
     // The general form of a change handler: show the control's value, compare it
     // with the record, and only when it differs store it and send it live.
@@ -155,6 +161,9 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
+    std::unique_ptr<SerialDeviceSource> ownDevices_;
+    const SerialDeviceSource* devices_;
+    std::vector<QAction*> deviceItems_; // owned by the Com Port menu
     // Each parameter's control and the edit that shows its value, by ParameterId.
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};

@@ -256,9 +256,13 @@ void DeviceLink::Link1Click() {
 }
 
 void DeviceLink::COM11Click(int tag) {
+    choosePort(QStringLiteral("COM%1").arg(tag), tag);
+}
+
+void DeviceLink::choosePort(const QString& name, int tag) {
     host_.checkComPortItem(tag);
     state_.comPortNumber = tag;
-    state_.comPortName = QStringLiteral("COM%1").arg(tag);
+    state_.comPortName = name;
 }
 
 } // namespace cantavel

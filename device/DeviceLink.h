@@ -74,6 +74,9 @@ public:
     void Configuator1Click();
     void Link1Click();
     void COM11Click(int tag);
+    // The port of the next command by name (a path or a [Ports] name); `tag` is the
+    // Com Port item that carries the check mark, 0 for none.
+    void choosePort(const QString& name, int tag);
 
     // Ends every command that is waiting: its waits return at once and it sends
     // nothing more. For New, Open, a lost port and closing the window. Returns the

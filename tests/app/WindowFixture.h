@@ -50,6 +50,16 @@ struct FakeDialogs : EditorDialogs {
     }
 };
 
+// The serial devices "present": what the test puts in the list.
+struct FakeDevices : SerialDeviceSource {
+    std::vector<SerialDevice> list;
+    mutable int asked = 0;
+    std::vector<SerialDevice> devices() const override {
+        ++asked;
+        return list;
+    }
+};
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -62,7 +72,7 @@ protected:
     // the test looks at the settings themselves.
     void createWindow(bool portOnPty = true) {
         form = std::make_unique<TForm1>(editorRecord, state,
-                                        TForm1Options{settingsPath(), &dialogs, &clock});
+                                        TForm1Options{settingsPath(), &dialogs, &clock, &devices});
         // Each wait of a Device command lets the frames handed over since the port
         // opened reach the line, as they would in the time the wait stands for.
         form->Comm().SetPortOpener([this](const std::string& name) {
@@ -131,6 +141,7 @@ protected:
     Pty pty;
     QTemporaryDir dir;
     FakeDialogs dialogs;
+    FakeDevices devices;
     // What the editor's creator owns: the record, the run-time state, the clock.
     ConfigRecord editorRecord;
     RuntimeState state;
