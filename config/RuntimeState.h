@@ -5,6 +5,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 namespace cantavel {
 
@@ -14,6 +15,11 @@ struct RuntimeState {
     int comPortNumber = 1;
     // Port names the settings map to device paths ("COM3" -> "/dev/ttyUSB0").
     QMap<QString, QString> portPaths;
+    // The files last opened or saved, newest first (absolute paths).
+    QStringList recentFiles;
 };
+
+// File > Recent Files keeps this many.
+inline constexpr qsizetype kMaxRecentFiles = 8;
 
 } // namespace cantavel

@@ -3,9 +3,11 @@
 #include "SafeSave.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
 
@@ -101,14 +103,27 @@ QString settingsPathFor(const QString& executablePath) {
     return info.path() + QLatin1Char('/') + stem + QStringLiteral(".ini");
 }
 
+QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
+                        const QString& configFolder) {
+    const QString folder = QFileInfo(QFileInfo(executablePath).path()).canonicalFilePath();
+    const QString installed = QFileInfo(installBinFolder).canonicalFilePath();
+    if (!folder.isEmpty() && folder == installed && !configFolder.isEmpty()) {
+        return configFolder + QStringLiteral("/cantavel.ini");
+    }
+    return settingsPathFor(executablePath);
+}
+
 QString settingsPath() {
-    return settingsPathFor(QCoreApplication::applicationFilePath());
+    return settingsPathFor(QCoreApplication::applicationFilePath(),
+                           QStringLiteral(CANTAVEL_INSTALL_BINDIR),
+                           QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 void readSettings(const QString& path, RuntimeState& state) {
     state.comPortName = kDefaultPort;
     state.comPortNumber = kDefaultIndex;
     state.portPaths.clear();
+    state.recentFiles.clear();
     if (QFileInfo(path).size() > kMaxSettingsFileSize) {
         return;
     }
@@ -126,6 +141,16 @@ void readSettings(const QString& path, RuntimeState& state) {
         state.comPortNumber = whole ? index : kDefaultIndex;
     }
 
+    settings.beginGroup(QStringLiteral("Recent"));
+    for (int i = 1; i <= kMaxRecentFiles; ++i) {
+        const QString file = asText(settings.value(QStringLiteral("File%1").arg(i))).trimmed();
+        if (file.startsWith(QLatin1Char('/')) && fitsAPath(file) &&
+            !state.recentFiles.contains(file)) {
+            state.recentFiles << file;
+        }
+    }
+    settings.endGroup();
+
     settings.beginGroup(QStringLiteral("Ports"));
     for (const QString& name : settings.childKeys()) {
         const QString device = asText(settings.value(name)).trimmed();
@@ -140,7 +165,18 @@ QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state) 
     const QByteArray com = "COM=" + iniValue(state.comPortName);
     const QByteArray index = "index=" + QByteArray::number(state.comPortNumber);
 
-    std::vector<Line> lines = splitLines(old);
+    // [Recent] is this program's own: written anew, at the end.
+    std::vector<Line> lines;
+    bool inRecent = false;
+    for (Line& line : splitLines(old)) {
+        const QByteArray t = line.text.trimmed();
+        if (t.startsWith('[') && t.endsWith(']')) {
+            inRecent = t == "[Recent]";
+        }
+        if (!inRecent) {
+            lines.push_back(std::move(line));
+        }
+    }
     bool inConfig = false;
     bool comSeen = false;
     bool indexSeen = false;
@@ -198,6 +234,15 @@ QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state) 
             out += added;
         }
     }
+    if (!state.recentFiles.isEmpty()) {
+        if (!out.endsWith('\n')) {
+            out += '\n';
+        }
+        out += "\n[Recent]\n";
+        for (qsizetype i = 0; i < std::min(state.recentFiles.size(), kMaxRecentFiles); ++i) {
+            out += "File" + QByteArray::number(i + 1) + '=' + iniValue(state.recentFiles[i]) + '\n';
+        }
+    }
     return out;
 }
 
@@ -215,6 +260,8 @@ bool writeSettings(const QString& path, const RuntimeState& state) {
         }
         file.close();
     }
+    // The user's configuration folder may not be there yet.
+    QDir().mkpath(QFileInfo(path).path());
     return saveFileSafely(path, settingsWithConfig(old, state)).ok;
 }
 

@@ -16,7 +16,14 @@ namespace cantavel {
 // the file name has no suffix.
 QString settingsPathFor(const QString& executablePath);
 
-// settingsPathFor() of the running program; needs a QCoreApplication.
+// Where a program at `executablePath` keeps its settings: an installed one (run
+// from `installBinFolder`) in `configFolder`/cantavel.ini, where its user can write
+// whoever that is; any other (a build tree, a copied folder) beside itself.
+QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
+                        const QString& configFolder);
+
+// The settings path of the running program, with the folder the build was told to
+// install into and the user's configuration folder; needs a QCoreApplication.
 QString settingsPath();
 
 // A settings file larger than this is not read (the defaults hold) and not

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMetaObject>
+#include <QTimer>
 #include <QWidget>
 
 #include <sys/socket.h>
@@ -113,29 +115,65 @@ void TXJustOne::Loaded() {
     MutexHeld_ = true;
 }
 
-// A request from a later start of the same user; anyone else is hung up on.
+std::optional<QString> TXJustOne::parseRequest(const QByteArray& line) {
+    if (line == kRequest) {
+        return QString();
+    }
+    const QByteArray open(kOpenRequest);
+    if (line.size() > kMaxRequest || !line.startsWith(open) || !line.endsWith('\n')) {
+        return std::nullopt;
+    }
+    const QByteArray path = line.mid(open.size(), line.size() - open.size() - 1);
+    if (!path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+        return std::nullopt;
+    }
+    return QFile::decodeName(path);
+}
+
+QByteArray TXJustOne::requestFor(const QString& fileToOpen) {
+    if (fileToOpen.isEmpty()) {
+        return kRequest;
+    }
+    return kOpenRequest + QFile::encodeName(fileToOpen) + '\n';
+}
+
+// A request from a later start of the same user; anyone else, anything that is not
+// one well-formed request, and a client that keeps silent are hung up on. Nothing
+// here waits: the window goes on while a client dawdles.
 void TXJustOne::answer(QLocalSocket* peer) {
     connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
     if (!isSameUser(*peer)) {
         peer->abort();
         return;
     }
-    connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-        // A request is one short line; more than that from a peer is no request.
-        if (peer->bytesAvailable() > 64) {
+    auto* patience = new QTimer(peer);
+    patience->setSingleShot(true);
+    connect(patience, &QTimer::timeout, peer, &QLocalSocket::abort);
+    patience->start(RequestTimeoutMs);
+    connect(peer, &QLocalSocket::readyRead, this, [this, peer, patience] {
+        if (!peer->canReadLine()) {
+            if (peer->bytesAvailable() > kMaxRequest) {
+                peer->abort();
+            }
+            return;
+        }
+        const std::optional<QString> request = parseRequest(peer->readLine(kMaxRequest + 1));
+        if (!request || peer->bytesAvailable() > 0) {
             peer->abort();
             return;
         }
-        if (peer->readAll().contains("raise")) {
-            bringOwnerToFront();
-            peer->write(kAnswer);
-            peer->flush();
+        patience->stop();
+        bringOwnerToFront();
+        peer->write(kAnswer);
+        peer->flush();
+        if (!request->isEmpty() && OnOpenFile) {
+            OnOpenFile(*request);
         }
     });
 }
 
 void TXJustOne::askPreviousToSwitch(QLocalSocket& previous) {
-    previous.write(kRequest);
+    previous.write(requestFor(fileToOpen_));
     previous.waitForBytesWritten(1000);
     previous.waitForReadyRead(1000); // the first has acted (or the time is up)
     previous.disconnectFromServer();

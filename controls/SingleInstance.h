@@ -12,8 +12,11 @@
 #include <QObject>
 #include <QString>
 
+#include <QByteArray>
+
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLocalServer;
 class QLocalSocket;
@@ -33,6 +36,13 @@ public:
     ~TXJustOne() override;
 
     TNotifyEvent AlreadyExist;
+    // In the first instance: a later start handed over a file (an absolute path).
+    std::function<void(const QString& path)> OnOpenFile;
+    // How long a client may take to send its request before it is hung up on.
+    int RequestTimeoutMs = kRequestTimeoutMs;
+    // In a later start: the file to hand over instead of a plain request to come to
+    // the front. Set before Loaded.
+    void SetFileToOpen(const QString& path) { fileToOpen_ = path; }
     // How a second instance asks the application to end: by default a quit queued
     // for when the event loop starts.
     std::function<void()> RequestTerminate;
@@ -58,9 +68,20 @@ public:
     // else its name.
     static QString applicationTitle();
 
-    // What a second start sends, and what the first answers once it has acted.
+    // What a second start sends, and what the first answers once it has acted. A
+    // start with a file sends "open " and the file's absolute path on one line.
     static constexpr const char* kRequest = "raise\n";
+    static constexpr const char* kOpenRequest = "open ";
     static constexpr const char* kAnswer = "raised\n";
+    // The longest request: a path as long as a path can be, and the word before it.
+    static constexpr qsizetype kMaxRequest = 4096 + 8;
+    // A client that has not sent a whole request in this time is hung up on.
+    static constexpr int kRequestTimeoutMs = 2000;
+
+    // A request line (with its "\n") as it arrived: the file to open (empty for a
+    // plain request to come to the front), or nothing when it is not well formed.
+    static std::optional<QString> parseRequest(const QByteArray& line);
+    static QByteArray requestFor(const QString& fileToOpen);
 
 private:
     void bringOwnerToFront();
@@ -71,6 +92,7 @@ private:
     bool switchToPrevious_ = true;
     bool MutexHeld_ = false;
     bool second_ = false;
+    QString fileToOpen_;
     // The claimed name: a listening socket, held for as long as the guard lives.
     std::unique_ptr<QLocalServer> MutexHandle;
 };

@@ -48,6 +48,51 @@ TEST(SettingsPath, ReplacesOrAppendsTheSuffix) {
     EXPECT_EQ(settingsPathFor("/opt/a/editor.tar.gz"), QStringLiteral("/opt/a/editor.tar.ini"));
 }
 
+// Run from where it was installed, the editor keeps its settings where its user can
+// write them; from anywhere else (a build tree, a copy), beside itself.
+TEST_F(SettingsTest, AnInstalledEditorKeepsItsSettingsInTheUsersFolder) {
+    const QString bin = dir.filePath(QStringLiteral("prefix/bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString config = dir.filePath(QStringLiteral("home/.config/Varnholt/Cantavel"));
+    EXPECT_EQ(settingsPathFor(bin + QStringLiteral("/cantavel"), bin, config),
+              config + QStringLiteral("/cantavel.ini"));
+    EXPECT_EQ(settingsPathFor(bin + QStringLiteral("/../bin/cantavel"), bin, config),
+              config + QStringLiteral("/cantavel.ini"));
+    const QString copy = dir.filePath(QStringLiteral("copy/cantavel"));
+    QDir().mkpath(dir.filePath(QStringLiteral("copy")));
+    EXPECT_EQ(settingsPathFor(copy, bin, config),
+              dir.filePath(QStringLiteral("copy/cantavel.ini")));
+
+    // The folder is made when the settings are first written.
+    RuntimeState state;
+    state.comPortName = QStringLiteral("/dev/ttyUSB0");
+    EXPECT_TRUE(writeSettings(config + QStringLiteral("/cantavel.ini"), state));
+    RuntimeState back;
+    readSettings(config + QStringLiteral("/cantavel.ini"), back);
+    EXPECT_EQ(back.comPortName, state.comPortName);
+}
+
+TEST_F(SettingsTest, RecentFilesAreWrittenAnewAndReadBackInOrder) {
+    writeIni("[Config]\nCOM=COM2\n\n[Recent]\nFile1=/old.cfg\n\n[Ports]\nCOM3=/dev/ttyUSB0\n");
+    RuntimeState state;
+    readSettings(ini(), state);
+    EXPECT_EQ(state.recentFiles, QStringList{"/old.cfg"});
+    state.recentFiles = {"/b/two words.cfg", "/a/one.cfg", "/c/\"quoted\".cfg"};
+    ASSERT_TRUE(writeSettings(ini(), state));
+    const QByteArray text = readIni();
+    EXPECT_FALSE(text.contains("/old.cfg"));
+    EXPECT_TRUE(text.contains("[Ports]\nCOM3=/dev/ttyUSB0\n")) << text.constData();
+    RuntimeState back;
+    readSettings(ini(), back);
+    EXPECT_EQ(back.recentFiles, state.recentFiles);
+    EXPECT_EQ(back.portPaths.value("COM3"), QStringLiteral("/dev/ttyUSB0"));
+
+    // Relative names, repeats and more than eight entries are not taken.
+    writeIni("[Recent]\nFile1=/a.cfg\nFile2=rel.cfg\nFile3=/a.cfg\nFile4=/b.cfg\nFile9=/z.cfg\n");
+    readSettings(ini(), back);
+    EXPECT_EQ(back.recentFiles, (QStringList{"/a.cfg", "/b.cfg"}));
+}
+
 TEST_F(SettingsTest, NoFileGivesTheDefaults) {
     RuntimeState s = stale();
     readSettings(ini(), s);

@@ -10,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include <grp.h>
 #include <poll.h>
@@ -102,6 +106,66 @@ TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
     second.join();
     EXPECT_TRUE(answered);
     EXPECT_FALSE(window.isMinimized());
+}
+
+TEST(GuardRequest, OnlyWellFormedRequestsAreTaken) {
+    using R = std::optional<QString>;
+    const std::pair<QByteArray, R> cases[] = {
+        {"raise\n", QString()},
+        {"open /home/op/a b.cfg\n", QStringLiteral("/home/op/a b.cfg")},
+        {"open /x\n", QStringLiteral("/x")},
+        {"raise", std::nullopt},
+        {"open relative.cfg\n", std::nullopt},
+        {"open \n", std::nullopt},
+        {QByteArray("open /a\0b\n", 10), std::nullopt},
+        {"open /a\nopen /b\n", std::nullopt},
+        {"OPEN /x\n", std::nullopt},
+        {"open /" + QByteArray(TXJustOne::kMaxRequest, 'a') + "\n", std::nullopt},
+    };
+    for (const auto& [line, expected] : cases) {
+        EXPECT_EQ(TXJustOne::parseRequest(line), expected) << line.left(40).constData();
+    }
+    const QString path = QStringLiteral("/tmp/Prés ets/a.cfg");
+    EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor(path)), R(path));
+}
+
+// Garbage, an over-long message and a client that never finishes are hung up on,
+// and none of them keeps a good request waiting.
+TEST_F(Guard, BadClientsAreDroppedAndAGoodRequestStillOpensItsFile) {
+    QWidget window;
+    TXJustOne first(&window);
+    first.RequestTimeoutMs = 200;
+    QStringList opened;
+    first.OnOpenFile = [&](const QString& path) { opened << path; };
+    first.Loaded();
+    ASSERT_FALSE(first.IsSecondInstance());
+
+    const QString name = TXJustOne::keyFor(TXJustOne::applicationTitle());
+    const QByteArray requests[] = {"hello\n",
+                                   "open /" + QByteArray(TXJustOne::kMaxRequest + 10, 'a'), "",
+                                   "open /half-said", "open /good/one.cfg\n"};
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (const QByteArray& request : requests) {
+        auto client = std::make_unique<QLocalSocket>();
+        client->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        client->connectToServer(name);
+        ASSERT_TRUE(client->waitForConnected(2000));
+        client->write(request);
+        client->flush();
+        clients.push_back(std::move(client));
+    }
+    const auto allBadGone = [&] {
+        return std::all_of(clients.begin(), clients.end() - 1, [](const auto& c) {
+            return c->state() == QLocalSocket::UnconnectedState;
+        });
+    };
+    for (int i = 0; i < 300 && !(allBadGone() && !opened.isEmpty()); ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(10);
+    }
+    EXPECT_TRUE(allBadGone());
+    EXPECT_EQ(opened, QStringList{"/good/one.cfg"});
+    EXPECT_EQ(clients.back()->readAll(), QByteArray(TXJustOne::kAnswer));
 }
 
 // A process of another user that squats on this user's name (any process may bind
