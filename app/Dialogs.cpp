@@ -25,4 +25,21 @@ QString WidgetDialogs::chooseFile(QFileDialog& dialog) {
     return dialog.selectedFiles().constFirst();
 }
 
+EditorDialogs::Answer WidgetDialogs::askToSave(QWidget* parent, const QString& title,
+                                               const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("SaveChanges"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return Answer::Save;
+    case QMessageBox::Discard:
+        return Answer::Discard;
+    default:
+        return Answer::Cancel;
+    }
+}
+
 } // namespace cantavel

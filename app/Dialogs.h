@@ -13,6 +13,7 @@ namespace cantavel {
 class EditorDialogs {
 public:
     enum class Icon { Information, Warning, Critical };
+    enum class Answer { Save, Discard, Cancel };
 
     virtual ~EditorDialogs() = default;
     // A message box with OK; detail is shown under the text when not empty.
@@ -20,6 +21,8 @@ public:
                          const QString& detail) = 0;
     // Runs a configured file dialog; the chosen path, or empty when cancelled.
     virtual QString chooseFile(QFileDialog& dialog) = 0;
+    // "Save changes to ...?" with Save, Discard and Cancel.
+    virtual Answer askToSave(QWidget* parent, const QString& title, const QString& text) = 0;
 };
 
 // The real thing: QMessageBox and the dialog's own exec().
@@ -28,6 +31,7 @@ public:
     void message(QWidget* parent, Icon icon, const QString& title, const QString& text,
                  const QString& detail) override;
     QString chooseFile(QFileDialog& dialog) override;
+    Answer askToSave(QWidget* parent, const QString& title, const QString& text) override;
 };
 
 } // namespace cantavel

@@ -10,17 +10,37 @@
 #include "SingleInstance.h"
 #include "TrackBarStyle.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTimer>
 
 #include <utility>
 
 namespace cantavel {
+
+namespace {
+// Counts what is open for as long as it lives.
+class Counted {
+public:
+    explicit Counted(int& count) : count_(count) { ++count_; }
+    ~Counted() { --count_; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+private:
+    int& count_;
+};
+using DialogOpen = Counted;
+using Loading = Counted;
+} // namespace
 
 TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
                QWidget* parent)
@@ -43,7 +63,10 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     // With the form's values in place, the guard looks for a running instance.
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
+    XJustOne1->SetFileToOpen(options.fileToHandOver);
+    XJustOne1->OnOpenFile = [this](const QString& path) { HandOverFile(path); };
     XJustOne1->Loaded();
+    markUnmodified();
     FormCreate();
 }
 
@@ -105,9 +128,26 @@ void TForm1::applyDesignValues() {
     comm_->SetInx_XonXoffFlow(false);
     comm_->SetRtsControl(TRtsControl::RtsDisable);
 
+    // Edit, between File and Device: undo and redo of the operator's changes.
+    auto* edit = new QMenu(QStringLiteral("&Edit"), ui->MainMenu1);
+    edit->setObjectName(QStringLiteral("EditMenu"));
+    ui->MainMenu1->insertMenu(ui->Device1->menuAction(), edit);
+    undo_ = edit->addAction(QStringLiteral("&Undo"));
+    undo_->setObjectName(QStringLiteral("Undo1"));
+    undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redo_ = edit->addAction(QStringLiteral("&Redo"));
+    redo_->setObjectName(QStringLiteral("Redo1"));
+    redo_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    updateEditActions();
+
     // Named separators, as the menu has them.
     ui->File1->insertSeparator(ui->Save1)->setObjectName(QStringLiteral("N2"));
-    ui->File1->insertSeparator(ui->Close1)->setObjectName(QStringLiteral("N1"));
+    QAction* n1 = ui->File1->insertSeparator(ui->Close1);
+    n1->setObjectName(QStringLiteral("N1"));
+    // The files last opened or saved, newest first.
+    recent_ = new QMenu(QStringLiteral("Recent &Files"), ui->File1);
+    recent_->setObjectName(QStringLiteral("RecentFiles"));
+    ui->File1->insertMenu(n1, recent_);
     ui->Device1->insertSeparator(ui->Upload1)->setObjectName(QStringLiteral("N3"));
 
     // 712 x 467 with a usual frame and title bar: a client area of 704 x 421 under
@@ -155,7 +195,7 @@ using Handler = void (TForm1::*)();
 } // namespace
 
 void TForm1::connectControls() {
-    static const std::array<std::pair<ParameterId, Handler>, kParameterCount> kHandlers{{
+    static constexpr std::array<std::pair<ParameterId, Handler>, kParameterCount> kHandlers{{
         {ParameterId::MusicBass, &TForm1::TrackBar5Change},
         {ParameterId::MusicMiddle, &TForm1::TrackBar7Change},
         {ParameterId::MusicTreble, &TForm1::TrackBar10Change},
@@ -192,6 +232,7 @@ void TForm1::connectControls() {
             valueEdits_[static_cast<std::size_t>(id)] =
                 ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit));
         }
+        handlers_[static_cast<std::size_t>(id)] = handler;
         const auto run = [this, h = handler] { (this->*h)(); };
         switch (p.kind) {
         case ControlKind::Slider:
@@ -209,7 +250,15 @@ void TForm1::connectControls() {
             static_cast<TmKnob*>(widget)->OnChange = [run](QObject*, int) { run(); };
             break;
         }
+        if (p.kind != ControlKind::List) { // a list's pick is one change by itself
+            watchGestures(widget);
+        }
     }
+    handOverTimer_ = new QTimer(this);
+    handOverTimer_->setSingleShot(true);
+    connect(handOverTimer_, &QTimer::timeout, this, &TForm1::tryHandOver);
+    connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);
+    connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
 
     ui->TabControl1->OnChange = [this](QObject* sender) { TabControl1Change(sender); };
 
@@ -245,7 +294,8 @@ void TForm1::FormCreate() {
             QFile::encodeName(it.value()).toStdString();
     }
     setPortPaths(paths);
-    setWindowTitle(applicationTitle());
+    updateRecentMenu();
+    setCaption(applicationTitle());
     New1Click();
 }
 
@@ -269,6 +319,10 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (!maybeSave()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -277,35 +331,54 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // File menu
 
 void TForm1::New1Click() {
+    if (!maybeSave()) {
+        return;
+    }
     // A command that waits ends here: the new record is never sent in part.
     const std::vector<int> unsent = link_->CancelCommands();
     record_.resetToDefaults();
     ui->Link1->setChecked(false);
     comm_->StopComm();
     state_.currentFileName.clear();
-    setWindowTitle(applicationTitle());
+    markUnmodified();
+    setCaption(applicationTitle());
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("New"));
 }
 
 void TForm1::Open1Click() {
-    const QString path = dialogs_->chooseFile(OpenDialog1());
-    if (path.isEmpty()) {
+    if (!maybeSave()) {
         return;
     }
+    const QString path = chooseFile(OpenDialog1());
+    if (!path.isEmpty()) {
+        (void)openChosen(path);
+    }
+}
+
+bool TForm1::OpenFile(const QString& path) {
+    return maybeSave() && openChosen(path);
+}
+
+bool TForm1::openChosen(const QString& path) {
     const FileResult read = loadConfigFile(path, record_);
     if (!read) {
         // Nothing was read: record, file name, caption and Link stay as they were.
         showMessage(QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
-        return;
+        return false;
     }
     const std::vector<int> unsent = link_->CancelCommands();
     ui->Link1->setChecked(false);
     comm_->StopComm();
-    setWindowTitle(applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]"));
+    // What the file held is the unmodified state: values the controls cannot show
+    // and bring into range while loading count as changes.
+    markUnmodified();
+    setCaption(applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]"));
     state_.currentFileName = path;
+    rememberRecentFile(path);
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
+    return true;
 }
 
 void TForm1::Save1Click() {
@@ -313,24 +386,146 @@ void TForm1::Save1Click() {
         SaveAs1Click();
         return;
     }
-    const FileResult written = saveConfigFile(state_.currentFileName, record_);
-    if (!written) {
-        showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(state_.currentFileName)),
-                    written.reason);
-    }
+    (void)saveTo(state_.currentFileName);
 }
 
 void TForm1::SaveAs1Click() {
-    const QString path = dialogs_->chooseFile(SaveDialog1());
+    const QString path = chooseFile(SaveDialog1());
     if (path.isEmpty()) {
         return;
     }
+    if (saveTo(path)) {
+        state_.currentFileName = path; // the caption stays as it is
+    }
+}
+
+bool TForm1::saveTo(const QString& path) {
+    closeEditStep();
     const FileResult written = saveConfigFile(path, record_);
     if (!written) {
         showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
+        return false;
+    }
+    markUnmodified();
+    updateCaption();
+    rememberRecentFile(path);
+    return true;
+}
+
+void TForm1::rememberRecentFile(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    state_.recentFiles.removeAll(absolute);
+    state_.recentFiles.prepend(absolute);
+    while (state_.recentFiles.size() > kMaxRecentFiles) {
+        state_.recentFiles.removeLast();
+    }
+    updateRecentMenu();
+}
+
+void TForm1::updateRecentMenu() {
+    recent_->clear();
+    for (qsizetype i = 0; i < state_.recentFiles.size(); ++i) {
+        const QString path = state_.recentFiles[i];
+        QAction* item = recent_->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(elideMiddle(QFileInfo(path).fileName())));
+        item->setToolTip(path);
+        item->setProperty("Path", path);
+        connect(item, &QAction::triggered, this, [this, path] { openRecentFile(path); });
+    }
+    recent_->setToolTipsVisible(true);
+    recent_->setEnabled(!state_.recentFiles.isEmpty());
+}
+
+void TForm1::openRecentFile(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        state_.recentFiles.removeAll(path);
+        updateRecentMenu();
+        showMessage(QStringLiteral("%1 no longer exists.").arg(elideMiddle(path)),
+                    QStringLiteral("It has been taken off the list of recent files."));
         return;
     }
-    state_.currentFileName = path; // the caption stays as it is
+    (void)OpenFile(path);
+}
+
+QString TForm1::chooseFile(QFileDialog& dialog) {
+    const DialogOpen open(dialogsOpen_);
+    return dialogs_->chooseFile(dialog);
+}
+
+// ---------------------------------------------------------------------------------
+// Unsaved work
+
+bool TForm1::IsModified() const {
+    return !std::equal(savedImage_.begin(), savedImage_.end(), record_.image().begin());
+}
+
+void TForm1::markUnmodified() {
+    std::copy(record_.image().begin(), record_.image().end(), savedImage_.begin());
+    history_.clear();
+    updateEditActions();
+}
+
+bool TForm1::maybeSave() {
+    closeEditStep();
+    if (!IsModified()) {
+        return true;
+    }
+    const QString name = state_.currentFileName.isEmpty()
+                             ? QStringLiteral("Untitled")
+                             : QFileInfo(state_.currentFileName).fileName();
+    EditorDialogs::Answer answer = EditorDialogs::Answer::Cancel;
+    {
+        const DialogOpen open(dialogsOpen_);
+        answer = dialogs_->askToSave(this, applicationTitle(),
+                                     QStringLiteral("Save changes to %1?").arg(elideMiddle(name)));
+    }
+    switch (answer) {
+    case EditorDialogs::Answer::Discard:
+        return true;
+    case EditorDialogs::Answer::Save:
+        Save1Click();
+        return !IsModified(); // a failed or cancelled save cancels the action
+    case EditorDialogs::Answer::Cancel:
+        break;
+    }
+    return false;
+}
+
+// The desktop's mark for unsaved work: an asterisk before the caption.
+void TForm1::setCaption(const QString& caption) {
+    caption_ = caption;
+    updateCaption();
+}
+
+void TForm1::updateCaption() {
+    setWindowTitle(IsModified() ? QStringLiteral("*") + caption_ : caption_);
+}
+
+void TForm1::HandOverFile(const QString& path) {
+    handedOver_ << path;
+    tryHandOver();
+}
+
+bool TForm1::busyForHandOver() const {
+    return dialogsOpen_ > 0 || QApplication::activeModalWidget() != nullptr ||
+           QApplication::activePopupWidget() != nullptr || link_->runningCommands() > 0;
+}
+
+// A handed-over file waits while a dialog or a Device command is open: it is looked
+// at again when a command ends, and every quarter second while anything waits.
+void TForm1::tryHandOver() {
+    if (handedOver_.isEmpty()) {
+        return;
+    }
+    if (busyForHandOver()) {
+        if (!handOverTimer_->isActive()) {
+            handOverTimer_->start(250);
+        }
+        return;
+    }
+    const QString path = handedOver_.takeFirst();
+    (void)OpenFile(path);
+    tryHandOver();
 }
 
 void TForm1::Close1Click() {
@@ -363,6 +558,7 @@ void TForm1::TabControl1Change(QObject* Sender) {
 }
 
 void TForm1::showSlot(int slot) {
+    const Loading loading(loading_);
     const SlotKind kind = slotKind(slot);
     if (kind == SlotKind::None) {
         return; // no tab selected
@@ -488,11 +684,146 @@ void TForm1::parameterChanged(ParameterId id) {
     const int value = p.kind == ControlKind::List
                           ? static_cast<int>(static_cast<unsigned>(position) & p.field.widthMask())
                           : p.storedFromPosition(position);
-    if (p.field.get(record_, slot) == value) {
+    const unsigned before = p.field.get(record_, slot);
+    if (before == static_cast<unsigned>(value)) {
         return;
     }
     p.field.set(record_, slot, static_cast<unsigned>(value));
-    link_->sendLiveParameter(p.live, p.field.get(record_, slot)); // the field alone
+    const unsigned after = p.field.get(record_, slot);
+    recordChange(id, slot, before, after);
+    link_->sendLiveParameter(p.live, static_cast<std::uint8_t>(after)); // the field alone
+    updateCaption();
+}
+
+// ---------------------------------------------------------------------------------
+// Undo and redo
+
+void TForm1::recordChange(ParameterId id, int slot, unsigned before, unsigned after) {
+    if (loading_ > 0 || replaying_) {
+        return; // loading brings values into range; a replay is already a step
+    }
+    history_.record(slot, {id, before, after});
+    if (!gesture_ && !closePending_) {
+        // A change without a held button or key is a step by itself, ended once the
+        // event that made it has been handled.
+        closePending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            closePending_ = false;
+            if (!gesture_) {
+                closeEditStep();
+            }
+        });
+    }
+    updateEditActions();
+}
+
+void TForm1::closeEditStep() {
+    history_.closeStep();
+    updateEditActions();
+}
+
+void TForm1::updateEditActions() {
+    if (undo_) {
+        undo_->setEnabled(history_.canUndo());
+        redo_->setEnabled(history_.canRedo());
+    }
+}
+
+// Presses and key strokes on a slider, knob or up-down, so that a drag or a held key
+// makes one step: the step ends when the button or key is released.
+void TForm1::watchGestures(QWidget* widget) {
+    widget->installEventFilter(this);
+    for (QWidget* part : widget->findChildren<QWidget*>()) {
+        part->installEventFilter(this);
+    }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        gesture_ = true;
+        break;
+    case QEvent::KeyPress:
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+            gesture_ = true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+    case QEvent::FocusOut:
+        gesture_ = false;
+        closeEditStep();
+        break;
+    case QEvent::KeyRelease:
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+            gesture_ = false;
+            closeEditStep();
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::Undo1Click() {
+    if (link_->runningCommands() > 0) {
+        return; // a command sends the record as it is; it is not changed under it
+    }
+    gesture_ = false;
+    replay(history_.takeUndo(), true);
+}
+
+void TForm1::Redo1Click() {
+    if (link_->runningCommands() > 0) {
+        return;
+    }
+    closeEditStep();
+    replay(history_.takeRedo(), false);
+}
+
+// A step is made or taken back through the controls and their handlers, so the
+// record, the displays and (in Link mode on "Default") the unit follow as they do
+// for the operator's own change. A step of another tab shows that tab first, as the
+// operator's tab change would.
+void TForm1::replay(const EditStep& step, bool undo) {
+    if (step.changes.empty()) {
+        updateEditActions();
+        return;
+    }
+    if (selectedSlot() != step.slot) {
+        ui->TabControl1->SetTabIndexQuietly(step.slot);
+        TabControl1Change(ui->TabControl1);
+    }
+    replaying_ = true;
+    for (const FieldChange& change : step.changes) {
+        setParameterValue(change.id, undo ? change.before : change.after);
+    }
+    replaying_ = false;
+    updateCaption();
+    updateEditActions();
+}
+
+void TForm1::setParameterValue(ParameterId id, unsigned stored) {
+    const Parameter& p = parameter(id);
+    const int position = p.position(static_cast<int>(stored));
+    QWidget* widget = control(id);
+    switch (p.kind) {
+    case ControlKind::Slider:
+        static_cast<QSlider*>(widget)->setValue(position);
+        break;
+    case ControlKind::List:
+        selectItem(static_cast<QComboBox*>(widget), position);
+        break;
+    case ControlKind::UpDown:
+        static_cast<TUpDown*>(widget)->SetPosition(position);
+        break;
+    case ControlKind::Knob:
+        static_cast<TmKnob*>(widget)->SetCurValue(position);
+        break;
+    }
+    // The handler runs once more, as a change of its own control would run it: it
+    // compares with the record and does nothing when the value is already there.
+    (this->*handlers_[static_cast<std::size_t>(id)])();
 }
 
 void TForm1::TrackBar5Change() {
@@ -703,6 +1034,7 @@ void TForm1::setBusyPointer(bool busy) {
 }
 
 void TForm1::showMessage(const QString& text, const QString& detail) {
+    const DialogOpen open(dialogsOpen_);
     dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(), text, detail);
 }
 
@@ -711,6 +1043,9 @@ QString TForm1::slotName(int slot) const {
 }
 
 void TForm1::commandsEnded() {
+    if (!handedOver_.isEmpty()) {
+        handOverTimer_->start(0); // once the command has unwound
+    }
     const int picked = std::exchange(pickedDuringCommand_, -1);
     if (picked >= 0 && picked < tabCount()) {
         ui->TabControl1->SetTabIndexQuietly(picked);
@@ -752,8 +1087,7 @@ void TForm1::CommHangup() {
     if (!unsent.empty()) {
         detail += QStringLiteral("\n%1 did not reach the unit.").arg(link_->slotList(unsent));
     }
-    dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(),
-                      QStringLiteral("The connection to the unit was lost."), detail);
+    showMessage(QStringLiteral("The connection to the unit was lost."), detail);
     hangupReported_ = false;
 }
 

@@ -6,11 +6,13 @@
 #include "ConfigRecord.h"
 #include "DeviceLink.h"
 #include "Dialogs.h"
+#include "EditHistory.h"
 #include "Parameters.h"
 #include "RuntimeState.h"
 #include "SerialDevices.h"
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -21,7 +23,9 @@ class QComboBox;
 class QDialog;
 class QFileDialog;
 class QLineEdit;
+class QMenu;
 class QSlider;
+class QTimer;
 
 namespace Ui {
 class TForm1;
@@ -36,13 +40,15 @@ class TUpDown;
 
 struct TForm1Options {
     // Where the settings live; empty means beside the executable.
-    QString settingsPath;
+    QString settingsPath = {};
     // Message boxes and file dialogs; none means the real ones.
     EditorDialogs* dialogs = nullptr;
     // The Device commands' time; none means the event loop's.
     CommandClock* clock = nullptr;
     // The serial devices the Com Port menu lists; none means the system's.
     const SerialDeviceSource* devices = nullptr;
+    // A later start hands this file to the running editor (an absolute path).
+    QString fileToHandOver = {};
 };
 
 class TForm1 : public QMainWindow, public DeviceCommandHost {
@@ -64,6 +70,15 @@ public:
     // Another instance runs: this one must not be shown and ends at once.
     bool IsSecondInstance() const;
 
+    // Opens a file as File > Open does with it chosen, asking first about unsaved
+    // changes; false when it was not opened.
+    bool OpenFile(const QString& path);
+    // A file a later start handed over: opened as soon as no dialog and no Device
+    // command is open.
+    void HandOverFile(const QString& path);
+    // The record differs from what was last loaded, saved or made new.
+    bool IsModified() const;
+
     // File menu.
     void New1Click();
     void Open1Click();
@@ -71,6 +86,10 @@ public:
     void SaveAs1Click();
     void Close1Click();
     void About1Click();
+
+    // Edit menu.
+    void Undo1Click();
+    void Redo1Click();
 
     // Preset tabs.
     void TabControl1Change(QObject* Sender);
@@ -91,6 +110,7 @@ public:
     void commandsEnded() override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -152,6 +172,32 @@ private:
     void connectControls();
     void applyDesignValues();
 
+    // Unsaved work: asks "Save changes to ...?" when the record changed; false when
+    // the action that asked must not go on.
+    bool maybeSave();
+    // Reads a chosen file into the record and shows it; false (and said why) when
+    // nothing could be read.
+    bool openChosen(const QString& path);
+    bool saveTo(const QString& path);
+    void markUnmodified();
+    void setCaption(const QString& caption);
+    void updateCaption();
+    bool busyForHandOver() const;
+    QString chooseFile(QFileDialog& dialog);
+    void rememberRecentFile(const QString& path);
+    void updateRecentMenu();
+    void openRecentFile(const QString& path);
+    void tryHandOver();
+
+    // Undo and redo: the changes a handler makes are recorded, except while the
+    // controls are loaded or a step is replayed.
+    void recordChange(ParameterId id, int slot, unsigned before, unsigned after);
+    void closeEditStep();
+    void replay(const EditStep& step, bool undo);
+    void setParameterValue(ParameterId id, unsigned stored);
+    void updateEditActions();
+    void watchGestures(QWidget* widget);
+
     std::unique_ptr<Ui::TForm1> ui;
     ConfigRecord& record_;
     RuntimeState& state_;
@@ -167,6 +213,7 @@ private:
     // Each parameter's control and the edit that shows its value, by ParameterId.
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
+    std::array<void (TForm1::*)(), kParameterCount> handlers_{};
     QFileDialog* makeFileDialog(const QString& name);
     QFileDialog* openDialog_ = nullptr; // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;
@@ -176,6 +223,20 @@ private:
     // port rules included) when the command has ended. -1 for none.
     int pickedDuringCommand_ = -1;
     bool hangupReported_ = false;
+
+    std::array<std::uint8_t, kConfigImageSize> savedImage_{};
+    QString caption_;
+    EditHistory history_;
+    QMenu* recent_ = nullptr;
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
+    int loading_ = 0;        // controls being loaded from the record
+    bool replaying_ = false; // an undo or redo step being applied
+    bool gesture_ = false;   // a button or key held on a parameter control
+    bool closePending_ = false;
+    int dialogsOpen_ = 0;    // our own dialogs (the seam may answer without a window)
+    QStringList handedOver_; // files from later starts, waiting for a quiet moment
+    QTimer* handOverTimer_ = nullptr;
 };
 
 } // namespace cantavel

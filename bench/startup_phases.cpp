@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     cantavel::ConfigRecord record;
     cantavel::RuntimeState state;
-    cantavel::TForm1 form(record, state, {dir.filePath(QStringLiteral("cantavel.ini")), nullptr});
+    cantavel::TForm1 form(record, state,
+                          {.settingsPath = dir.filePath(QStringLiteral("cantavel.ini"))});
     const qint64 formMade = clock.nsecsElapsed();
     cantavel::TAboutBox about;
     const qint64 aboutMade = clock.nsecsElapsed();

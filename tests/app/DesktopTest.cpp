@@ -1,7 +1,13 @@
 // The editor on a Linux desktop: serial devices in the Com Port menu, unsaved work,
 // undo and redo, recent files, keyboard and screen reader.
 
+#include "CommandLine.h"
+#include "ConfigFile.h"
+#include "Knob.h"
+#include "Settings.h"
 #include "WindowFixture.h"
+
+#include <QKeyEvent>
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +16,7 @@
 namespace cantavel {
 namespace {
 
-using Desktop = testing::WindowTest;
+using namespace std::chrono_literals;
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -93,6 +99,271 @@ TEST_F(DeviceMenu, ARememberedDeviceThatIsGoneShowsAsNotConnectedAndSaysWhyWhenU
     EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("No such file or directory")))
         << dialogs.messages[0].detail.toStdString();
     EXPECT_FALSE(action("Link1")->isChecked());
+}
+
+// ---------------------------------------------------------------------------------
+// Unsaved work
+
+const QString kTitle = QStringLiteral("Digital Cantavel Processor v1.5");
+using Answer = EditorDialogs::Answer;
+
+class Unsaved : public testing::WindowTest {
+protected:
+    void change() { child<QSlider>("TrackBar11")->setValue(100); } // Delay, no gesture
+    QString file(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    void writeFile(const QString& path, std::uint8_t delay) {
+        ConfigRecord r;
+        r.resetToDefaults();
+        r.preset(0).echoDelay = delay;
+        ASSERT_TRUE(saveConfigFile(path, r).ok);
+    }
+};
+
+TEST_F(Unsaved, TheCaptionMarksAChangeUntilSavedOrUndone) {
+    EXPECT_EQ(form->windowTitle(), kTitle);
+    change();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("*") + kTitle);
+    dialogs.answers << file("a.cfg");
+    action("Save1")->trigger();
+    EXPECT_EQ(form->windowTitle(), kTitle) << "saved: no mark, and the caption is as it was";
+    child<QSlider>("TrackBar11")->setValue(120);
+    QCoreApplication::processEvents(); // the change is a step of its own
+    EXPECT_TRUE(form->IsModified());
+    action("Undo1")->trigger();
+    EXPECT_EQ(record().preset(0).echoDelay, 100);
+    EXPECT_EQ(form->windowTitle(), kTitle) << "back where it was saved";
+}
+
+// New, Open and closing ask the same question; Cancel leaves everything, Discard
+// goes on, Save goes on only when the save succeeded.
+TEST_F(Unsaved, NewOpenAndCloseAskAndOnlyGoOnWhenTheWorkIsSafe) {
+    writeFile(file("other.cfg"), 50);
+    const std::vector<std::pair<const char*, std::function<void()>>> actions = {
+        {"New", [&] { action("New1")->trigger(); }},
+        {"Open",
+         [&] {
+             dialogs.answers << file("other.cfg");
+             action("Open1")->trigger();
+         }},
+        {"Close", [&] { form->close(); }},
+    };
+    for (const auto& [what, run] : actions) {
+        SCOPED_TRACE(what);
+        change();
+        dialogs.questions.clear();
+        // Cancel; then Save whose dialog is cancelled: both leave everything.
+        for (const Answer answer : {Answer::Cancel, Answer::Save}) {
+            dialogs.answers.clear();
+            if (answer == Answer::Save) {
+                dialogs.answers << QString(); // the save dialog, cancelled
+            }
+            dialogs.saveAnswers = {answer};
+            run();
+            EXPECT_EQ(dialogs.questions.size(), 1);
+            dialogs.questions.clear();
+            EXPECT_EQ(record().preset(0).echoDelay, 100);
+            EXPECT_TRUE(form->isVisible());
+            EXPECT_TRUE(form->windowTitle().startsWith('*'));
+        }
+        EXPECT_EQ(dialogs.dialogsRun.count(QStringLiteral("OpenDialog1")), 0)
+            << "Open asks before its dialog";
+        // Save to a file, and the action goes on.
+        dialogs.answers.clear();
+        dialogs.answers << file("saved.cfg");
+        dialogs.saveAnswers = {Answer::Save};
+        run();
+        EXPECT_EQ(dialogs.questions, QStringList{"Save changes to Untitled?"});
+        ConfigRecord saved;
+        ASSERT_TRUE(loadConfigFile(file("saved.cfg"), saved).ok);
+        EXPECT_EQ(saved.preset(0).echoDelay, 100);
+        QFile::remove(file("saved.cfg"));
+        if (form->isVisible()) {
+            EXPECT_NE(record().preset(0).echoDelay, 100);
+            action("New1")->trigger();
+            state.currentFileName.clear();
+        }
+        dialogs.dialogsRun.clear();
+    }
+    EXPECT_TRUE(QFile::exists(settingsPath())) << "closing still writes the settings";
+}
+
+TEST_F(Unsaved, ValuesBroughtIntoRangeOnLoadingAreAChangeButNoStep) {
+    writeFile(file("low.cfg"), 0); // Delay 0 is below the slider's 2
+    dialogs.answers << file("low.cfg");
+    action("Open1")->trigger();
+    EXPECT_EQ(record().preset(0).echoDelay, 2);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("*%1  [%2]").arg(kTitle, file("low.cfg")));
+    EXPECT_FALSE(action("Undo1")->isEnabled());
+    dialogs.saveAnswers = {Answer::Cancel};
+    action("New1")->trigger();
+    EXPECT_EQ(dialogs.questions, QStringList{"Save changes to low.cfg?"});
+}
+
+// ---------------------------------------------------------------------------------
+// Undo and redo
+
+using Undo = testing::WindowTest;
+
+QKeyEvent keyEvent(QEvent::Type type, int key, bool autoRepeat) {
+    return QKeyEvent(type, key, Qt::NoModifier, QString(), autoRepeat);
+}
+
+TEST_F(Undo, AHeldKeyOrADragIsOneStepAndUndoSendsTheValueBackLive) {
+    linkOn();
+    auto* delay = child<QSlider>("TrackBar11");
+    const int start = delay->value();
+    delay->setFocus();
+    // A held arrow key: one press, repeats, one release.
+    QKeyEvent press = keyEvent(QEvent::KeyPress, Qt::Key_Right, false);
+    QApplication::sendEvent(delay, &press);
+    for (int i = 0; i < 4; ++i) {
+        QKeyEvent repeat = keyEvent(QEvent::KeyPress, Qt::Key_Right, true);
+        QApplication::sendEvent(delay, &repeat);
+    }
+    QKeyEvent release = keyEvent(QEvent::KeyRelease, Qt::Key_Right, false);
+    QApplication::sendEvent(delay, &release);
+    EXPECT_EQ(delay->value(), start + 5);
+    // A knob dragged through several values.
+    auto* knob = child<TmKnob>("mKnob1");
+    const int knobStart = knob->Position();
+    QTest::mousePress(knob, Qt::LeftButton, {}, {32, 0});
+    QTest::mouseMove(knob, {50, 5});
+    QTest::mouseMove(knob, {64, 32});
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, {64, 32});
+    const int knobAfter = knob->Position();
+    ASSERT_NE(knobAfter, knobStart);
+    sent();
+
+    action("Undo1")->trigger();
+    EXPECT_EQ(knob->Position(), knobStart) << "the whole drag";
+    EXPECT_EQ(text("Edit14"), QString::number(knobStart));
+    EXPECT_EQ(sent(), hex("26 15") + QByteArray(1, static_cast<char>(knobStart)));
+    action("Undo1")->trigger();
+    EXPECT_EQ(delay->value(), start) << "the whole held key";
+    EXPECT_EQ(record().preset(0).echoDelay, start);
+    EXPECT_EQ(sent(), hex("26 00") + QByteArray(1, static_cast<char>(start)));
+    EXPECT_FALSE(action("Undo1")->isEnabled());
+
+    action("Redo1")->trigger();
+    action("Redo1")->trigger();
+    EXPECT_EQ(record().preset(0).echoDelay, start + 5);
+    EXPECT_EQ(record().preset(0).effectVolume, knobAfter);
+    EXPECT_FALSE(action("Redo1")->isEnabled());
+    EXPECT_EQ(action("Undo1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+    EXPECT_EQ(action("Redo1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+}
+
+TEST_F(Undo, AStepOfAnotherTabShowsThatTabAsTheOperatorWouldAndNewForgetsAll) {
+    clickTab(2);
+    child<QSlider>("TrackBar13")->setValue(77); // Echo on slot 2
+    QCoreApplication::processEvents();
+    clickTab(5);
+    linkOn();
+    action("Undo1")->trigger();
+    EXPECT_EQ(tabs()->currentIndex(), 2);
+    EXPECT_FALSE(action("Link1")->isChecked()) << "entering a numbered tab ends Link";
+    EXPECT_NE(record().preset(2).echoLevel, 77);
+    EXPECT_EQ(child<QSlider>("TrackBar13")->value(), record().preset(2).echoLevel);
+    action("Redo1")->trigger();
+    EXPECT_EQ(record().preset(2).echoLevel, 77);
+
+    action("New1")->trigger();
+    EXPECT_FALSE(action("Undo1")->isEnabled());
+    EXPECT_FALSE(action("Redo1")->isEnabled());
+}
+
+// Music Vol Max drew the volume down with it; undoing the step puts both back, in
+// the order that lets the knob take its old value again.
+TEST_F(Undo, AStepThatChangedTwoFieldsTakesBothBack) {
+    record().mode(0).musicVolMax = 40;
+    record().mode(0).musicVolume = 40;
+    form->TabControl1Change(nullptr);
+    linkOn();
+    clickUpDown("UpDown4", false); // 40 -> 39, the volume with it
+    EXPECT_EQ(sent(), hex("26 30 27 26 13 27"));
+    action("Undo1")->trigger();
+    EXPECT_EQ(record().mode(0).musicVolMax, 40);
+    EXPECT_EQ(record().mode(0).musicVolume, 40);
+    EXPECT_EQ(text("Edit15"), QStringLiteral("40"));
+    EXPECT_EQ(sent(), hex("26 30 28 26 13 28"));
+}
+
+// ---------------------------------------------------------------------------------
+// Files from elsewhere: recent files, files handed over by a later start
+
+TEST_F(Unsaved, RecentFilesKeepTheLastEightAndDropOneThatIsGone) {
+    for (int i = 0; i < 10; ++i) {
+        const QString path = file("f%1.cfg").arg(i);
+        writeFile(path, static_cast<std::uint8_t>(10 + i));
+        dialogs.answers << path;
+        action("Open1")->trigger();
+    }
+    auto* recent = child<QMenu>("RecentFiles");
+    QList<QAction*> items = recent->actions();
+    ASSERT_EQ(items.size(), 8);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("&1 f9.cfg"));
+    EXPECT_EQ(items[7]->text(), QStringLiteral("&8 f2.cfg"));
+
+    items[3]->trigger(); // f6
+    EXPECT_EQ(record().preset(0).echoDelay, 16);
+    EXPECT_EQ(recent->actions()[0]->text(), QStringLiteral("&1 f6.cfg"));
+
+    QFile::remove(file("f8.cfg"));
+    recent->actions()[2]->trigger(); // f8
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.endsWith(QStringLiteral("f8.cfg no longer exists.")));
+    EXPECT_EQ(recent->actions().size(), 7);
+    EXPECT_EQ(record().preset(0).echoDelay, 16) << "nothing else changed";
+
+    form->close();
+    RuntimeState reread;
+    readSettings(settingsPath(), reread);
+    EXPECT_EQ(reread.recentFiles.size(), 7);
+    EXPECT_EQ(reread.recentFiles.first(), file("f6.cfg"));
+}
+
+TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
+    writeFile(file("handed.cfg"), 99);
+    clock.after(300ms, [&] { form->HandOverFile(file("handed.cfg")); });
+    action("Upload1")->trigger(); // runs its waits on the fake clock
+    EXPECT_EQ(record().preset(0).echoDelay, 180) << "not while the upload ran";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(record().preset(0).echoDelay, 99) << "opened once the upload ended";
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("%1  [%2]").arg(kTitle, file("handed.cfg")));
+    EXPECT_EQ(sent().size(), 27) << "the upload sent the record it started with, whole";
+}
+
+TEST(CommandLineTest, FileHelpVersionAndWhatIsNotUnderstood) {
+    using A = CommandLine::Action;
+    struct Case {
+        QStringList arguments;
+        A action;
+        QString file;
+    };
+    const Case cases[] = {
+        {{}, A::Run, {}},
+        {{"presets/live.cfg"}, A::Run, "/home/op/presets/live.cfg"},
+        {{"../x.cfg"}, A::Run, "/home/x.cfg"},
+        {{"/abs/y.cfg"}, A::Run, "/abs/y.cfg"},
+        {{"-platform", "offscreen", "a.cfg"}, A::Run, "/home/op/a.cfg"},
+        {{"-style=fusion", "-reverse"}, A::Run, {}},
+        {{"--", "-dash.cfg"}, A::Run, "/home/op/-dash.cfg"},
+        {{"--help"}, A::Help, {}},
+        {{"-h", "a.cfg"}, A::Help, {}},
+        {{"--version"}, A::Version, {}},
+        {{"--bogus"}, A::Error, {}},
+        {{"-x"}, A::Error, {}},
+        {{"a.cfg", "b.cfg"}, A::Error, {}},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line =
+            parseCommandLine(QStringList{"cantavel"} + c.arguments, QStringLiteral("/home/op"));
+        EXPECT_EQ(line.action, c.action) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(line.file, c.file) << c.arguments.join(' ').toStdString();
+    }
+    EXPECT_EQ(parseCommandLine({"cantavel", "--version"}, "/").text,
+              QStringLiteral("Cantavel 1.0.0.0\n"));
+    EXPECT_TRUE(parseCommandLine({"cantavel", "--bogus"}, "/").text.contains("bogus"));
 }
 
 TEST(SerialDevices, TheStablePathIsTheByIdLinkToTheNodeWhereThereIsOne) {

@@ -48,6 +48,19 @@ struct FakeDialogs : EditorDialogs {
         dialogsRun << dialog.objectName();
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
+    // "Save changes to ...?": the questions asked, answered in order (Discard when
+    // the test gave no answer).
+    QStringList questions;
+    std::vector<Answer> saveAnswers;
+    Answer askToSave(QWidget*, const QString&, const QString& text) override {
+        questions << text;
+        if (saveAnswers.empty()) {
+            return Answer::Discard;
+        }
+        const Answer next = saveAnswers.front();
+        saveAnswers.erase(saveAnswers.begin());
+        return next;
+    }
 };
 
 // The serial devices "present": what the test puts in the list.
@@ -72,7 +85,10 @@ protected:
     // the test looks at the settings themselves.
     void createWindow(bool portOnPty = true) {
         form = std::make_unique<TForm1>(editorRecord, state,
-                                        TForm1Options{settingsPath(), &dialogs, &clock, &devices});
+                                        TForm1Options{.settingsPath = settingsPath(),
+                                                      .dialogs = &dialogs,
+                                                      .clock = &clock,
+                                                      .devices = &devices});
         // Each wait of a Device command lets the frames handed over since the port
         // opened reach the line, as they would in the time the wait stands for.
         form->Comm().SetPortOpener([this](const std::string& name) {

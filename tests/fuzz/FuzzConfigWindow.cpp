@@ -27,6 +27,7 @@ struct Answers : cantavel::EditorDialogs {
         std::abort(); // a readable file and a writable folder never need a message
     }
     QString chooseFile(QFileDialog&) override { return next; }
+    Answer askToSave(QWidget*, const QString&, const QString&) override { return Answer::Discard; }
 };
 
 // Made once and kept to the end of the process: fuzzing runs have no orderly end,
@@ -78,8 +79,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     qputenv("CANTAVEL_INSTANCE", "fuzz " + QByteArray::number(QCoreApplication::applicationPid()));
     harness->form = std::make_unique<cantavel::TForm1>(
         harness->record, harness->state,
-        cantavel::TForm1Options{harness->dir.filePath(QStringLiteral("cantavel.ini")),
-                                &harness->answers});
+        cantavel::TForm1Options{.settingsPath =
+                                    harness->dir.filePath(QStringLiteral("cantavel.ini")),
+                                .dialogs = &harness->answers});
     harness->form->show();
     return 0;
 }

@@ -25,7 +25,8 @@ int main(int argc, char* argv[]) {
     QTemporaryDir settings; // the user's own settings stay untouched
     cantavel::ConfigRecord record;
     cantavel::RuntimeState state;
-    cantavel::TForm1 form(record, state, {settings.filePath(QStringLiteral("cantavel.ini"))});
+    cantavel::TForm1 form(record, state,
+                          {.settingsPath = settings.filePath(QStringLiteral("cantavel.ini"))});
     form.show();
     cantavel::TAboutBox about;
 
