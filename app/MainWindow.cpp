@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include <utility>
@@ -253,6 +254,29 @@ void TForm1::connectControls() {
         if (p.kind != ControlKind::List) { // a list's pick is one change by itself
             watchGestures(widget);
         }
+        // What a screen reader says: the label's name. The two volume knobs are
+        // labelled with their input alone.
+        const QString name = QString::fromLatin1(p.name);
+        widget->setAccessibleName(p.kind == ControlKind::Knob && p.field.part == RecordPart::Mode
+                                      ? name + QStringLiteral(" volume")
+                                      : name);
+        if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
+            edit->setAccessibleName(widget->accessibleName() + QStringLiteral(" value"));
+        }
+    }
+    // Ctrl+Tab and Ctrl+Shift+Tab go through the tabs as clicks on them would.
+    const auto stepTab = [this](int step) {
+        QTabBar* bar = ui->TabControl1->TabBar();
+        if (bar->count() > 0) {
+            bar->setCurrentIndex((bar->currentIndex() + step + bar->count()) % bar->count());
+        }
+    };
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Tab)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [stepTab] { stepTab(1); });
+    }
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Backtab)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [stepTab] { stepTab(-1); });
     }
     handOverTimer_ = new QTimer(this);
     handOverTimer_->setSingleShot(true);

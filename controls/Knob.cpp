@@ -1,5 +1,11 @@
 #include "Knob.h"
 
+#include "Accessibility.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+#include <QWheelEvent>
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -85,6 +91,9 @@ TmKnob::TmKnob(QWidget* owner) : QWidget(owner) {
     // whatever its parent paints (a group box is darker than a button's face).
     SetColor(rgbColor(189, 204, 181));
     SetDrag(true);
+    // Reached by Tab, a click or the wheel, and turned by keys.
+    setFocusPolicy(Qt::StrongFocus);
+    installControlAccessibility();
 }
 
 void TmKnob::SetCurValue(int value) {
@@ -92,6 +101,10 @@ void TmKnob::SetCurValue(int value) {
         return;
     }
     position_ = knob::ConstrainValue(min_, max_, value);
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, position_);
+        QAccessible::updateAccessibility(&changed);
+    }
     repaintNow();
     KnobChange();
 }
@@ -186,15 +199,77 @@ void TmKnob::Paint(QPainter& p) const {
     }
 }
 
-void TmKnob::paintEvent(QPaintEvent*) {
-    // Composed off screen and copied in one operation, so the control never flickers.
-    QPixmap image(std::max(1, width()), std::max(1, height()));
+QImage TmKnob::Render(qreal devicePixelRatio) const {
+    const qreal ratio = std::max<qreal>(1, devicePixelRatio);
+    QImage image(QSize(std::max(1, width()), std::max(1, height())) * ratio,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
-    {
-        QPainter offscreen(&image);
-        Paint(offscreen);
+    QPainter offscreen(&image);
+    Paint(offscreen);
+    return image;
+}
+
+void TmKnob::paintEvent(QPaintEvent*) {
+    // Composed off screen at the screen's own pixel density and copied in one
+    // operation, so the control never flickers and is sharp on a scaled screen.
+    QPainter painter(this);
+    painter.drawImage(0, 0, Render(devicePixelRatioF()));
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
-    QPainter(this).drawPixmap(0, 0, image);
+}
+
+void TmKnob::ChangeByOperator(int value) {
+    if (!allowUserDrag_) {
+        return;
+    }
+    const int next = knob::ConstrainValue(min_, max_, value);
+    if (next != position_) {
+        SetCurValue(next);
+    }
+}
+
+void TmKnob::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+        ChangeByOperator(position_ + 1);
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+        ChangeByOperator(position_ - 1);
+        break;
+    case Qt::Key_PageUp:
+        ChangeByOperator(position_ + 10);
+        break;
+    case Qt::Key_PageDown:
+        ChangeByOperator(position_ - 10);
+        break;
+    case Qt::Key_Home:
+        ChangeByOperator(min_);
+        break;
+    case Qt::Key_End:
+        ChangeByOperator(max_);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+// One step per notch (15 degrees); a fine wheel adds up until it makes one.
+void TmKnob::wheelEvent(QWheelEvent* event) {
+    wheelRest_ += event->angleDelta().y();
+    const int steps = wheelRest_ / 120;
+    wheelRest_ %= 120;
+    if (steps != 0) {
+        ChangeByOperator(position_ + steps);
+    }
+    event->accept();
 }
 
 void TmKnob::mousePressEvent(QMouseEvent* event) {

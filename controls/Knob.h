@@ -8,6 +8,7 @@
 
 #include "Colors.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QWidget>
 
@@ -95,6 +96,15 @@ public:
 
     QSize sizeHint() const override { return {60, 60}; }
 
+    // A change the operator makes without the pointer (keys, wheel, an assistive
+    // tool): clamped into the range first, reported only when Position changes, and
+    // only while AllowUserDrag allows the operator to turn the knob.
+    void ChangeByOperator(int value);
+
+    // The knob as painted, at a device pixel ratio (2 on a screen scaled by two): the
+    // drawing is the same in logical pixels, with the detail of the device's.
+    QImage Render(qreal devicePixelRatio) const;
+
 protected:
     void KnobChange();
     void UpdatePosition(int x, int y);
@@ -105,6 +115,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Arrows by 1, Page Up and Page Down by 10, Home and End to the ends.
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void repaintNow();
@@ -118,6 +131,7 @@ private:
     bool dragging_ = false;
     TMarkStyle markStyle_ = TMarkStyle::msLine;
     bool rotationEffect_ = false;
+    int wheelRest_ = 0; // eighths of a degree not yet a whole step
 };
 
 } // namespace cantavel

@@ -1,5 +1,7 @@
 #include "UpDown.h"
 
+#include "Accessibility.h"
+
 #include <QKeyEvent>
 #include <QStylePainter>
 #include <QToolButton>
@@ -23,6 +25,7 @@ TUpDown::TUpDown(QWidget* parent)
     connect(down_, &QToolButton::clicked, this, [this] { Click(TUDBtnType::btPrev); });
     setFocusPolicy(Qt::StrongFocus);
     resize(sizeHint());
+    installControlAccessibility();
 }
 
 void TUpDown::SetMin(int value) {
@@ -50,6 +53,20 @@ void TUpDown::Click(TUDBtnType button) {
     position_ = next;
     if (OnClick) {
         OnClick(this, button);
+    }
+}
+
+void TUpDown::ChangeByOperator(int value) {
+    const int target = std::clamp(value, min_, max_);
+    while (position_ != target) {
+        const int before = position_;
+        Click(target > position_ ? TUDBtnType::btNext : TUDBtnType::btPrev);
+        if (position_ == before || increment_ <= 0) {
+            break;
+        }
+        if ((target - before) * (target - position_) < 0) {
+            break; // an increment larger than the rest of the way went past it
+        }
     }
 }
 

@@ -40,6 +40,9 @@ public:
 
     // What a click on one of the buttons does.
     void Click(TUDBtnType button);
+    // Clicks towards `value` until it is reached or a limit stops it (a value set by
+    // an assistive tool): each step fires as a click does.
+    void ChangeByOperator(int value);
 
     QSize sizeHint() const override { return {17, 24}; }
 

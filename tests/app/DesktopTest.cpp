@@ -7,7 +7,9 @@
 #include "Settings.h"
 #include "WindowFixture.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
+#include <QSet>
 
 #include <QDir>
 #include <QFile>
@@ -331,6 +333,80 @@ TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     EXPECT_EQ(record().preset(0).echoDelay, 99) << "opened once the upload ended";
     EXPECT_EQ(form->windowTitle(), QStringLiteral("%1  [%2]").arg(kTitle, file("handed.cfg")));
     EXPECT_EQ(sent().size(), 27) << "the upload sent the record it started with, whole";
+}
+
+// ---------------------------------------------------------------------------------
+// Keyboard and screen reader
+
+using Keyboard = testing::WindowTest;
+
+TEST_F(Keyboard, KnobsTakeFocusInTabOrderAndKeysSendAsTheMouseDoes) {
+    // Every knob is reached by Tab.
+    QWidget* first = child<QWidget>("ComboBox2");
+    QSet<QString> reached;
+    for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus) {
+            reached << w->objectName();
+        }
+    }
+    for (const char* knob : {"mKnob1", "mKnob2", "mKnob3"}) {
+        EXPECT_TRUE(reached.contains(QLatin1String(knob))) << knob;
+    }
+
+    linkOn();
+    auto* knob = child<TmKnob>("mKnob2"); // Music volume
+    knob->setFocus();
+    const int start = knob->Position();
+    QTest::keyClick(knob, Qt::Key_Right);
+    EXPECT_EQ(record().mode(0).musicVolume, start + 1);
+    EXPECT_EQ(text("Edit15"), QString::number(start + 1));
+    QTest::keyClick(knob, Qt::Key_PageDown);
+    QTest::keyClick(knob, Qt::Key_Home);
+    EXPECT_EQ(sent(), hex("26 13") + QByteArray(1, static_cast<char>(start + 1)) + hex("26 13") +
+                          QByteArray(1, static_cast<char>(start - 9)) + hex("26 13 00"));
+    EXPECT_EQ(record().mode(0).musicVolume, 0);
+    action("Undo1")->trigger();
+    EXPECT_EQ(record().mode(0).musicVolume, start - 9) << "each key stroke is a step";
+}
+
+TEST_F(Keyboard, CtrlTabGoesThroughTheTabsAsClicksWould) {
+    linkOn();
+    QTest::keyClick(form.get(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(tabs()->currentIndex(), 1);
+    EXPECT_FALSE(action("Link1")->isChecked()) << "a numbered tab ends Link, as a click does";
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload 1"));
+    QTest::keyClick(form.get(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(form.get(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs()->currentIndex(), 6) << "round from the first to the last";
+}
+
+TEST_F(Keyboard, EveryControlHasItsLabelsNameAndTellsItsValue) {
+    for (const Parameter& p : parameterTable()) {
+        QWidget* control = child<QWidget>(p.control);
+        const QString expected = p.id == ParameterId::MusicVolume ? QStringLiteral("Music volume")
+                                 : p.id == ParameterId::MicVolume ? QStringLiteral("Mic volume")
+                                                                  : QString::fromLatin1(p.name);
+        EXPECT_EQ(control->accessibleName(), expected) << p.control;
+        if (p.valueEdit) {
+            EXPECT_EQ(child<QWidget>(p.valueEdit)->accessibleName(),
+                      expected + QStringLiteral(" value"));
+        }
+    }
+    EXPECT_EQ(child<QWidget>("TrackBar11")->accessibleName(), QStringLiteral("Delay"));
+    for (const char* name : {"mKnob1", "UpDown2"}) {
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(child<QWidget>(name));
+        ASSERT_NE(reader, nullptr);
+        QAccessibleValueInterface* value = reader->valueInterface();
+        ASSERT_NE(value, nullptr) << name;
+        EXPECT_EQ(reader->text(QAccessible::Name), child<QWidget>(name)->accessibleName());
+        const int max = value->maximumValue().toInt();
+        value->setCurrentValue(max - 1); // an assistive tool sets it: a change like any
+        EXPECT_EQ(value->currentValue().toInt(), max - 1) << name;
+        EXPECT_EQ(reader->text(QAccessible::Value), QString::number(max - 1));
+    }
+    EXPECT_EQ(record().preset(0).effectVolume, 79);
+    EXPECT_EQ(record().preset(0).swFreq, 249);
+    EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("249"));
 }
 
 TEST(CommandLineTest, FileHelpVersionAndWhatIsNotUnderstood) {

@@ -6,8 +6,11 @@
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <vector>
 
@@ -190,6 +193,77 @@ TEST_F(Knob, DragNotAllowedLeavesEverythingUntouched) {
     EXPECT_EQ(knob.Position(), 10);
     EXPECT_TRUE(changes.empty());
     EXPECT_FALSE(knob.Dragging());
+}
+
+TEST_F(Knob, KeysAndTheWheelTurnItWithinItsRangeAndReportRealChangesOnly) {
+    knob.SetCurValue(40);
+    changes.clear();
+    knob.setFocus();
+    const auto wheel = [this](int delta) {
+        QWheelEvent event({30, 30}, knob.mapToGlobal(QPointF(30, 30)), {}, {0, delta}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&knob, &event);
+    };
+    const struct {
+        std::function<void()> act;
+        int position;
+    } steps[] = {
+        {[&] { QTest::keyClick(&knob, Qt::Key_Right); }, 41},
+        {[&] { QTest::keyClick(&knob, Qt::Key_Up); }, 42},
+        {[&] { QTest::keyClick(&knob, Qt::Key_Left); }, 41},
+        {[&] { QTest::keyClick(&knob, Qt::Key_PageUp); }, 51},
+        {[&] { QTest::keyClick(&knob, Qt::Key_PageDown); }, 41},
+        {[&] { QTest::keyClick(&knob, Qt::Key_End); }, 80},
+        {[&] { QTest::keyClick(&knob, Qt::Key_Right); }, 80}, // at the end: no report
+        {[&] { QTest::keyClick(&knob, Qt::Key_PageUp); }, 80},
+        {[&] { QTest::keyClick(&knob, Qt::Key_Home); }, 0},
+        {[&] { wheel(120); }, 1},
+        {[&] { wheel(60); }, 1}, // half a notch
+        {[&] { wheel(60); }, 2},
+        {[&] { wheel(-240); }, 0},
+    };
+    std::vector<int> expected;
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(knob.Position(), step.position);
+        if (expected.empty() ? step.position != 40 : expected.back() != step.position) {
+            expected.push_back(step.position);
+        }
+    }
+    EXPECT_EQ(changes, expected);
+    EXPECT_EQ(knob.focusPolicy(), Qt::StrongFocus);
+
+    knob.SetDrag(false);
+    QTest::keyClick(&knob, Qt::Key_End);
+    wheel(120);
+    EXPECT_EQ(knob.Position(), 0) << "a knob the operator may not turn";
+}
+
+// On a screen scaled by two the knob is drawn at the device's pixels, not drawn at
+// one and scaled: the rim has edges finer than a logical pixel, and the mark sits
+// where it sits at ratio 1.
+TEST_F(Knob, PaintsWithDevicePixelDetailAtRatioTwo) {
+    knob.SetMarkStyle(TMarkStyle::msCircle);
+    knob.SetCurValue(40);
+    const QImage one = knob.Render(1).convertToFormat(QImage::Format_RGB32);
+    const QImage two = knob.Render(2).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(two.size(), QSize(130, 130));
+    EXPECT_EQ(two.devicePixelRatio(), 2.0);
+    // 2 x 2 blocks whose four pixels differ: none in a picture merely scaled up.
+    int finer = 0;
+    for (int y = 0; y + 1 < two.height(); y += 2) {
+        for (int x = 0; x + 1 < two.width(); x += 2) {
+            const QRgb c = two.pixel(x, y);
+            finer += (two.pixel(x + 1, y) != c || two.pixel(x, y + 1) != c ||
+                      two.pixel(x + 1, y + 1) != c)
+                         ? 1
+                         : 0;
+        }
+    }
+    EXPECT_GT(finer, 100) << "the rim's edges are drawn at device pixels";
+    EXPECT_TRUE(isTick(one, 30, 10));
+    EXPECT_TRUE(isTick(two, 60, 20) || isTick(two, 61, 21)) << "the mark in logical pixels";
+    EXPECT_FALSE(isTick(two, 60 + 10, 20));
 }
 
 TEST_F(Knob, MaxLoweredBelowPositionKeepsPositionAndDrawsBeyondTheSweep) {

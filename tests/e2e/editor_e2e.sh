@@ -88,7 +88,7 @@ key l
 wait_log "^mode upload Default (index 6): 55 04 20 05 64" 1
 
 # The Delay slider: Tab along the focus chain to it, then one arrow key.
-for _ in $(seq "${CANTAVEL_E2E_TABS_TO_DELAY:-23}"); do xdotool key Tab; done
+for _ in $(seq "${CANTAVEL_E2E_TABS_TO_DELAY:-25}"); do xdotool key Tab; done
 sleep 0.2
 key Right
 wait_log "^live " 1
