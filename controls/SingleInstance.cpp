@@ -166,8 +166,14 @@ void TXJustOne::answer(QLocalSocket* peer) {
         bringOwnerToFront();
         peer->write(kAnswer);
         peer->flush();
-        if (!request->isEmpty() && OnOpenFile) {
-            OnOpenFile(*request);
+        if (!request->isEmpty()) {
+            // Handled once this socket's own event is over: opening a file may ask
+            // the operator (a nested event loop), and the socket may be gone by then.
+            QTimer::singleShot(0, this, [this, path = *request] {
+                if (OnOpenFile) {
+                    OnOpenFile(path);
+                }
+            });
         }
     });
 }

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The real editor under Xvfb as a desktop user meets it: options answered without a
+# display, a file on the command line, a second start handing its file to the first,
+# and the question about unsaved changes (Save, Cancel), driven with xdotool.
+#   desktop_e2e.sh EDITOR
+# Exits 77 (skipped) where Xvfb cannot run.
+set -euo pipefail
+editor="$1"
+
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "SKIP: Xvfb and xdotool are needed for the end-to-end test"
+    exit 77
+fi
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    echo "--- editor log"; cat "$work/editor.log" 2>/dev/null || true
+    exit 1
+}
+title="Digital Cantavel Processor v1.5"
+
+# Options need no display.
+version="$(env -u DISPLAY -u WAYLAND_DISPLAY "$editor" --version)" || fail "--version failed"
+[ "$version" = "Cantavel 1.0.0.0" ] || fail "--version said: $version"
+env -u DISPLAY -u WAYLAND_DISPLAY "$editor" --help | grep -q '^Usage: cantavel' || fail "--help"
+status=0
+env -u DISPLAY "$editor" --no-such-option 2>"$work/err" || status=$?
+[ "$status" -eq 2 ] || fail "an unknown option exited $status"
+grep -q "no-such-option" "$work/err" || fail "an unknown option was not named"
+
+cp "$editor" "$work/cantavel" # settings beside it, in the scratch folder
+mkdir -m 700 "$work/run"
+export XDG_RUNTIME_DIR="$work/run"
+export CANTAVEL_INSTANCE="desktop end-to-end $$"
+# Two files of zeros: loading brings their values into range, so each counts as
+# changed as soon as it is open.
+head -c 294 /dev/zero >"$work/a.cfg"
+head -c 294 /dev/zero >"$work/b.cfg"
+
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; exit 77; }
+export DISPLAY=":$(cat "$work/display")"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+export QT_QPA_PLATFORM=xcb
+
+# Waits for a window whose whole title is $1 (a regular expression); prints its id.
+window_named() {
+    timeout "${2:-20}" xdotool search --sync --name "$1" | head -n 1
+}
+regex() { sed 's/[][\.*^$]/\\&/g' <<<"$1"; }
+key() {
+    xdotool key --clearmodifiers "$@"
+    sleep 0.3
+}
+
+cd "$work"
+./cantavel a.cfg >"$work/editor.log" 2>&1 &
+editor_pid=$!
+pids+=($editor_pid)
+main="$(window_named "^$(regex "*$title  [$work/a.cfg]")\$")" || fail "no window with a.cfg, marked changed"
+
+# A second start with b.cfg hands it over and ends at once.
+status=0
+timeout 10 ./cantavel b.cfg >"$work/second.log" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "the second start exited $status"
+
+# The first asks about a.cfg; Save (the default button) saves it, then b.cfg opens.
+box="$(window_named "^$(regex "$title")\$")" || fail "no question about unsaved changes"
+xdotool windowfocus --sync "$box"
+key Return
+window_named "^$(regex "*$title  [$work/b.cfg]")\$" 10 >/dev/null || fail "b.cfg was not opened"
+[ "$(stat -c %s a.cfg)" -eq 294 ] || fail "a.cfg was not saved whole"
+! cmp -s a.cfg <(head -c 294 /dev/zero) || fail "a.cfg was not saved"
+
+# Closing asks again; Cancel keeps the editor and the changes.
+xdotool windowfocus --sync "$main"
+key ctrl+q
+box="$(window_named "^$(regex "$title")\$")" || fail "closing did not ask"
+xdotool windowfocus --sync "$box"
+key Escape
+sleep 0.5
+kill -0 "$editor_pid" 2>/dev/null || fail "Cancel closed the editor"
+
+# Saved, the mark goes, and closing asks nothing.
+xdotool windowfocus --sync "$main"
+key ctrl+s
+window_named "^$(regex "$title  [$work/b.cfg]")\$" 10 >/dev/null || fail "the mark stayed after Save"
+key ctrl+q
+for _ in $(seq 50); do kill -0 "$editor_pid" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$editor_pid" 2>/dev/null || fail "the editor did not close"
+wait "$editor_pid" || fail "the editor exited with an error"
+grep -q "^File1=$work/b.cfg$" cantavel.ini || fail "b.cfg is not the newest recent file"
+grep -q "^File2=$work/a.cfg$" cantavel.ini || fail "a.cfg is not among the recent files"
+echo "1 passed, 0 failed"
