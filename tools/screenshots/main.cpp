@@ -2,6 +2,9 @@
 // drawn offscreen as the window draws itself, for people to look at.
 //
 //   cantavel-screenshots [FOLDER]     (default: the current folder)
+//   cantavel-screenshots --grab WINDOW FILE.png
+//                                     a window of the running X display, by its id
+//                                     (the real editor under Xvfb, for the README)
 
 #include "AboutBox.h"
 #include "AppInfo.h"
@@ -14,9 +17,39 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+int grabWindow(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    bool number = false;
+    const WId window = QString::fromLatin1(argv[2]).toULongLong(&number, 0);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!number || !screen) {
+        std::fprintf(stderr, "cantavel-screenshots: no window %s on this display\n", argv[2]);
+        return 1;
+    }
+    const QPixmap picture = screen->grabWindow(window);
+    if (picture.isNull() || !picture.save(QString::fromLocal8Bit(argv[3]))) {
+        std::fprintf(stderr, "cantavel-screenshots: cannot save %s\n", argv[3]);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 4 && std::strcmp(argv[1], "--grab") == 0) {
+        return grabWindow(argc, argv);
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("CANTAVEL_INSTANCE",
             "screenshots " + QByteArray::number(QCoreApplication::applicationPid()));
