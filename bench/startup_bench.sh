@@ -25,26 +25,45 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done # acce
 xev -root -event substructure >"$work/xev.log" 2>/dev/null &
 pids+=($!)
 sleep 0.5
-ms=()
-kib=()
-for i in $(seq "$starts"); do
+# Time from process start to its first top-level window being mapped, and its peak
+# memory a second later; the editor and the bare window take turns.
+measure() { # program -> "ms kib"
+    local before t0 t1 pid
     before=$(grep -c MapNotify "$work/xev.log" || true)
     t0=$(date +%s%N)
-    QT_QPA_PLATFORM=xcb "$work/cantavel" >"$work/editor.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb "$1" >"$work/editor.log" 2>&1 &
     pid=$!
     until [ "$(grep -c MapNotify "$work/xev.log" || true)" -gt "$before" ]; do
-        kill -0 "$pid" 2>/dev/null || { echo "start $i ended early:"; cat "$work/editor.log"; exit 1; }
+        kill -0 "$pid" 2>/dev/null || { echo "$1 ended early:" >&2; cat "$work/editor.log" >&2; exit 1; }
         sleep 0.002
     done
     t1=$(date +%s%N)
     sleep 1
-    kib+=("$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")")
+    local kib
+    kib="$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
-    ms+=("$(((t1 - t0) / 1000000))")
+    echo "$(((t1 - t0) / 1000000)) $kib"
+}
+ms=()
+kib=()
+bare=()
+for i in $(seq "$starts"); do
+    read -r t k < <(measure "$work/cantavel")
+    ms+=("$t")
+    kib+=("$k")
+    if [ -x "$build/cantavel-bare-window" ]; then
+        read -r t k < <(measure "$build/cantavel-bare-window")
+        bare+=("$t")
+    fi
 done
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo "start-up to mapped window: median $(median "${ms[@]}") ms over $starts starts (${ms[*]})"
+if ((${#bare[@]})); then
+    echo "bare Qt window, as many controls: median $(median "${bare[@]}") ms (${bare[*]})"
+    awk -v a="$(median "${ms[@]}")" -v b="$(median "${bare[@]}")" \
+        'BEGIN {printf "ratio editor / bare window:  %.2fx\n", a / b}'
+fi
 echo "peak memory (VmHWM):       median $(($(median "${kib[@]}") / 1024)) MiB"
 
 # Idle in Link mode, with the virtual unit on the line.

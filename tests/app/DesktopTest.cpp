@@ -324,6 +324,30 @@ TEST_F(Unsaved, RecentFilesKeepTheLastEightAndDropOneThatIsGone) {
     EXPECT_EQ(reread.recentFiles.first(), file("f6.cfg"));
 }
 
+// A file from the command line or a later start goes the way of File > Open.
+TEST_F(Unsaved, AFileFromOutsideThatCannotBeReadChangesNothingAndOneOfOtherLengthLoads) {
+    QDir(dir.path()).mkdir(QStringLiteral("folder.cfg"));
+    const QByteArray before = QByteArray(reinterpret_cast<const char*>(record().image().data()),
+                                         static_cast<qsizetype>(record().image().size()));
+    for (const char* name : {"missing.cfg", "folder.cfg"}) {
+        dialogs.messages.clear();
+        EXPECT_FALSE(form->OpenFile(file(name))) << name;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << name;
+        EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Cannot open %1").arg(file(name)));
+        EXPECT_EQ(form->windowTitle(), kTitle);
+        EXPECT_TRUE(state.currentFileName.isEmpty());
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(record().image().data()), 294), before);
+    }
+    QFile shortFile(file("short.cfg"));
+    ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly));
+    shortFile.write(QByteArray(100, '\x07'));
+    shortFile.close();
+    EXPECT_TRUE(form->OpenFile(file("short.cfg")));
+    EXPECT_EQ(record().image()[99], 7);
+    EXPECT_EQ(record().image()[100], static_cast<std::uint8_t>(before[100]))
+        << "the rest as it was";
+}
+
 TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     writeFile(file("handed.cfg"), 99);
     clock.after(300ms, [&] { form->HandOverFile(file("handed.cfg")); });
