@@ -430,7 +430,7 @@ bool TForm1::saveTo(const QString& path) {
         showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
         return false;
     }
-    markUnmodified();
+    markUnmodified(KeepHistory);
     updateCaption();
     rememberRecentFile(path);
     return true;
@@ -483,9 +483,11 @@ bool TForm1::IsModified() const {
     return !std::equal(savedImage_.begin(), savedImage_.end(), record_.image().begin());
 }
 
-void TForm1::markUnmodified() {
+void TForm1::markUnmodified(HistoryAfter history) {
     std::copy(record_.image().begin(), record_.image().end(), savedImage_.begin());
-    history_.clear();
+    if (history == ForgetHistory) {
+        history_.clear(); // a new record or another file: nothing of before applies
+    }
     updateEditActions();
 }
 

@@ -179,7 +179,10 @@ private:
     // nothing could be read.
     bool openChosen(const QString& path);
     bool saveTo(const QString& path);
-    void markUnmodified();
+    // What the record holds now is what was loaded, saved or made new. Saving keeps
+    // the steps before it; New and Open forget them.
+    enum HistoryAfter { KeepHistory, ForgetHistory };
+    void markUnmodified(HistoryAfter history = ForgetHistory);
     void setCaption(const QString& caption);
     void updateCaption();
     bool busyForHandOver() const;

@@ -134,6 +134,9 @@ TEST_F(Unsaved, TheCaptionMarksAChangeUntilSavedOrUndone) {
     action("Undo1")->trigger();
     EXPECT_EQ(record().preset(0).echoDelay, 100);
     EXPECT_EQ(form->windowTitle(), kTitle) << "back where it was saved";
+    action("Undo1")->trigger(); // saving kept the steps before it
+    EXPECT_NE(record().preset(0).echoDelay, 100);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("*") + kTitle);
 }
 
 // New, Open and closing ask the same question; Cancel leaves everything, Discard
