@@ -8,8 +8,10 @@
 #include "WindowFixture.h"
 
 #include <QAccessible>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QSet>
+#include <QTimer>
 
 #include <QDir>
 #include <QFile>
@@ -264,12 +266,13 @@ TEST_F(Undo, AStepOfAnotherTabShowsThatTabAsTheOperatorWouldAndNewForgetsAll) {
     QCoreApplication::processEvents();
     clickTab(5);
     linkOn();
-    action("Undo1")->trigger();
+    child<QWidget>("Edit8")->setFocus(); // a read-only value box takes no Ctrl+Z of its own
+    QTest::keyClick(form->focusWidget(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(tabs()->currentIndex(), 2);
     EXPECT_FALSE(action("Link1")->isChecked()) << "entering a numbered tab ends Link";
     EXPECT_NE(record().preset(2).echoLevel, 77);
     EXPECT_EQ(child<QSlider>("TrackBar13")->value(), record().preset(2).echoLevel);
-    action("Redo1")->trigger();
+    QTest::keyClick(form->focusWidget(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(record().preset(2).echoLevel, 77);
 
     action("New1")->trigger();
@@ -360,6 +363,24 @@ TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     EXPECT_EQ(record().preset(0).echoDelay, 99) << "opened once the upload ended";
     EXPECT_EQ(form->windowTitle(), QStringLiteral("%1  [%2]").arg(kTitle, file("handed.cfg")));
     EXPECT_EQ(sent().size(), 27) << "the upload sent the record it started with, whole";
+
+    // The same while a dialog is open (the About box, say): it waits for it to close.
+    writeFile(file("later.cfg"), 77);
+    QDialog modal(form.get());
+    bool openedWhileModal = true;
+    QTimer::singleShot(0, &modal, [&] {
+        form->HandOverFile(file("later.cfg"));
+        QTimer::singleShot(300, &modal, [&] {
+            openedWhileModal = record().preset(0).echoDelay == 77;
+            modal.accept();
+        });
+    });
+    modal.exec();
+    EXPECT_FALSE(openedWhileModal);
+    for (int i = 0; i < 100 && record().preset(0).echoDelay != 77; ++i) {
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(record().preset(0).echoDelay, 77) << "opened once the dialog closed";
 }
 
 // ---------------------------------------------------------------------------------
