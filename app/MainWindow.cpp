@@ -528,6 +528,11 @@ void TForm1::updateCaption() {
 }
 
 void TForm1::HandOverFile(const QString& path) {
+    // A burst of starts while a dialog is open queues a few files; beyond that the
+    // operator could not follow anyway, and a flood must not grow without end.
+    if (handedOver_.size() >= kMaxHandedOver || handedOver_.contains(path)) {
+        return;
+    }
     handedOver_ << path;
     tryHandOver();
 }

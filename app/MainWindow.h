@@ -237,7 +237,8 @@ private:
     bool replaying_ = false; // an undo or redo step being applied
     bool gesture_ = false;   // a button or key held on a parameter control
     bool closePending_ = false;
-    int dialogsOpen_ = 0;    // our own dialogs (the seam may answer without a window)
+    int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
+    static constexpr qsizetype kMaxHandedOver = 8;
     QStringList handedOver_; // files from later starts, waiting for a quiet moment
     QTimer* handOverTimer_ = nullptr;
 };
