@@ -271,12 +271,13 @@ void TForm1::connectControls() {
             bar->setCurrentIndex((bar->currentIndex() + step + bar->count()) % bar->count());
         }
     };
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Tab)}) {
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, [stepTab] { stepTab(1); });
-    }
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
-                                     QKeySequence(Qt::CTRL | Qt::Key_Backtab)}) {
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, [stepTab] { stepTab(-1); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this), &QShortcut::activated, this,
+            [stepTab] { stepTab(1); });
+    // Shift turns Tab into Backtab; either spelling of the combination goes back.
+    for (const QKeyCombination keys :
+         {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, Qt::CTRL | Qt::Key_Backtab}) {
+        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this,
+                [stepTab] { stepTab(-1); });
     }
     handOverTimer_ = new QTimer(this);
     handOverTimer_->setSingleShot(true);
@@ -453,7 +454,6 @@ void TForm1::updateRecentMenu() {
         QAction* item = recent_->addAction(
             QStringLiteral("&%1 %2").arg(i + 1).arg(elideMiddle(QFileInfo(path).fileName())));
         item->setToolTip(path);
-        item->setProperty("Path", path);
         connect(item, &QAction::triggered, this, [this, path] { openRecentFile(path); });
     }
     recent_->setToolTipsVisible(true);

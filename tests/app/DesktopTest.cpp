@@ -41,15 +41,6 @@ protected:
         }
         return items;
     }
-    QStringList checkedItems() const {
-        QStringList names;
-        for (QAction* item : child<QMenu>("Connect1")->actions()) {
-            if (item->isChecked()) {
-                names << item->text();
-            }
-        }
-        return names;
-    }
 };
 
 TEST_F(DeviceMenu, ListsDevicesWhenOpenedAndChoosingOneMakesItThePortKeptInTheSettings) {
@@ -71,7 +62,7 @@ TEST_F(DeviceMenu, ListsDevicesWhenOpenedAndChoosingOneMakesItThePortKeptInTheSe
     // The mapped device is its COM item.
     items[1]->trigger();
     EXPECT_EQ(state.comPortName, QStringLiteral("COM3"));
-    EXPECT_EQ(checkedItems(), (QStringList{"COM3", "Other Adapter (ttyOTHER)\tCOM3"}));
+    EXPECT_EQ(checkedItems("Connect1"), (QStringList{"COM3", "Other Adapter (ttyOTHER)\tCOM3"}));
 
     // A device of its own: the port of the next command, no COM item checked.
     items = openPortMenu();
@@ -79,7 +70,7 @@ TEST_F(DeviceMenu, ListsDevicesWhenOpenedAndChoosingOneMakesItThePortKeptInTheSe
     items[0]->trigger();
     EXPECT_EQ(state.comPortName, pty.slavePath());
     EXPECT_EQ(state.comPortNumber, 0);
-    EXPECT_EQ(checkedItems(), QStringList{"Fake UART (pts)"});
+    EXPECT_EQ(checkedItems("Connect1"), QStringList{"Fake UART (pts)"});
     EXPECT_EQ(linkOn().size(), 27) << "Link opens the chosen device";
 
     form->close();

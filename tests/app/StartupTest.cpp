@@ -40,15 +40,7 @@ protected:
         state = RuntimeState{};
         createWindow(false);
     }
-    QStringList checkedPorts() const {
-        QStringList names;
-        for (QAction* item : child<QMenu>("Connect1")->actions()) {
-            if (item->isChecked()) {
-                names << item->text();
-            }
-        }
-        return names;
-    }
+    QStringList checkedPorts() const { return checkedItems("Connect1"); }
 };
 
 TEST_F(StartupWithSettings, FirstStartWithoutSettingsUsesCom1AndDefaults) {

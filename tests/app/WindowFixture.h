@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSlider>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -117,6 +118,16 @@ protected:
         return found;
     }
     QAction* action(const char* name) const { return child<QAction>(name); }
+    // The texts of the checked items of a menu, in menu order.
+    QStringList checkedItems(const char* menu) const {
+        QStringList texts;
+        for (QAction* item : child<QMenu>(menu)->actions()) {
+            if (item->isChecked()) {
+                texts << item->text();
+            }
+        }
+        return texts;
+    }
     QString text(const char* edit) const { return child<QLineEdit>(edit)->text(); }
     ConfigRecord& record() { return editorRecord; }
 

@@ -7,19 +7,9 @@
 set -euo pipefail
 editor="$1"
 
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "SKIP: Xvfb and xdotool are needed for the end-to-end test"
-    exit 77
-fi
+# shellcheck source=xvfb.sh
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 fail() {
     echo "FAIL: $*"
     echo "--- editor log"; cat "$work/editor.log" 2>/dev/null || true
@@ -45,12 +35,7 @@ export CANTAVEL_INSTANCE="desktop end-to-end $$"
 head -c 294 /dev/zero >"$work/a.cfg"
 head -c 294 /dev/zero >"$work/b.cfg"
 
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; exit 77; }
-export DISPLAY=":$(cat "$work/display")"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_display
 export QT_QPA_PLATFORM=xcb
 
 # Waits for a window whose whole title is $1 (a regular expression); prints its id.
@@ -58,10 +43,6 @@ window_named() {
     timeout "${2:-20}" xdotool search --sync --name "$1" | head -n 1
 }
 regex() { sed 's/[][\.*^$]/\\&/g' <<<"$1"; }
-key() {
-    xdotool key --clearmodifiers "$@"
-    sleep 0.3
-}
 
 cd "$work"
 ./cantavel a.cfg >"$work/editor.log" 2>&1 &

@@ -8,19 +8,8 @@ set -euo pipefail
 editor="$1"
 unit="$2"
 
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "SKIP: Xvfb and xdotool are needed for the end-to-end test"
-    exit 77
-fi
-
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=xvfb.sh
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
 fail() {
     echo "FAIL: $*"
@@ -37,11 +26,6 @@ wait_log() {
         i=$((i + 1))
         [ "$i" -lt $((limit * 10)) ] || fail "no '$pattern' (x$count) from the unit"
     done
-}
-
-key() {
-    xdotool key --clearmodifiers "$@"
-    sleep 0.3
 }
 
 # The editor keeps its settings beside itself: a copy of its own.
@@ -67,12 +51,7 @@ index=01
 COM1=$work/ttyUNIT
 INI
 
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; cat "$work/xvfb.log"; exit 77; }
-export DISPLAY=":$(cat "$work/display")"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done # accepting clients
+start_display
 
 QT_QPA_PLATFORM=xcb "$work/cantavel" >"$work/editor.log" 2>&1 &
 editor_pid=$!
