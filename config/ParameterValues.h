@@ -1,0 +1,60 @@
+#pragma once
+
+// The record as the window shows it, without a window: the slots' names, each
+// parameter's value as its control shows it (a tone as -10 to 10, a list item by its
+// text), what showing a slot brings into range, and setting a value the way the
+// operator would. The printed preset sheet and the command-line tool read the record
+// through these, so they say what the window says.
+
+#include "ConfigRecord.h"
+#include "Parameters.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <vector>
+
+namespace cantavel {
+
+// "Default", "1" to "4", "Mode A", "Mode B": the tabs' names.
+QString slotTitle(int slot);
+// "default", "1" to "4", "mode-a", "mode-b": the names scripts use.
+QString slotKey(int slot);
+// The slot a name stands for: a key, a tab's name (any case) or 0 to 6; -1 for none.
+int slotFromName(QStringView name);
+
+// Whether the window shows this parameter on this slot's tab: the Default Setting
+// only on mode slots.
+bool slotHas(int slot, const Parameter& p);
+// The parameters a slot's tab shows, in the table's order.
+std::vector<const Parameter*> slotParameters(int slot);
+
+// The items of a list parameter, in the list's order; empty for any other kind.
+const QStringList& listItems(const Parameter& p);
+
+// The values a control takes now, in shown units: a volume up to the maximum its
+// up-down shows.
+struct ValueRange {
+    int min = 0;
+    int max = 0;
+};
+ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p);
+
+// The value the control shows for what the record holds: brought into its range,
+// in shown units; for a list the item's index, or -1 when the list shows none.
+int shownValue(const ConfigRecord& record, int slot, const Parameter& p);
+// The same as text: a number, or the list item ("" when none).
+QString shownText(const ConfigRecord& record, int slot, const Parameter& p);
+
+// What showing a slot stores: sliders and knobs report the value they were brought
+// to, and their handlers store it; lists and up-downs show theirs and store nothing.
+void bringIntoRange(ConfigRecord& record, int slot);
+
+// Sets a parameter to a value given as the window shows it (a number, or a list
+// item's text in any case). A volume maximum set below its volume lowers the volume,
+// as the up-down does. Returns an empty string when the value was set; otherwise
+// why not, and the record is unchanged.
+QString setShownValue(ConfigRecord& record, int slot, const Parameter& p, const QString& value);
+
+} // namespace cantavel
