@@ -313,12 +313,7 @@ void TForm1::connectControls() {
 
 void TForm1::FormCreate() {
     readSettings(settingsPath_, state_);
-    std::map<std::string, std::string> paths;
-    for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
-        paths[QFile::encodeName(it.key()).toStdString()] =
-            QFile::encodeName(it.value()).toStdString();
-    }
-    setPortPaths(paths);
+    usePortPaths(state_.portPaths);
     updateRecentMenu();
     setCaption(applicationTitle());
     New1Click();

@@ -119,6 +119,12 @@ QString settingsPath() {
                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
+QString editorSettingsPath() {
+    return settingsPathFor(QCoreApplication::applicationDirPath() + QStringLiteral("/cantavel"),
+                           QStringLiteral(CANTAVEL_INSTALL_BINDIR),
+                           QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
 void readSettings(const QString& path, RuntimeState& state) {
     state.comPortName = kDefaultPort;
     state.comPortNumber = kDefaultIndex;

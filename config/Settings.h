@@ -22,6 +22,10 @@ QString settingsPathFor(const QString& executablePath);
 QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
                         const QString& configFolder);
 
+// The settings of the editor that was built or installed beside the running
+// program (a tool of its own), wherever those settings live.
+QString editorSettingsPath();
+
 // The settings path of the running program, with the folder the build was told to
 // install into and the user's configuration folder; needs a QCoreApplication.
 QString settingsPath();

@@ -3,9 +3,14 @@
 #include "PortMessages.h"
 #include "SerialPort.h"
 
+#include "CommPort.h"
+
+#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
+#include <map>
+#include <string>
 
 namespace cantavel {
 
@@ -52,6 +57,15 @@ private:
     DeviceLink& link_;
     Command command_;
 };
+
+void usePortPaths(const QMap<QString, QString>& paths) {
+    std::map<std::string, std::string> native;
+    for (auto it = paths.cbegin(); it != paths.cend(); ++it) {
+        native[QFile::encodeName(it.key()).toStdString()] =
+            QFile::encodeName(it.value()).toStdString();
+    }
+    setPortPaths(native);
+}
 
 DeviceLink::DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm,
                        DeviceCommandHost& host, CommandClock* clock)
@@ -106,6 +120,7 @@ void DeviceLink::sendFor(Command& command, int slot) {
     command.lastSlot = slot;
     command.lastAt = clock_.now();
     command.lastLineTime = std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
+    host_.frameSent(slot, bytes);
 }
 
 bool DeviceLink::waitPumping(std::chrono::milliseconds duration) {

@@ -9,6 +9,7 @@
 #include "Protocol.h"
 #include "RuntimeState.h"
 
+#include <QMap>
 #include <QString>
 
 #include <chrono>
@@ -41,7 +42,16 @@ public:
     virtual QString slotName(int slot) const { return QString::number(slot); }
     // The last running command has ended (however it ended).
     virtual void commandsEnded() {}
+    // A command handed a slot's upload frame of `length` bytes to the port.
+    virtual void frameSent(int slot, std::size_t length) {
+        (void)slot;
+        (void)length;
+    }
 };
+
+// Tells the serial component which device each name of the settings' [Ports]
+// section stands for.
+void usePortPaths(const QMap<QString, QString>& paths);
 
 class DeviceLink {
 public:

@@ -675,4 +675,20 @@ void TQuickPrint::TextOutEx(int X, int Y, const QString& Text) {
     }
 }
 
+QString literalText(const QString& text) {
+    QString out;
+    out.reserve(text.size() + text.count(QLatin1Char('<')));
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            out += QChar(QChar::ReplacementCharacter);
+            continue;
+        }
+        out += c;
+        if (c == QLatin1Char('<')) {
+            out += QChar(0x2060);
+        }
+    }
+    return out;
+}
+
 } // namespace cantavel

@@ -162,4 +162,9 @@ private:
     QList<TLineAlign> FLineAligns;
 };
 
+// Text from outside (a file name) made to print as it stands: a word joiner, which
+// takes no room and prints nothing, follows every "<", so that no "<" ... ">" group
+// in it is a tag. Control characters, which no font can show, become U+FFFD.
+QString literalText(const QString& text);
+
 } // namespace cantavel

@@ -1,6 +1,7 @@
 // cantavel-print: prints a text file with inline tags through the printing component,
 // to the default printer or to a PDF file.
 
+#include "PdfFile.h"
 #include "QtPrinter.h"
 #include "QuickPrint.h"
 #include "SafeSave.h"
@@ -13,74 +14,15 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 int fail(const QString& message) {
     std::fprintf(stderr, "cantavel-print: %s\n", qPrintable(message));
     return 1;
-}
-
-// Where the PDF is made: a file in memory. Qt's PDF writer does not report failed
-// writes, so it never writes to the disk itself; the finished document is saved
-// with every write checked, and a failure leaves no partial file behind.
-class MemoryFile {
-public:
-    MemoryFile() : fd_(::memfd_create("cantavel-print", MFD_CLOEXEC)), error_(errno) {}
-    ~MemoryFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-
-    bool valid() const { return fd_ >= 0; }
-    int error() const { return error_; }
-    int fd() const { return fd_; }
-    // A name by which others can open it.
-    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd_); }
-    // Whether it holds a whole PDF: the writer's last words are "%%EOF".
-    bool holdsAWholePdf() const {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0 || st.st_size < 16) {
-            return false;
-        }
-        char tail[32] = {};
-        const off_t from = st.st_size > off_t{sizeof tail} ? st.st_size - off_t{sizeof tail} : 0;
-        const ssize_t n = ::pread(fd_, tail, sizeof tail, from);
-        return n > 0 && QByteArray(tail, static_cast<qsizetype>(n)).contains("%%EOF");
-    }
-
-private:
-    int fd_;
-    int error_;
-};
-
-// Says early why the output cannot be written, before any page is laid out.
-QString whyNotWritable(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(native.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            return cantavel::systemReason(EISDIR);
-        }
-        return ::access(native.constData(), W_OK) == 0 ? QString() : cantavel::systemReason(errno);
-    }
-    if (errno != ENOENT) {
-        return cantavel::systemReason(errno);
-    }
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    return ::access(folder.constData(), W_OK | X_OK) == 0 ? QString()
-                                                          : cantavel::systemReason(errno);
 }
 
 bool parseSpacing(const QString& text, cantavel::TLineSpacing& spacing) {
@@ -290,15 +232,14 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<cantavel::QtPrinter> printer;
-    MemoryFile pdf;
+    cantavel::PdfFile pdf;
     const QString target = parser.value(output);
     if (parser.isSet(output)) {
-        if (const QString why = whyNotWritable(target); !why.isEmpty()) {
+        if (const QString why = cantavel::whyNotWritable(target); !why.isEmpty()) {
             return fail(QStringLiteral("cannot write %1: %2").arg(target, why));
         }
         if (!pdf.valid()) {
-            return fail(QStringLiteral("cannot make the PDF in memory: %1")
-                            .arg(cantavel::systemReason(pdf.error())));
+            return fail(QStringLiteral("cannot make the PDF in memory: %1").arg(pdf.error()));
         }
         printer = std::make_unique<cantavel::QtPrinter>(pdf.path());
     } else {
@@ -336,16 +277,7 @@ int main(int argc, char** argv) {
     cantavel::SetPrinter(nullptr);
     printer.reset(); // the PDF writer lets go of the document
     if (parser.isSet(output)) {
-        if (!pdf.holdsAWholePdf()) {
-            return fail(
-                QStringLiteral("cannot write %1: the PDF could not be made whole").arg(target));
-        }
-        if (::lseek(pdf.fd(), 0, SEEK_SET) != 0) {
-            return fail(
-                QStringLiteral("cannot write %1: %2").arg(target, cantavel::systemReason(errno)));
-        }
-        if (const cantavel::FileResult saved = cantavel::saveFileSafelyFrom(target, pdf.fd());
-            !saved) {
+        if (const cantavel::FileResult saved = pdf.saveTo(target); !saved) {
             return fail(QStringLiteral("cannot write %1: %2").arg(target, saved.reason));
         }
     }

@@ -1,0 +1,598 @@
+// cantavel-cfg: preset files from the command line. Makes, shows, compares and
+// changes .cfg files, uploads them to the unit, and prints their sheet to a PDF,
+// with the editor's own record, parameter table and Device commands.
+
+#include "ConfigFile.h"
+#include "DeviceLink.h"
+#include "ParameterValues.h"
+#include "PresetSheet.h"
+#include "SerialPort.h"
+#include "Settings.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace {
+
+using namespace cantavel;
+
+constexpr int kFailure = 1;
+constexpr int kUsage = 2;
+constexpr const char* kVersion = CANTAVEL_VERSION;
+
+void say(std::FILE* to, const QString& line) {
+    std::fprintf(to, "%s\n", line.toLocal8Bit().constData());
+}
+int fail(const QString& why, int status = kFailure) {
+    say(stderr, QStringLiteral("cantavel-cfg: ") + why);
+    return status;
+}
+int usage(const QString& why, const QString& command = QString()) {
+    fail(why);
+    say(stderr, QStringLiteral("Try 'cantavel-cfg %1--help'.")
+                    .arg(command.isEmpty() ? QString() : command + QLatin1Char(' ')));
+    return kUsage;
+}
+
+// The record a file gives, read as File > Open reads it into a new record. Says why
+// not when it cannot be read, and warns when the file is not a whole record.
+std::optional<ConfigRecord> readRecord(const QString& path, QString& why) {
+    ConfigRecord record{};
+    record.resetToDefaults();
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        why = QStringLiteral("%1: No such file or directory").arg(path);
+        return std::nullopt;
+    }
+    if (const FileResult read = loadConfigFile(path, record); !read) {
+        why = QStringLiteral("%1: %2").arg(path, read.reason);
+        return std::nullopt;
+    }
+    if (info.isFile() && info.size() != static_cast<qint64>(kConfigImageSize)) {
+        say(stderr, QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not %3; %4")
+                        .arg(path)
+                        .arg(info.size())
+                        .arg(kConfigImageSize)
+                        .arg(info.size() < static_cast<qint64>(kConfigImageSize)
+                                 ? QStringLiteral("the rest is the defaults")
+                                 : QStringLiteral("the bytes after the record are ignored")));
+    }
+    return record;
+}
+
+// A command's own options and arguments: parsed, or the usage error said.
+struct Command {
+    QString name;
+    QString summary;
+    QString arguments; // for the help line
+    std::function<int(QCommandLineParser&)> run;
+    QList<QCommandLineOption> options;
+    int minArgs = 1;
+    int maxArgs = 1;
+};
+
+// ---------------------------------------------------------------------------------
+// new
+
+int runNew(QCommandLineParser& parser) {
+    const QString path = parser.positionalArguments().first();
+    if (!parser.isSet(QStringLiteral("force")) && QFileInfo::exists(path)) {
+        return fail(QStringLiteral("%1 exists; give --force to overwrite it").arg(path));
+    }
+    ConfigRecord record{};
+    record.resetToDefaults();
+    if (const FileResult saved = saveConfigFile(path, record); !saved) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+// show
+
+QJsonValue shownJson(const ConfigRecord& record, int slot, const Parameter& p) {
+    if (p.kind == ControlKind::List) {
+        const QString text = shownText(record, slot, p);
+        return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+    }
+    return shownValue(record, slot, p);
+}
+
+int runShow(QCommandLineParser& parser) {
+    const QString path = parser.positionalArguments().first();
+    std::vector<int> chosen;
+    if (parser.isSet(QStringLiteral("slot"))) {
+        const QString name = parser.value(QStringLiteral("slot"));
+        const int slot = slotFromName(name);
+        if (slot < 0) {
+            return usage(QStringLiteral("no slot '%1': default, 1 to 4, mode-a or mode-b (or 0 "
+                                        "to 6)")
+                             .arg(name),
+                         QStringLiteral("show"));
+        }
+        chosen.push_back(slot);
+    } else {
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            chosen.push_back(slot);
+        }
+    }
+    QString why;
+    const std::optional<ConfigRecord> record = readRecord(path, why);
+    if (!record) {
+        return fail(why);
+    }
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonArray slotList;
+        for (const int slot : chosen) {
+            QJsonArray parameters;
+            for (const Parameter* p : slotParameters(slot)) {
+                parameters.append(QJsonObject{
+                    {QStringLiteral("id"), QLatin1String(p->key)},
+                    {QStringLiteral("name"), QLatin1String(p->name)},
+                    {QStringLiteral("shown"), shownJson(*record, slot, *p)},
+                    {QStringLiteral("stored"), p->field.get(*record, slot)},
+                });
+            }
+            slotList.append(QJsonObject{{QStringLiteral("slot"), slotKey(slot)},
+                                        {QStringLiteral("index"), slot},
+                                        {QStringLiteral("name"), slotTitle(slot)},
+                                        {QStringLiteral("parameters"), parameters}});
+        }
+        const QJsonObject root{{QStringLiteral("file"), QFileInfo(path).absoluteFilePath()},
+                               {QStringLiteral("slots"), slotList}};
+        std::fputs(QJsonDocument(root).toJson(QJsonDocument::Indented).constData(), stdout);
+        return 0;
+    }
+    say(stdout, QStringLiteral("%1 %2 %3 %4")
+                    .arg(QStringLiteral("PARAMETER"), -20)
+                    .arg(QStringLiteral("NAME"), -14)
+                    .arg(QStringLiteral("SHOWN"), -7)
+                    .arg(QStringLiteral("STORED")));
+    for (const int slot : chosen) {
+        say(stdout, QString());
+        for (const Parameter* p : slotParameters(slot)) {
+            const QString shown = shownText(*record, slot, *p);
+            say(stdout, QStringLiteral("%1 %2 %3 %4")
+                            .arg(slotKey(slot) + QLatin1Char('.') + QLatin1String(p->key), -20)
+                            .arg(QLatin1String(p->name), -14)
+                            .arg(shown.isEmpty() ? QStringLiteral("(none)") : shown, -7)
+                            .arg(p->field.get(*record, slot)));
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+// diff
+
+// What a byte of the image holds, for the bytes no parameter accounts for.
+QString describeByte(std::size_t offset) {
+    static const std::array<const char*, kEffectPresetSize> preset{
+        "marker",       "fbEx",      "keyIndex",   "musicBass", "musicMiddle", "musicTreble",
+        "musicBalance", "echoDelay", "echoRepeat", "echoLevel", "reverbTime",  "reverbLevel",
+        "micBass",      "micMiddle", "micTreble",  "swFreq",    "effectVolume"};
+    static const std::array<const char*, kModeRecordSize> mode{
+        "marker",
+        "inputSource, fbExCopy and free bits 5-7",
+        "musicIn, center, aux and free bits 6-7",
+        "keyCopy",
+        "swVol1",
+        "byte 5",
+        "musicVolume",
+        "musicVolMax",
+        "micVolume",
+        "micVolMax",
+        "copy of musicBass",
+        "copy of musicMiddle",
+        "copy of musicTreble",
+        "copy of musicBalance",
+        "copy of echoDelay",
+        "copy of echoRepeat",
+        "copy of echoLevel",
+        "copy of reverbTime",
+        "copy of reverbLevel",
+        "copy of micBass",
+        "copy of micMiddle",
+        "copy of micTreble",
+        "copy of swFreq",
+        "swVol2",
+        "effectVolumeCopy"};
+    const std::size_t modesStart = kSlotCount * kEffectPresetSize;
+    if (offset < modesStart) {
+        return QStringLiteral("%1 effect preset: %2")
+            .arg(slotKey(static_cast<int>(offset / kEffectPresetSize)),
+                 QLatin1String(preset[offset % kEffectPresetSize]));
+    }
+    const std::size_t inModes = offset - modesStart;
+    return QStringLiteral("%1 mode record: %2")
+        .arg(slotKey(static_cast<int>(inModes / kModeRecordSize)),
+             QLatin1String(mode[inModes % kModeRecordSize]));
+}
+
+int runDiff(QCommandLineParser& parser) {
+    const QStringList files = parser.positionalArguments();
+    QString why;
+    const std::optional<ConfigRecord> a = readRecord(files[0], why);
+    if (!a) {
+        return fail(why, kUsage);
+    }
+    const std::optional<ConfigRecord> b = readRecord(files[1], why);
+    if (!b) {
+        return fail(why, kUsage);
+    }
+    // The bits each byte's parameters account for; any other difference is told
+    // byte by byte.
+    std::array<std::uint8_t, kConfigImageSize> told{};
+    bool differ = false;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        for (const Parameter* p : slotParameters(slot)) {
+            told[p->field.imageOffset(slot)] |= p->field.mask;
+            const unsigned before = p->field.get(*a, slot);
+            const unsigned after = p->field.get(*b, slot);
+            if (before == after) {
+                continue;
+            }
+            differ = true;
+            const QString shownBefore = shownText(*a, slot, *p);
+            const QString shownAfter = shownText(*b, slot, *p);
+            QString line = QStringLiteral("%1.%2 (%3): %4 -> %5")
+                               .arg(slotKey(slot), QLatin1String(p->key), QLatin1String(p->name),
+                                    shownBefore.isEmpty() ? QStringLiteral("(none)") : shownBefore,
+                                    shownAfter.isEmpty() ? QStringLiteral("(none)") : shownAfter);
+            if (shownBefore == shownAfter) {
+                line += QStringLiteral(" (stored %1 -> %2)").arg(before).arg(after);
+            }
+            say(stdout, line);
+        }
+    }
+    for (std::size_t i = 0; i < kConfigImageSize; ++i) {
+        const unsigned x = a->image()[i];
+        const unsigned y = b->image()[i];
+        if (((x ^ y) & ~unsigned{told[i]} & 0xFFu) != 0) {
+            differ = true;
+            say(stdout, QStringLiteral("byte %1 (%2): 0x%3 -> 0x%4")
+                            .arg(i)
+                            .arg(describeByte(i))
+                            .arg(x, 2, 16, QLatin1Char('0'))
+                            .arg(y, 2, 16, QLatin1Char('0')));
+        }
+    }
+    return differ ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------
+// set
+
+int runSet(QCommandLineParser& parser) {
+    QStringList args = parser.positionalArguments();
+    const QString path = args.takeFirst();
+    QString why;
+    std::optional<ConfigRecord> record = readRecord(path, why);
+    if (!record) {
+        return fail(why);
+    }
+    const ConfigRecord before = *record;
+    for (const QString& assignment : args) {
+        const qsizetype dot = assignment.indexOf(QLatin1Char('.'));
+        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+        if (dot <= 0 || equals <= dot + 1) {
+            return usage(QStringLiteral("'%1' is not SLOT.PARAMETER=VALUE").arg(assignment),
+                         QStringLiteral("set"));
+        }
+        const QString slotName = assignment.left(dot);
+        const QString key = assignment.mid(dot + 1, equals - dot - 1);
+        const int slot = slotFromName(slotName);
+        if (slot < 0) {
+            return fail(QStringLiteral("%1: no slot '%2': default, 1 to 4, mode-a or mode-b (or "
+                                       "0 to 6); nothing was changed")
+                            .arg(assignment, slotName));
+        }
+        const Parameter* p = findParameterByKey(key.toStdString());
+        if (!p) {
+            return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg show'); nothing "
+                                       "was changed")
+                            .arg(assignment, key));
+        }
+        if (const QString error = setShownValue(*record, slot, *p, assignment.mid(equals + 1));
+            !error.isEmpty()) {
+            return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
+        }
+    }
+    // Every value that changed, the volumes that followed their maxima included.
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        for (const Parameter* p : slotParameters(slot)) {
+            if (p->field.get(before, slot) != p->field.get(*record, slot)) {
+                say(stdout, QStringLiteral("%1.%2: %3 -> %4")
+                                .arg(slotKey(slot), QLatin1String(p->key),
+                                     shownText(before, slot, *p), shownText(*record, slot, *p)));
+            }
+        }
+    }
+    if (const FileResult saved = saveConfigFile(path, *record); !saved) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+// upload
+
+// What the Device commands ask of a window, answered on the terminal. Selecting a
+// slot shows it in the editor, which brings its values into range: so here.
+class ConsoleHost final : public DeviceCommandHost {
+public:
+    ConsoleHost(ConfigRecord& record, int slot) : record_(record), slot_(slot) {}
+
+    bool isLinkChecked() const override { return false; }
+    void setLinkChecked(bool) override {}
+    int selectedSlot() const override { return slot_; }
+    int tabCount() const override { return kSlotCount; }
+    void selectTabQuietly(int slot) override {
+        slot_ = slot;
+        bringIntoRange(record_, slot);
+    }
+    void setBusyPointer(bool) override {}
+    void showMessage(const QString& text, const QString& detail) override {
+        QString line = text;
+        if (!detail.isEmpty()) {
+            line += QLatin1Char(' ') + QString(detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        }
+        fail(line);
+        failed = true;
+    }
+    void checkComPortItem(int) override {}
+    QString slotName(int slot) const override { return slotTitle(slot); }
+    void frameSent(int slot, std::size_t length) override {
+        say(stdout, QStringLiteral("sent %1 (%2 bytes)").arg(slotTitle(slot)).arg(length));
+    }
+
+    bool failed = false;
+
+private:
+    ConfigRecord& record_;
+    int slot_;
+};
+
+int runUpload(QCommandLineParser& parser) {
+    const QString path = parser.positionalArguments().first();
+    const bool all = parser.isSet(QStringLiteral("all"));
+    const bool one = parser.isSet(QStringLiteral("slot"));
+    if (all == one) {
+        return usage(QStringLiteral("give either --slot or --all"), QStringLiteral("upload"));
+    }
+    if (!parser.isSet(QStringLiteral("port"))) {
+        return usage(QStringLiteral("give the port with --port"), QStringLiteral("upload"));
+    }
+    int slot = 0;
+    if (one) {
+        slot = slotFromName(parser.value(QStringLiteral("slot")));
+        if (slot < 0) {
+            return usage(QStringLiteral("no slot '%1': default, 1 to 4, mode-a or mode-b (or 0 "
+                                        "to 6)")
+                             .arg(parser.value(QStringLiteral("slot"))),
+                         QStringLiteral("upload"));
+        }
+    }
+    QString why;
+    std::optional<ConfigRecord> record = readRecord(path, why);
+    if (!record) {
+        return fail(why);
+    }
+    // The port's name means what it means to the editor: its [Ports] names too.
+    RuntimeState state;
+    readSettings(parser.isSet(QStringLiteral("settings")) ? parser.value(QStringLiteral("settings"))
+                                                          : editorSettingsPath(),
+                 state);
+    usePortPaths(state.portPaths);
+    state.comPortName = parser.value(QStringLiteral("port"));
+
+    TComm comm;
+    ConsoleHost host(*record, slot);
+    DeviceLink link(*record, state, comm, host);
+    bool lost = false;
+    comm.OnRequestHangup = [&](QObject*) {
+        if (lost || !comm.IsOpen()) {
+            return;
+        }
+        lost = true;
+        const std::vector<int> unsent = link.CancelCommands();
+        comm.StopComm();
+        host.showMessage(
+            QStringLiteral("the connection to the unit was lost (%1)")
+                .arg(QString::fromStdString(comm.DevicePath())),
+            unsent.empty()
+                ? QString()
+                : QStringLiteral("%1 did not reach the unit.").arg(link.slotList(unsent)));
+    };
+    if (all) {
+        link.Configuator1Click();
+    } else {
+        host.selectTabQuietly(slot);
+        link.Upload1Click();
+    }
+    return host.failed ? kFailure : 0;
+}
+
+// ---------------------------------------------------------------------------------
+// sheet
+
+int runSheet(QCommandLineParser& parser) {
+    const QString path = parser.positionalArguments().first();
+    if (!parser.isSet(QStringLiteral("output"))) {
+        return usage(QStringLiteral("give the PDF to write with -o"), QStringLiteral("sheet"));
+    }
+    QDate date = QDate::currentDate();
+    if (parser.isSet(QStringLiteral("date"))) {
+        date = QDate::fromString(parser.value(QStringLiteral("date")), Qt::ISODate);
+        if (!date.isValid()) {
+            return usage(QStringLiteral("'%1' is no date of the form 2026-12-08")
+                             .arg(parser.value(QStringLiteral("date"))),
+                         QStringLiteral("sheet"));
+        }
+    }
+    QString why;
+    const std::optional<ConfigRecord> record = readRecord(path, why);
+    if (!record) {
+        return fail(why);
+    }
+    const QString out = parser.value(QStringLiteral("output"));
+    const SheetResult sheet = exportPresetSheet(*record, sheetTitle(path), date, out);
+    if (!sheet.ok) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(out, sheet.reason));
+    }
+    say(stdout,
+        QStringLiteral("%1: %2 page%3").arg(out).arg(sheet.pages).arg(sheet.pages == 1 ? "" : "s"));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+
+std::vector<Command> commands() {
+    const QCommandLineOption slot(
+        QStringLiteral("slot"),
+        QStringLiteral("One slot: default, 1 to 4, mode-a, mode-b or 0 to 6."),
+        QStringLiteral("slot"));
+    return {
+        {QStringLiteral("new"),
+         QStringLiteral("Writes a file with the editor's start-up defaults."),
+         QStringLiteral("FILE"),
+         runNew,
+         {QCommandLineOption(QStringLiteral("force"),
+                             QStringLiteral("Overwrite a file that exists."))}},
+        {QStringLiteral("show"),
+         QStringLiteral("Shows every parameter of every slot (or one): its identifier, the "
+                        "window's name for it, the value as shown and as stored."),
+         QStringLiteral("FILE"),
+         runShow,
+         {slot, QCommandLineOption(QStringLiteral("json"), QStringLiteral("Write JSON."))}},
+        {QStringLiteral("diff"),
+         QStringLiteral("Shows the parameters that differ, slot by slot, and every other byte "
+                        "that differs. Exit status 0 when equal, 1 when they differ, 2 on an "
+                        "error."),
+         QStringLiteral("A B"),
+         runDiff,
+         {},
+         2,
+         2},
+        {QStringLiteral("set"),
+         QStringLiteral("Sets parameters to values as the window shows them (a tone -10 to 10, "
+                        "a list item by its text), e.g. default.echoDelay=120 mode-a.key=#+2. "
+                        "Nothing is written unless every value is valid."),
+         QStringLiteral("FILE SLOT.PARAMETER=VALUE..."),
+         runSet,
+         {},
+         2,
+         1000},
+        {QStringLiteral("upload"),
+         QStringLiteral("Sends one slot or all chosen to the unit, as Device > Upload and "
+                        "Upload All do."),
+         QStringLiteral("FILE"),
+         runUpload,
+         {QCommandLineOption(QStringLiteral("port"),
+                             QStringLiteral("The port: COM1 to COM15, a device path, or a name "
+                                            "from the editor's [Ports] settings."),
+                             QStringLiteral("port")),
+          slot, QCommandLineOption(QStringLiteral("all"), QStringLiteral("Send all seven chosen.")),
+          QCommandLineOption(QStringLiteral("settings"),
+                             QStringLiteral("Read [Ports] from this settings file instead of "
+                                            "the editor's."),
+                             QStringLiteral("file"))}},
+        {QStringLiteral("sheet"),
+         QStringLiteral("Prints the preset sheet to a PDF file."),
+         QStringLiteral("FILE"),
+         runSheet,
+         {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                             QStringLiteral("The PDF to write."), QStringLiteral("file.pdf")),
+          QCommandLineOption(QStringLiteral("date"),
+                             QStringLiteral("The date printed under the title (default today)."),
+                             QStringLiteral("yyyy-mm-dd"))}},
+    };
+}
+
+QString overview(const std::vector<Command>& all) {
+    QString text = QStringLiteral(
+        "Usage: cantavel-cfg COMMAND [OPTIONS] ARGUMENTS\n"
+        "Preset files (.cfg) of the Digital Cantavel Processor from the command line.\n\n"
+        "Commands:\n");
+    for (const Command& c : all) {
+        text += QStringLiteral("  %1 %2\n").arg(c.name, -7).arg(c.arguments);
+    }
+    text += QStringLiteral("\nSlots are named default, 1 to 4, mode-a and mode-b (or 0 to 6).\n"
+                           "'cantavel-cfg COMMAND --help' tells more. Exit status: 0 done, 1 "
+                           "failed, 2 not understood.\n");
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    const std::vector<Command> all = commands();
+    if (args.size() < 2 || args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h")) {
+        std::fputs(overview(all).toLocal8Bit().constData(), args.size() < 2 ? stderr : stdout);
+        return args.size() < 2 ? kUsage : 0;
+    }
+    if (args[1] == QLatin1String("--version")) {
+        std::printf("cantavel-cfg %s\n", kVersion);
+        return 0;
+    }
+    const auto command =
+        std::find_if(all.begin(), all.end(), [&](const Command& c) { return c.name == args[1]; });
+    if (command == all.end()) {
+        return usage(QStringLiteral("no command '%1'").arg(args[1]));
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(command->summary);
+    parser.addOptions(command->options);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    parser.addOption(help);
+    for (const QString& name : command->arguments.split(QLatin1Char(' '))) {
+        parser.addPositionalArgument(name, QString());
+    }
+    QStringList commandArgs = args.mid(2);
+    commandArgs.prepend(QStringLiteral("cantavel-cfg ") + command->name);
+    if (!parser.parse(commandArgs)) {
+        return usage(parser.errorText(), command->name);
+    }
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    const qsizetype given = parser.positionalArguments().size();
+    if (given < command->minArgs || given > command->maxArgs) {
+        return usage(QStringLiteral("%1 wants %2").arg(command->name, command->arguments),
+                     command->name);
+    }
+
+    // Only the sheet needs fonts, and no command a screen.
+    std::unique_ptr<QCoreApplication> app;
+    if (command->name == QLatin1String("sheet")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    // The editor's names: its settings are found where the editor keeps them.
+    QCoreApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QCoreApplication::setApplicationName(QStringLiteral("Cantavel"));
+    return command->run(parser);
+}
