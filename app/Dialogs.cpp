@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include <QPrintDialog>
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -40,6 +42,11 @@ EditorDialogs::Answer WidgetDialogs::askToSave(QWidget* parent, const QString& t
     default:
         return Answer::Cancel;
     }
+}
+
+bool WidgetDialogs::choosePrinter(QWidget* parent, QPrinter& printer) {
+    QPrintDialog dialog(&printer, parent);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 } // namespace cantavel

@@ -6,6 +6,7 @@
 #include <QString>
 
 class QFileDialog;
+class QPrinter;
 class QWidget;
 
 namespace cantavel {
@@ -23,6 +24,8 @@ public:
     virtual QString chooseFile(QFileDialog& dialog) = 0;
     // "Save changes to ...?" with Save, Discard and Cancel.
     virtual Answer askToSave(QWidget* parent, const QString& title, const QString& text) = 0;
+    // The system's print dialog on `printer`; false when cancelled.
+    virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
 };
 
 // The real thing: QMessageBox and the dialog's own exec().
@@ -32,6 +35,7 @@ public:
                  const QString& detail) override;
     QString chooseFile(QFileDialog& dialog) override;
     Answer askToSave(QWidget* parent, const QString& title, const QString& text) override;
+    bool choosePrinter(QWidget* parent, QPrinter& printer) override;
 };
 
 } // namespace cantavel

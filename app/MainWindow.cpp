@@ -5,6 +5,8 @@
 #include "CommPort.h"
 #include "ConfigFile.h"
 #include "Elide.h"
+#include "PresetSheet.h"
+#include "QtPrinter.h"
 #include "SerialPort.h"
 #include "Settings.h"
 #include "SingleInstance.h"
@@ -12,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -149,6 +152,17 @@ void TForm1::applyDesignValues() {
     recent_ = new QMenu(QStringLiteral("Recent &Files"), ui->File1);
     recent_->setObjectName(QStringLiteral("RecentFiles"));
     ui->File1->insertMenu(n1, recent_);
+    // The preset sheet, on paper or as a PDF.
+    QAction* n5 = ui->File1->insertSeparator(recent_->menuAction());
+    n5->setObjectName(QStringLiteral("N5"));
+    auto* print = new QAction(QStringLiteral("&Print..."), this);
+    print->setObjectName(QStringLiteral("Print1"));
+    print->setShortcut(QKeySequence::Print);
+    connect(print, &QAction::triggered, this, &TForm1::Print1Click);
+    auto* exportPdf = new QAction(QStringLiteral("&Export PDF..."), this);
+    exportPdf->setObjectName(QStringLiteral("ExportPdf1"));
+    connect(exportPdf, &QAction::triggered, this, &TForm1::ExportPdf1Click);
+    ui->File1->insertActions(n5, {print, exportPdf});
     ui->Device1->insertSeparator(ui->Upload1)->setObjectName(QStringLiteral("N3"));
 
     // 712 x 467 with a usual frame and title bar: a client area of 704 x 421 under
@@ -177,6 +191,18 @@ QFileDialog& TForm1::SaveDialog1() {
         saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
     }
     return *saveDialog_;
+}
+
+QFileDialog& TForm1::ExportDialog1() {
+    if (!exportDialog_) {
+        exportDialog_ = new QFileDialog(this);
+        exportDialog_->setObjectName(QStringLiteral("ExportDialog1"));
+        exportDialog_->setAcceptMode(QFileDialog::AcceptSave);
+        exportDialog_->setNameFilters(
+            {QStringLiteral("PDF Files (*.pdf)"), QStringLiteral("All Files (*.*)")});
+        exportDialog_->setDefaultSuffix(QStringLiteral("pdf"));
+    }
+    return *exportDialog_;
 }
 
 QFileDialog* TForm1::makeFileDialog(const QString& name) {
@@ -430,6 +456,43 @@ bool TForm1::saveTo(const QString& path) {
     updateCaption();
     rememberRecentFile(path);
     return true;
+}
+
+void TForm1::Print1Click() {
+    QtPrinter printer;
+    {
+        const DialogOpen open(dialogsOpen_);
+        if (!dialogs_->choosePrinter(this, printer.qprinter())) {
+            return;
+        }
+    }
+    const SheetResult printed = printPresetSheet(
+        printer, record_, sheetTitle(state_.currentFileName), QDate::currentDate());
+    if (!printed.ok) {
+        showMessage(QStringLiteral("Cannot print the preset sheet"), printed.reason);
+    }
+}
+
+void TForm1::ExportPdf1Click() {
+    QFileDialog& dialog = ExportDialog1();
+    // Beside the file, under its name.
+    const QFileInfo file(state_.currentFileName);
+    const QString name = state_.currentFileName.isEmpty()
+                             ? QStringLiteral("Untitled.pdf")
+                             : file.completeBaseName() + QStringLiteral(".pdf");
+    if (!state_.currentFileName.isEmpty()) {
+        dialog.setDirectory(file.absolutePath());
+    }
+    dialog.selectFile(name);
+    const QString path = chooseFile(dialog);
+    if (path.isEmpty()) {
+        return;
+    }
+    const SheetResult exported =
+        exportPresetSheet(record_, sheetTitle(state_.currentFileName), QDate::currentDate(), path);
+    if (!exported.ok) {
+        showMessage(QStringLiteral("Cannot export %1").arg(elideMiddle(path)), exported.reason);
+    }
 }
 
 void TForm1::rememberRecentFile(const QString& path) {

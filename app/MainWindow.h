@@ -86,6 +86,10 @@ public:
     void SaveAs1Click();
     void Close1Click();
     void About1Click();
+    // The preset sheet on a printer the print dialog chooses, or in a PDF file.
+    void Print1Click();
+    void ExportPdf1Click();
+    QFileDialog& ExportDialog1();
 
     // Edit menu.
     void Undo1Click();
@@ -220,6 +224,7 @@ private:
     QFileDialog* makeFileDialog(const QString& name);
     QFileDialog* openDialog_ = nullptr; // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;
+    QFileDialog* exportDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     bool shown_ = false;
     // The tab the operator picked while a Device command ran; applied (Link and

@@ -146,7 +146,9 @@ SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, cons
     print.SetMarginLeft(std::max(edge, offsetX));
     print.SetMarginRight(std::max(edge, offsetX));
     print.SetMarginBottom(std::max({edge, offsetY, static_cast<float>(3 * line)}));
-    if (print.GetPageWidth() <= 0 || print.GetPageHeight() < 20 * line) {
+    // The longest slot's block (a mode slot: heading, eight rows, the Default Setting
+    // line, the gap) fits on a page.
+    if (print.GetPageWidth() <= 0 || print.GetPageHeight() < 12 * line) {
         return {false, QStringLiteral("the page is too small for the sheet"), 0};
     }
     SheetResult result;

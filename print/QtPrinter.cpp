@@ -19,6 +19,12 @@ QtPrinter::QtPrinter(const QString& pdfPath)
     printer_->setOutputFileName(pdfPath);
 }
 
+// A PDF file, a printer someone chose (the print dialog), or the system's default.
+bool QtPrinter::available() const {
+    return toFile_ || printer_->outputFormat() == QPrinter::PdfFormat ||
+           !printer_->printerName().isEmpty() || !QPrinterInfo::defaultPrinter().isNull();
+}
+
 QtPrinter::~QtPrinter() {
     if (printing_) {
         printer_->abort();
@@ -31,7 +37,7 @@ void QtPrinter::SetTitle(const QString& title) {
 }
 
 void QtPrinter::BeginDoc() {
-    if (!toFile_ && QPrinterInfo::defaultPrinter().isNull()) {
+    if (!available()) {
         throw std::runtime_error("no printer is installed");
     }
     auto painter = std::make_unique<QPainter>();
@@ -119,7 +125,7 @@ void QtPrinter::TextOut(int x, int y, const QString& text) {
 }
 
 int QtPrinter::DeviceCaps(TDeviceCap cap) {
-    if (!toFile_ && QPrinterInfo::defaultPrinter().isNull()) {
+    if (!available()) {
         throw std::runtime_error("no printer is installed");
     }
     const int dpi = printer_->resolution();

@@ -42,6 +42,7 @@ public:
     QPrinter& qprinter() { return *printer_; }
 
 private:
+    bool available() const;
     QFont qfont() const;
     // Metrics of the current font on this printer; made again only when the font
     // changes, since text is measured far more often than the font is switched.

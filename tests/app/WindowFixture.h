@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,13 @@ struct FakeDialogs : EditorDialogs {
         const Answer next = saveAnswers.front();
         saveAnswers.erase(saveAnswers.begin());
         return next;
+    }
+    // The print dialog: what the operator does with the printer (cancels without).
+    std::function<bool(QPrinter&)> printDialog;
+    int printDialogsRun = 0;
+    bool choosePrinter(QWidget*, QPrinter& printer) override {
+        ++printDialogsRun;
+        return printDialog && printDialog(printer);
     }
 };
 

@@ -28,6 +28,7 @@ struct Answers : cantavel::EditorDialogs {
     }
     QString chooseFile(QFileDialog&) override { return next; }
     Answer askToSave(QWidget*, const QString&, const QString&) override { return Answer::Discard; }
+    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
 };
 
 // Made once and kept to the end of the process: fuzzing runs have no orderly end,

@@ -1,0 +1,197 @@
+// The preset sheet: on a printer with fixed metrics (what is drawn where, in which
+// style) and as a real PDF read back with poppler's tools.
+
+#include "PresetSheet.h"
+#include "FakePrinter.h"
+#include "ParameterValues.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace cantavel {
+namespace {
+
+using testing::FakePrinter;
+
+// A record whose slots differ, so that a value under the wrong heading shows.
+ConfigRecord sample() {
+    ConfigRecord r{};
+    r.resetToDefaults();
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        r.preset(slot).echoDelay = static_cast<std::uint8_t>(100 + slot);
+        r.preset(slot).musicBass = static_cast<std::uint8_t>(slot); // shown -10 + slot
+    }
+    r.mode(6).setInputSource(7); // beyond the list: shown as nothing
+    return r;
+}
+
+// An A4 page at 100 pixels per inch, with 6-pixel letters 16 pixels high.
+FakePrinter a4() {
+    FakePrinter p;
+    p.physicalWidth = 827;
+    p.physicalHeight = 1169;
+    p.charWidth = 6;
+    p.boldCharWidth = 7;
+    p.height = 16;
+    return p;
+}
+
+QString withoutJoiners(QString text) {
+    return text.remove(QChar(0x2060));
+}
+
+// Every slot's heading is bold, and under it (before the next heading) stands each
+// of its parameters once, named and valued as the window shows it, on the heading's
+// page. The title comes first, bold and centred, and prints text from outside as it
+// stands: what looks like tags in it switches nothing.
+TEST(PresetSheet, EverySlotShowsEachOfItsParametersOnceUnderItsHeading) {
+    for (const int pageHeight : {1169, 450}) {
+        FakePrinter printer = a4();
+        printer.physicalHeight = pageHeight;
+        const ConfigRecord record = sample();
+        const QString title = QStringLiteral("x</B>y<I>z<CENTER>.cfg");
+        const SheetResult result = printPresetSheet(printer, record, title, QDate(2026, 12, 8));
+        ASSERT_TRUE(result.ok) << result.reason.toStdString();
+        EXPECT_EQ(result.pages, printer.page);
+        EXPECT_EQ(printer.title, title);
+        EXPECT_EQ(printer.font.Style, 0u) << "nothing stays switched on";
+
+        // What stands between the margins, and the page numbers at the foot.
+        std::vector<const FakePrinter::Drawn*> texts;
+        std::set<int> numbered;
+        for (const FakePrinter::Drawn& d : printer.drawn) {
+            if (d.y > pageHeight - 3 * printer.height) {
+                EXPECT_EQ(d.text, QString::number(d.page));
+                numbered.insert(d.page);
+            } else if (!d.text.isEmpty()) {
+                texts.push_back(&d);
+            }
+        }
+        // The title's runs (a group that is no tag is a run of its own) on the first line.
+        QString titleLine;
+        std::size_t next = 0;
+        for (; next < texts.size() && texts[next]->y == texts[0]->y; ++next) {
+            titleLine += texts[next]->text;
+            EXPECT_EQ(texts[next]->style, fsBold) << texts[next]->text.toStdString();
+        }
+        EXPECT_EQ(withoutJoiners(titleLine), title);
+        EXPECT_GT(texts[0]->x, 200) << "centred";
+        ASSERT_LT(next, texts.size());
+        EXPECT_EQ(texts[next]->text, QStringLiteral("2026-12-08"));
+
+        std::map<int, std::multiset<QString>> under; // slot -> cells drawn under it
+        std::map<int, int> headingPage;
+        int slot = -1;
+        for (const FakePrinter::Drawn* d : texts) {
+            const int heading = slotFromName(d->text);
+            if (d->style == fsBold && heading >= 0 && d->text == slotTitle(heading)) {
+                slot = heading;
+                headingPage[slot] = d->page;
+            } else if (slot >= 0 && d->text.contains(QLatin1String(": "))) {
+                under[slot].insert(d->text);
+                EXPECT_EQ(d->style, 0u) << d->text.toStdString();
+                EXPECT_EQ(d->page, headingPage[slot]) << "a slot's block stays on one page";
+            }
+        }
+        ASSERT_EQ(under.size(), static_cast<std::size_t>(kSlotCount)) << pageHeight;
+        for (int s = 0; s < kSlotCount; ++s) {
+            std::multiset<QString> expected;
+            for (const Parameter* p : slotParameters(s)) {
+                expected.insert(
+                    QStringLiteral("%1: %2").arg(QLatin1String(p->name), shownText(record, s, *p)));
+            }
+            EXPECT_EQ(under[s], expected) << "slot " << s << ", page height " << pageHeight;
+        }
+        EXPECT_TRUE(under[6].count(QStringLiteral("Input: "))) << "a list showing nothing";
+
+        EXPECT_EQ(static_cast<int>(numbered.size()), printer.page);
+        if (pageHeight < 1169) {
+            EXPECT_GT(printer.page, 2);
+        } else {
+            EXPECT_EQ(printer.page, 1) << "the whole record on one A4 page";
+        }
+    }
+}
+
+// The cells of a row share one line, in columns from left to right.
+TEST(PresetSheet, CellsOfARowShareTheirLine) {
+    FakePrinter printer = a4();
+    ASSERT_TRUE(printPresetSheet(printer, sample(), QStringLiteral("a.cfg"), QDate(2026, 1, 1)).ok);
+    std::map<QString, const FakePrinter::Drawn*> first; // the first slot's cells
+    for (const FakePrinter::Drawn& d : printer.drawn) {
+        if (!first.contains(d.text)) {
+            first[d.text] = &d;
+        }
+    }
+    const auto* key = first.at(QStringLiteral("Key: 0"));
+    const auto* volume = first.at(QStringLiteral("Effect Volume: 55"));
+    const auto* delay = first.at(QStringLiteral("Delay: 100"));
+    EXPECT_EQ(key->y, volume->y);
+    EXPECT_LT(key->x, volume->x);
+    EXPECT_EQ(key->x, delay->x);
+    EXPECT_EQ(delay->y - key->y, printer.height);
+}
+
+TEST(PresetSheet, AJobThePrinterRefusesIsAFailureWithItsReason) {
+    FakePrinter printer = a4();
+    printer.failBegin = true;
+    const SheetResult result = printPresetSheet(printer, sample(), QStringLiteral("a"), QDate());
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, QStringLiteral("Unable to Start new Print Job"));
+    printer.failBegin = false;
+    printer.failNewPage = true;
+    printer.physicalHeight = 450; // needs a second page
+    const SheetResult second = printPresetSheet(printer, sample(), QStringLiteral("a"), QDate());
+    EXPECT_FALSE(second.ok);
+    EXPECT_EQ(second.reason, QStringLiteral("Unable to Set New Page"));
+    EXPECT_FALSE(printer.Printing()) << "the failed job was ended";
+}
+
+QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(20000) || p.exitCode() != 0) {
+        return {};
+    }
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+TEST(PresetSheet, PdfReadsBackWithTheTitleAsItStands) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+        GTEST_SKIP() << "poppler-utils (pdfinfo, pdftotext) are not installed";
+    }
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("sheet.pdf"));
+    const SheetResult result =
+        exportPresetSheet(sample(), QStringLiteral("a<B>.cfg"), QDate(2026, 12, 8), pdf);
+    ASSERT_TRUE(result.ok) << result.reason.toStdString();
+    EXPECT_EQ(result.pages, 1);
+    EXPECT_TRUE(
+        run(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression("Pages:\\s+1\\b")));
+    const QString text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    EXPECT_TRUE(text.contains(QStringLiteral("a<B>.cfg"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("2026-12-08")));
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        EXPECT_TRUE(text.contains(slotTitle(slot)));
+        EXPECT_TRUE(text.contains(QStringLiteral("Delay: %1").arg(100 + slot)));
+    }
+    EXPECT_TRUE(text.contains(QStringLiteral("Music Bass: -4"))) << "slot 6's tone";
+
+    // A folder that is not there: the reason, and no file.
+    const QString nowhere = dir.filePath(QStringLiteral("no/such/sheet.pdf"));
+    const SheetResult failed = exportPresetSheet(sample(), QStringLiteral("a"), QDate(), nowhere);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.reason, QStringLiteral("No such file or directory"));
+    EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+} // namespace
+} // namespace cantavel
