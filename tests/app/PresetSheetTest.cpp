@@ -1,8 +1,10 @@
-// The record as the window shows it, read without the window (for the printed sheet
-// and the command-line tool), and File > Print... and Export PDF....
+// The record outside the window: its values as the window shows them (for the
+// printed sheet and the command-line tool), File > Print... and Export PDF..., and
+// cantavel-cfg's uploads against the window's own.
 
 #include "ConfigFile.h"
 #include "FullDisk.h"
+#include "LineRecorder.h"
 #include "ParameterValues.h"
 #include "WindowFixture.h"
 
@@ -123,6 +125,90 @@ TEST_F(Sheet, ExportOnAFullDiskKeepsTheOldFile) {
     QFile old(pdf);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("old sheet"));
+}
+
+// What cantavel-cfg puts on a line, and how fast.
+struct CfgUpload {
+    int status = -1;
+    QString out;
+    QByteArray line;
+    std::vector<LineRecorder::Clock::time_point> frameStarts;
+};
+
+// Runs cantavel-cfg with a pty of its own, whose path stands for "@PTY" in the
+// arguments and in the [Ports] section of `settings` (when given).
+CfgUpload uploadWithCfg(QStringList args, qsizetype bytes, const QString& settings = {}) {
+    Pty line;
+    LineRecorder recorder(line.master());
+    args.replaceInStrings(QStringLiteral("@PTY"), line.slavePath());
+    if (!settings.isEmpty()) {
+        QFile ini(settings);
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Ports]\nUNIT=" + QFile::encodeName(line.slavePath()) + "\n");
+    }
+    QProcess p;
+    p.start(QStringLiteral(CANTAVEL_BUILD_DIR "/cantavel-cfg"), args);
+    p.waitForFinished(30000);
+    CfgUpload r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    for (int i = 0; i < 50 && recorder.size() < bytes; ++i) {
+        QTest::qWait(20);
+    }
+    r.line = recorder.bytes();
+    // Where each frame began: a mode frame is 27 bytes, a preset frame 19.
+    for (qsizetype offset = 0; offset < r.line.size();
+         offset += r.line[offset] == '\x3A' ? 27 : 19) {
+        r.frameStarts.push_back(recorder.arrivalOf(offset));
+    }
+    return r;
+}
+
+// The bytes of "upload --all" are the editor's Upload All of the same file, values
+// out of range included (the editor brings each slot into range as it shows it),
+// paced half a second apart; "upload --slot" through a [Ports] name is the editor's
+// Upload of that tab.
+TEST_F(Sheet, CfgUploadsWhatTheEditorUploads) {
+    ConfigRecord crafted{};
+    crafted.resetToDefaults();
+    crafted.preset(2).echoDelay = 250; // above its slider
+    crafted.preset(4).micBass = 30;    // a tone beyond +10
+    crafted.mode(5).musicVolMax = 30;
+    crafted.mode(5).musicVolume = 50;    // above its maximum
+    crafted.preset(6).effectVolume = 99; // above its knob
+    crafted.preset(1).keyIndex = 9;
+    const QString cfg = dir.filePath(QStringLiteral("show.cfg"));
+    ASSERT_TRUE(saveConfigFile(cfg, crafted));
+
+    const CfgUpload all = uploadWithCfg({QStringLiteral("upload"), cfg, QStringLiteral("--port"),
+                                         QStringLiteral("@PTY"), QStringLiteral("--all")},
+                                        157);
+    ASSERT_EQ(all.status, 0) << all.out.toStdString();
+    EXPECT_EQ(all.out.count(QStringLiteral("sent ")), kSlotCount);
+    EXPECT_TRUE(all.out.startsWith(QStringLiteral("sent Default (27 bytes)\nsent 1 (19 bytes)\n")));
+
+    ASSERT_TRUE(form->OpenFile(cfg));
+    sent();
+    action("Configuator1")->trigger();
+    const QByteArray editor = sent();
+    ASSERT_EQ(editor.size(), 157);
+    EXPECT_EQ(all.line.toHex(' '), editor.toHex(' '));
+    ASSERT_EQ(all.frameStarts.size(), static_cast<std::size_t>(kSlotCount));
+    for (std::size_t i = 1; i < all.frameStarts.size(); ++i) {
+        EXPECT_GE(all.frameStarts[i] - all.frameStarts[i - 1], std::chrono::milliseconds(450))
+            << "frame " << i;
+    }
+
+    const CfgUpload one = uploadWithCfg({QStringLiteral("upload"), cfg, QStringLiteral("--port"),
+                                         QStringLiteral("UNIT"), QStringLiteral("--settings"),
+                                         dir.filePath(QStringLiteral("tool.ini")),
+                                         QStringLiteral("--slot"), QStringLiteral("mode-a")},
+                                        27, dir.filePath(QStringLiteral("tool.ini")));
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.out, QStringLiteral("sent Mode A (27 bytes)\n"));
+    clickTab(5);
+    action("Upload1")->trigger();
+    EXPECT_EQ(one.line.toHex(' '), sent().toHex(' '));
 }
 
 } // namespace

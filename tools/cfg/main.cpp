@@ -496,7 +496,7 @@ std::vector<Command> commands() {
          2,
          1000},
         {QStringLiteral("upload"),
-         QStringLiteral("Sends one slot or all chosen to the unit, as Device > Upload and "
+         QStringLiteral("Sends one slot or all slots to the unit, as Device > Upload and "
                         "Upload All do."),
          QStringLiteral("FILE"),
          runUpload,
@@ -504,7 +504,7 @@ std::vector<Command> commands() {
                              QStringLiteral("The port: COM1 to COM15, a device path, or a name "
                                             "from the editor's [Ports] settings."),
                              QStringLiteral("port")),
-          slot, QCommandLineOption(QStringLiteral("all"), QStringLiteral("Send all seven chosen.")),
+          slot, QCommandLineOption(QStringLiteral("all"), QStringLiteral("Send all seven slots.")),
           QCommandLineOption(QStringLiteral("settings"),
                              QStringLiteral("Read [Ports] from this settings file instead of "
                                             "the editor's."),
@@ -543,9 +543,12 @@ int main(int argc, char** argv) {
         args << QString::fromLocal8Bit(argv[i]);
     }
     const std::vector<Command> all = commands();
-    if (args.size() < 2 || args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h")) {
-        std::fputs(overview(all).toLocal8Bit().constData(), args.size() < 2 ? stderr : stdout);
-        return args.size() < 2 ? kUsage : 0;
+    if (args.size() < 2) {
+        return usage(QStringLiteral("no command given"));
+    }
+    if (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h")) {
+        std::fputs(overview(all).toLocal8Bit().constData(), stdout);
+        return 0;
     }
     if (args[1] == QLatin1String("--version")) {
         std::printf("cantavel-cfg %s\n", kVersion);
@@ -572,7 +575,10 @@ int main(int argc, char** argv) {
         return usage(parser.errorText(), command->name);
     }
     if (parser.isSet(help)) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        // Parsed before there is an application object, which would give the name.
+        const QString text = parser.helpText().replace(
+            QStringLiteral("<executable_name>"), QStringLiteral("cantavel-cfg ") + command->name);
+        std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
     const qsizetype given = parser.positionalArguments().size();

@@ -1,0 +1,249 @@
+// cantavel-cfg, the real program: files made, shown, changed and compared, and
+// every kind of bad input. (Uploads are checked against the editor in its tests.)
+
+#include "ConfigFile.h"
+#include "ParameterValues.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace cantavel {
+namespace {
+
+struct CfgRun {
+    int status = -1;
+    QString out;
+    QStringList err; // the program's own lines (Qt may add lines of its own)
+};
+
+CfgRun cfg(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CANTAVEL_CFG_PATH), args);
+    p.waitForFinished(60000);
+    CfgRun r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
+        if (line.startsWith(QStringLiteral("cantavel-cfg:")) || line.startsWith("Try ")) {
+            r.err << line;
+        }
+    }
+    return r;
+}
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+ConfigRecord recordOf(const QString& path) {
+    ConfigRecord r{};
+    r.resetToDefaults();
+    EXPECT_TRUE(loadConfigFile(path, r));
+    return r;
+}
+
+class CfgTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(cfg({QStringLiteral("new"), a}).status, 0);
+        ASSERT_EQ(cfg({QStringLiteral("new"), b}).status, 0);
+    }
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.cfg"));
+    const QString b = dir.filePath(QStringLiteral("b.cfg"));
+};
+
+// new writes the editor's start-up record; set changes it as the window would; show
+// says what the window shows; diff finds exactly the changes, then nothing.
+TEST_F(CfgTool, SetShowAndDiffAgreeOnEveryValue) {
+    ConfigRecord defaults{};
+    defaults.resetToDefaults();
+    const auto image = defaults.image();
+    EXPECT_EQ(bytesOf(a), QByteArray(reinterpret_cast<const char*>(image.data()), 294));
+
+    const CfgRun set = cfg({QStringLiteral("set"), a, QStringLiteral("default.echoDelay=120"),
+                            QStringLiteral("mode-a.keyIndex=#+2"), QStringLiteral("3.micTreble=-7"),
+                            QStringLiteral("6.musicVolMax=20")});
+    ASSERT_EQ(set.status, 0) << set.err.join('\n').toStdString();
+    const QString changes = QStringLiteral("default.echoDelay: 180 -> 120\n"
+                                           "3.micTreble: 0 -> -7\n"
+                                           "mode-a.keyIndex: 0 -> #+2\n"
+                                           "mode-b.musicVolMax: 58 -> 20\n"
+                                           "mode-b.musicVolume: 25 -> 20\n");
+    EXPECT_EQ(set.out, changes);
+    const ConfigRecord changed = recordOf(a);
+    EXPECT_EQ(changed.preset(3).micTreble, 3);
+    EXPECT_EQ(changed.mode(6).musicVolume, 20);
+
+    const CfgRun json = cfg({QStringLiteral("show"), a, QStringLiteral("--json")});
+    ASSERT_EQ(json.status, 0);
+    const QJsonArray slotList = QJsonDocument::fromJson(json.out.toUtf8())["slots"].toArray();
+    ASSERT_EQ(slotList.size(), kSlotCount);
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const QJsonObject s = slotList[slot].toObject();
+        EXPECT_EQ(s["slot"].toString(), slotKey(slot));
+        const QJsonArray parameters = s["parameters"].toArray();
+        ASSERT_EQ(parameters.size(), static_cast<qsizetype>(slotParameters(slot).size()));
+        for (const QJsonValue& v : parameters) {
+            const Parameter& p = *findParameterByKey(v["id"].toString().toStdString());
+            EXPECT_EQ(v["stored"].toInt(), p.field.get(changed, slot)) << p.key;
+            EXPECT_EQ(v["shown"].toVariant().toString(), shownText(changed, slot, p)) << p.key;
+        }
+    }
+    const CfgRun one =
+        cfg({QStringLiteral("show"), a, QStringLiteral("--slot"), QStringLiteral("3")});
+    EXPECT_EQ(one.out.count('\n'), 2 + 16);
+    EXPECT_TRUE(one.out.contains(QRegularExpression("\\n3\\.micTreble +Mic Treble +-7 +3\\n")))
+        << one.out.toStdString();
+
+    const CfgRun diff = cfg({QStringLiteral("diff"), b, a});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_EQ(diff.out.count('\n'), 5);
+    EXPECT_TRUE(diff.out.contains(QStringLiteral("mode-a.keyIndex (Key): 0 -> #+2\n")));
+    const CfgRun same = cfg({QStringLiteral("diff"), a, a});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_TRUE(same.out.isEmpty());
+
+    const CfgRun sheet = cfg({QStringLiteral("sheet"), a, QStringLiteral("-o"),
+                              dir.filePath(QStringLiteral("a.pdf")), QStringLiteral("--date"),
+                              QStringLiteral("2026-12-08")});
+    EXPECT_EQ(sheet.status, 0) << sheet.err.join('\n').toStdString();
+    EXPECT_TRUE(sheet.out.endsWith(QStringLiteral("a.pdf: 1 page\n")));
+    EXPECT_TRUE(bytesOf(dir.filePath(QStringLiteral("a.pdf"))).startsWith("%PDF-"));
+}
+
+// Bytes no parameter shows (markers, the unit's free bits, the copies in a mode
+// record, the mode records of slots 1 to 4) still make two files differ.
+TEST_F(CfgTool, DiffTellsEveryOtherByteThatDiffers) {
+    QByteArray bytes = bytesOf(b);
+    bytes[2 * 17] = 0;                      // slot 2's marker
+    bytes[119 + 1] = bytes[119 + 1] ^ 0x80; // default's input byte: a free bit
+    bytes[119 + 5 * 25 + 10] = 99;          // mode-a's copy of musicBass
+    bytes[119 + 1 * 25 + 6] = 7;            // slot 1 has a mode record nobody edits
+    QFile f(b);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    const CfgRun diff = cfg({QStringLiteral("diff"), a, b});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_EQ(diff.out,
+              QStringLiteral("byte 34 (2 effect preset: marker): 0x55 -> 0x00\n"
+                             "byte 120 (default mode record: inputSource, fbExCopy and free bits "
+                             "5-7): 0x04 -> 0x84\n"
+                             "byte 150 (1 mode record: musicVolume): 0x00 -> 0x07\n"
+                             "byte 254 (mode-a mode record: copy of musicBass): 0x0a -> 0x63\n"));
+}
+
+// Each bad input is one line (and a pointer to --help when it was not understood),
+// with the right status, and no file is changed.
+TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
+    const QString missing = dir.filePath(QStringLiteral("missing.cfg"));
+    struct Case {
+        QStringList args;
+        int status;
+        QString firstLine;
+    };
+    const QString tty = dir.filePath(QStringLiteral("no-tty"));
+    const std::vector<Case> cases = {
+        {{"set", a, "default.echoDelay=300"},
+         1,
+         "cantavel-cfg: default.echoDelay=300: 300 is out of range: 2 to 247; nothing was "
+         "changed"},
+        {{"set", a, "default.echoDelay=100", "mode-a.frob=1"},
+         1,
+         "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg show'); nothing "
+         "was changed"},
+        {{"set", a, "9.echoDelay=100"},
+         1,
+         "cantavel-cfg: 9.echoDelay=100: no slot '9': default, "
+         "1 to 4, mode-a or mode-b (or 0 to 6); nothing was "
+         "changed"},
+        {{"set", a, "2.musicVolume=3"}, 1, ""},
+        {{"set", a, "echoDelay=100"},
+         2,
+         "cantavel-cfg: 'echoDelay=100' is not "
+         "SLOT.PARAMETER=VALUE"},
+        {{"set", a}, 2, "cantavel-cfg: set wants FILE SLOT.PARAMETER=VALUE..."},
+        {{"new", a}, 1, "cantavel-cfg: " + a + " exists; give --force to overwrite it"},
+        {{"show", missing}, 1, "cantavel-cfg: " + missing + ": No such file or directory"},
+        {{"show", a, "--slot", "mode-c"}, 2, ""},
+        {{"show", a, "--colour"}, 2, "cantavel-cfg: Unknown option 'colour'."},
+        {{"diff", a, missing}, 2, "cantavel-cfg: " + missing + ": No such file or directory"},
+        {{"frob"}, 2, "cantavel-cfg: no command 'frob'"},
+        {{}, 2, "cantavel-cfg: no command given"},
+        {{"upload", a, "--port", tty, "--all"}, 1, ""},
+        {{"upload", a, "--all"}, 2, "cantavel-cfg: give the port with --port"},
+        {{"upload", a, "--port", tty}, 2, "cantavel-cfg: give either --slot or --all"},
+        {{"sheet", a}, 2, "cantavel-cfg: give the PDF to write with -o"},
+        {{"sheet", a, "-o", dir.filePath("x.pdf"), "--date", "8.12.2026"}, 2, ""},
+    };
+    const QByteArray before = bytesOf(a);
+    for (const Case& c : cases) {
+        const std::string what = c.args.join(' ').toStdString();
+        const CfgRun r = cfg(c.args);
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_TRUE(r.out.isEmpty()) << what;
+        if (!c.firstLine.isEmpty()) {
+            EXPECT_EQ(r.err.value(0), c.firstLine) << what;
+        }
+        EXPECT_EQ(r.err.size(), c.status == 2 && (c.args.isEmpty() || c.args[0] != "diff") ? 2 : 1)
+            << what << "\n"
+            << r.err.join('\n').toStdString();
+        EXPECT_EQ(bytesOf(a), before) << what;
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("x.pdf")));
+    const CfgRun port = cfg({"upload", a, "--port", tty, "--slot", "mode-b"});
+    EXPECT_EQ(port.err.value(0),
+              "cantavel-cfg: Open serial port failure! " + tty + ": No such file or directory")
+        << port.err.join('\n').toStdString();
+}
+
+// A file that is not a whole record is read as File > Open reads it into a new
+// record, with one warning giving its length.
+TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsIt) {
+    QByteArray bytes = bytesOf(b);
+    bytes[7] = 77; // default's echoDelay
+    for (const qsizetype length : {qsizetype{10}, qsizetype{300}}) {
+        QFile f(b);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(length > 294 ? bytes + QByteArray(6, 'x') : bytes.left(length));
+        f.close();
+        const CfgRun show =
+            cfg({QStringLiteral("show"), b, QStringLiteral("--slot"), QStringLiteral("default")});
+        EXPECT_EQ(show.status, 0);
+        ASSERT_EQ(show.err.size(), 1);
+        EXPECT_TRUE(show.err[0].startsWith(
+            QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not 294; ").arg(b).arg(length)));
+        EXPECT_TRUE(show.out.contains(QRegularExpression("default\\.echoDelay +Delay +77 ")));
+    }
+}
+
+TEST_F(CfgTool, EveryCommandHasHelp) {
+    for (const char* command : {"new", "show", "diff", "set", "upload", "sheet"}) {
+        const CfgRun help = cfg({QString::fromLatin1(command), QStringLiteral("--help")});
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_TRUE(help.out.startsWith(
+            QStringLiteral("Usage: cantavel-cfg %1 [options]").arg(QLatin1String(command))))
+            << help.out.toStdString();
+    }
+    const CfgRun overview = cfg({QStringLiteral("--help")});
+    EXPECT_EQ(overview.status, 0);
+    EXPECT_TRUE(overview.out.contains(QStringLiteral("mode-a")));
+}
+
+} // namespace
+} // namespace cantavel
