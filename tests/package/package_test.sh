@@ -18,7 +18,7 @@ deb="$("$top/scripts/package" "$build" "$work/out")" || fail "scripts/package fa
 prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")"
 prefix="${prefix#/}"
 files="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for f in "bin/cantavel" "share/applications/cantavel.desktop" \
+for f in "bin/cantavel" "bin/cantavel-cfg" "share/applications/cantavel.desktop" \
     "share/metainfo/com.varnholt.cantavel.metainfo.xml" \
     "share/icons/hicolor/64x64/apps/cantavel.png" "share/icons/hicolor/32x32/apps/cantavel.png"; do
     grep -qx "\./$prefix/$f" <<<"$files" || fail "the package lacks $prefix/$f"
@@ -31,6 +31,8 @@ dpkg-deb -x "$deb" "$work/root"
 version="$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/$prefix/bin/cantavel" --version)" ||
     fail "the unpacked editor did not run"
 [ "$version" = "Cantavel 1.0.0.0" ] || fail "version: $version"
+"$work/root/$prefix/bin/cantavel-cfg" new "$work/new.cfg" || fail "the unpacked cantavel-cfg did not run"
+[ "$(stat -c %s "$work/new.cfg")" = 294 ] || fail "cantavel-cfg new wrote no record"
 desktop-file-validate "$work/root/$prefix/share/applications/cantavel.desktop" ||
     fail "desktop entry"
 appstreamcli validate --no-net "$work/root/$prefix/share/metainfo/com.varnholt.cantavel.metainfo.xml" ||
