@@ -163,6 +163,7 @@ void TForm1::applyDesignValues() {
     exportPdf->setObjectName(QStringLiteral("ExportPdf1"));
     connect(exportPdf, &QAction::triggered, this, &TForm1::ExportPdf1Click);
     ui->File1->insertActions(n5, {print, exportPdf});
+    ui->File1->insertSeparator(print)->setObjectName(QStringLiteral("N6"));
     ui->Device1->insertSeparator(ui->Upload1)->setObjectName(QStringLiteral("N3"));
 
     // 712 x 467 with a usual frame and title bar: a client area of 704 x 421 under
@@ -197,6 +198,7 @@ QFileDialog& TForm1::ExportDialog1() {
     if (!exportDialog_) {
         exportDialog_ = new QFileDialog(this);
         exportDialog_->setObjectName(QStringLiteral("ExportDialog1"));
+        exportDialog_->setWindowTitle(QStringLiteral("Export PDF"));
         exportDialog_->setAcceptMode(QFileDialog::AcceptSave);
         exportDialog_->setNameFilters(
             {QStringLiteral("PDF Files (*.pdf)"), QStringLiteral("All Files (*.*)")});
@@ -460,14 +462,15 @@ bool TForm1::saveTo(const QString& path) {
 
 void TForm1::Print1Click() {
     QtPrinter printer;
+    const QString title = sheetTitle(state_.currentFileName);
+    printer.SetTitle(title); // the dialog's name for a file to print to
     {
         const DialogOpen open(dialogsOpen_);
         if (!dialogs_->choosePrinter(this, printer.qprinter())) {
             return;
         }
     }
-    const SheetResult printed = printPresetSheet(
-        printer, record_, sheetTitle(state_.currentFileName), QDate::currentDate());
+    const SheetResult printed = printPresetSheet(printer, record_, title, QDate::currentDate());
     if (!printed.ok) {
         showMessage(QStringLiteral("Cannot print the preset sheet"), printed.reason);
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real editor under Xvfb as a desktop user meets it: options answered without a
 # display, a file on the command line, a second start handing its file to the first,
-# and the question about unsaved changes (Save, Cancel), driven with xdotool.
+# the question about unsaved changes (Save, Cancel) and the preset sheet exported
+# through the file dialog, driven with xdotool.
 #   desktop_e2e.sh EDITOR
 # Exits 77 (skipped) where Xvfb cannot run.
 set -euo pipefail
@@ -71,6 +72,19 @@ xdotool windowfocus --sync "$box"
 key Escape
 sleep 0.5
 kill -0 "$editor_pid" 2>/dev/null || fail "Cancel closed the editor"
+
+# File > Export PDF... offers b.pdf beside b.cfg; the sheet names the file.
+xdotool windowfocus --sync "$main"
+key alt+f e
+dialog="$(window_named "^Export PDF\$")" || fail "no Export PDF dialog"
+xdotool windowfocus --sync "$dialog"
+key Return
+for _ in $(seq 50); do [ -s b.pdf ] && break; sleep 0.1; done
+if command -v pdftotext >/dev/null; then
+    sheet="$(pdftotext b.pdf -)" || fail "b.pdf is no PDF"
+    grep -q "^b.cfg$" <<<"$sheet" || fail "the sheet does not name b.cfg: $sheet"
+    grep -q "Mode B" <<<"$sheet" || fail "the sheet lacks Mode B"
+fi
 
 # Saved, the mark goes, and closing asks nothing.
 xdotool windowfocus --sync "$main"
