@@ -3,6 +3,7 @@
 
 #include "ConfigFile.h"
 #include "ParameterValues.h"
+#include "Unprivileged.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -15,6 +16,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cantavel {
 namespace {
@@ -210,6 +214,40 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
     EXPECT_EQ(port.err.value(0),
               "cantavel-cfg: Open serial port failure! " + tty + ": No such file or directory")
         << port.err.join('\n').toStdString();
+}
+
+// A port the user may not open: the reason, and what cures it.
+TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    }
+    const QString tty = dir.filePath(QStringLiteral("ttyLOCKED"));
+    const QString err = dir.filePath(QStringLiteral("err.txt"));
+    for (const QString& file : {tty, err}) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QFile::setPermissions(tty, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(err, QFileDevice::WriteOther | QFileDevice::ReadOwner));
+    ASSERT_TRUE(QFile::setPermissions(a, QFileDevice::ReadOther | QFileDevice::ReadOwner));
+    testing::makeTraversable(dir.path());
+    const QByteArray program = CANTAVEL_CFG_PATH;
+    const QByteArray file = QFile::encodeName(a);
+    const QByteArray port = QFile::encodeName(tty);
+    const QByteArray errors = QFile::encodeName(err);
+    const int status = testing::runUnprivileged([&] {
+        const int fd = ::open(errors.constData(), O_WRONLY | O_TRUNC);
+        if (fd < 0 || ::dup2(fd, 2) < 0) {
+            return 125;
+        }
+        ::execl(program.constData(), "cantavel-cfg", "upload", file.constData(), "--port",
+                port.constData(), "--all", static_cast<char*>(nullptr));
+        return 127;
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(bytesOf(err), "cantavel-cfg: Open serial port failure! " + port +
+                                ": Permission denied Your user must be allowed to use serial "
+                                "devices (on Debian, a member of the group \"dialout\").\n");
 }
 
 // A file that is not a whole record is read as File > Open reads it into a new
