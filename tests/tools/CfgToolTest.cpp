@@ -3,6 +3,7 @@
 
 #include "ConfigFile.h"
 #include "ParameterValues.h"
+#include "Pty.h"
 #include "Unprivileged.h"
 
 #include <QFile>
@@ -16,6 +17,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -248,6 +252,39 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     EXPECT_EQ(bytesOf(err), "cantavel-cfg: Open serial port failure! " + port +
                                 ": Permission denied Your user must be allowed to use serial "
                                 "devices (on Debian, a member of the group \"dialout\").\n");
+}
+
+// A line that goes away mid-upload (an adapter pulled out) ends it at once, and
+// says which slots did not arrive.
+TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
+    testing::Pty line;
+    ASSERT_TRUE(line.valid());
+    QProcess p;
+    p.start(QStringLiteral(CANTAVEL_CFG_PATH),
+            {QStringLiteral("upload"), a, QStringLiteral("--port"), line.slavePath(),
+             QStringLiteral("--all")});
+    // Until the program opens its end the master reads nothing but errors: ask again.
+    QByteArray first;
+    for (int i = 0; i < 250 && first.size() < 27; ++i) {
+        first += line.read(27 - static_cast<int>(first.size()), std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(first.size(), 27) << "the first frame";
+    // Pulled out well after the first frame left (and well before the next).
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    line.closeMaster();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput())
+                    .startsWith(QStringLiteral("sent Default (27 bytes)\n")));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("cantavel-cfg: the connection to the unit was lost (%1); ")
+                         .arg(line.slavePath())))
+        << err.toStdString();
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("\"4\", \"Mode A\" and \"Mode B\" did not reach the unit\n")))
+        << err.toStdString();
 }
 
 // A file that is not a whole record is read as File > Open reads it into a new

@@ -409,12 +409,12 @@ int runUpload(QCommandLineParser& parser) {
         lost = true;
         const std::vector<int> unsent = link.CancelCommands();
         comm.StopComm();
-        host.showMessage(
-            QStringLiteral("the connection to the unit was lost (%1)")
-                .arg(QString::fromStdString(comm.DevicePath())),
-            unsent.empty()
-                ? QString()
-                : QStringLiteral("%1 did not reach the unit.").arg(link.slotList(unsent)));
+        QString text = QStringLiteral("the connection to the unit was lost (%1)")
+                           .arg(QString::fromStdString(comm.DevicePath()));
+        if (!unsent.empty()) {
+            text += QStringLiteral("; %1 did not reach the unit").arg(link.slotList(unsent));
+        }
+        host.showMessage(text, QString());
     };
     if (all) {
         link.Configuator1Click();
