@@ -109,18 +109,6 @@ private:
     TQuickPrint& print_;
 };
 
-// The printer of a job for as long as it runs; the one before afterwards.
-class JobPrinter {
-public:
-    explicit JobPrinter(TPrinter& printer) : before_(SetPrinter(&printer)) {}
-    ~JobPrinter() { SetPrinter(before_); }
-    JobPrinter(const JobPrinter&) = delete;
-    JobPrinter& operator=(const JobPrinter&) = delete;
-
-private:
-    TPrinter* before_;
-};
-
 } // namespace
 
 QString sheetTitle(const QString& path) {
@@ -129,7 +117,7 @@ QString sheetTitle(const QString& path) {
 
 SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, const QString& title,
                              const QDate& date) {
-    const JobPrinter job(printer);
+    const ScopedPrinter job(printer);
     TQuickPrint print;
     print.SetMeasureUnit(TMeasureUnit::Inches);
     print.SetPrintPageNo(true);

@@ -74,4 +74,17 @@ TPrinter& Printer();
 // nullptr for the default. nullptr puts the default back.
 TPrinter* SetPrinter(TPrinter* printer);
 
+// The accessor points at a printer for as long as this object lives, and at the
+// one before afterwards.
+class ScopedPrinter {
+public:
+    explicit ScopedPrinter(TPrinter& printer) : before_(SetPrinter(&printer)) {}
+    ~ScopedPrinter() { SetPrinter(before_); }
+    ScopedPrinter(const ScopedPrinter&) = delete;
+    ScopedPrinter& operator=(const ScopedPrinter&) = delete;
+
+private:
+    TPrinter* before_;
+};
+
 } // namespace cantavel

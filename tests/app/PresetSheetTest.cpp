@@ -6,6 +6,7 @@
 #include "FullDisk.h"
 #include "LineRecorder.h"
 #include "ParameterValues.h"
+#include "Poppler.h"
 #include "WindowFixture.h"
 
 #include <QComboBox>
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -55,19 +55,11 @@ TEST_F(Sheet, ValuesAsShownAgreeWithTheWindowOnEveryTab) {
     }
 }
 
-// The text of a PDF, as poppler reads it; empty when it cannot.
-QString pdfText(const QString& pdf) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
-    p.waitForFinished(20000);
-    return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
-}
-
 // File > Export PDF... offers the file's own name, and the sheet carries it as it
 // stands; File > Print... prints on the printer the print dialog set up (here its
 // "print to file"), and a cancelled dialog prints nothing.
 TEST_F(Sheet, ExportAndPrintMakeTheSheetOfTheRecordShown) {
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+    if (!havePoppler()) {
         GTEST_SKIP() << "poppler-utils are not installed";
     }
     ConfigRecord crafted{};

@@ -118,15 +118,6 @@ public:
 };
 
 // Points the application-wide printer at a fake for the life of this object.
-class UsePrinter {
-public:
-    explicit UsePrinter(TPrinter& printer) : before_(SetPrinter(&printer)) {}
-    ~UsePrinter() { SetPrinter(before_); }
-    UsePrinter(const UsePrinter&) = delete;
-    UsePrinter& operator=(const UsePrinter&) = delete;
-
-private:
-    TPrinter* before_;
-};
+using UsePrinter = ScopedPrinter;
 
 } // namespace cantavel::testing

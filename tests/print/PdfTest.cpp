@@ -1,12 +1,11 @@
 // A real print job: three pages to a PDF file, read back with poppler's tools.
 
+#include "Poppler.h"
 #include "QtPrinter.h"
 #include "QuickPrint.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,14 +13,7 @@
 namespace cantavel {
 namespace {
 
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(20000) || p.exitCode() != 0) {
-        return {};
-    }
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
+using testing::runPoppler;
 
 TEST(Pdf, ThreePageDocumentHasThreePagesAndItsText) {
     QTemporaryDir dir;
@@ -48,11 +40,13 @@ TEST(Pdf, ThreePageDocumentHasThreePagesAndItsText) {
     }
     SetPrinter(before);
     ASSERT_TRUE(QFile::exists(pdf));
-    if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty()) {
+    if (!testing::havePoppler()) {
         GTEST_SKIP() << "poppler-utils (pdfinfo, pdftotext) are not installed";
     }
-    EXPECT_TRUE(run(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression("Pages:\\s+3")));
-    const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, "-"});
+    EXPECT_TRUE(
+        runPoppler(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression("Pages:\\s+3")));
+    const QString text =
+        runPoppler(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, "-"});
     EXPECT_TRUE(text.contains(QStringLiteral("First page")));
     EXPECT_TRUE(text.contains(QStringLiteral("Second page text")));
     EXPECT_TRUE(text.contains(QStringLiteral("Third page")));

@@ -4,11 +4,10 @@
 #include "PresetSheet.h"
 #include "FakePrinter.h"
 #include "ParameterValues.h"
+#include "Poppler.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -155,17 +154,8 @@ TEST(PresetSheet, AJobThePrinterRefusesIsAFailureWithItsReason) {
     EXPECT_FALSE(printer.Printing()) << "the failed job was ended";
 }
 
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(20000) || p.exitCode() != 0) {
-        return {};
-    }
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 TEST(PresetSheet, PdfReadsBackWithTheTitleAsItStands) {
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+    if (!testing::havePoppler()) {
         GTEST_SKIP() << "poppler-utils (pdfinfo, pdftotext) are not installed";
     }
     QTemporaryDir dir;
@@ -174,9 +164,10 @@ TEST(PresetSheet, PdfReadsBackWithTheTitleAsItStands) {
         exportPresetSheet(sample(), QStringLiteral("a<B>.cfg"), QDate(2026, 12, 8), pdf);
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
     EXPECT_EQ(result.pages, 1);
-    EXPECT_TRUE(
-        run(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression("Pages:\\s+1\\b")));
-    const QString text = run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    EXPECT_TRUE(testing::runPoppler(QStringLiteral("pdfinfo"), {pdf})
+                    .contains(QRegularExpression("Pages:\\s+1\\b")));
+    const QString text =
+        testing::runPoppler(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     EXPECT_TRUE(text.contains(QStringLiteral("a<B>.cfg"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("2026-12-08")));
     for (int slot = 0; slot < kSlotCount; ++slot) {

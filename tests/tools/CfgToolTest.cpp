@@ -4,6 +4,7 @@
 #include "ConfigFile.h"
 #include "ParameterValues.h"
 #include "Pty.h"
+#include "ToolRun.h"
 #include "Unprivileged.h"
 
 #include <QFile>
@@ -27,28 +28,11 @@
 namespace cantavel {
 namespace {
 
-struct CfgRun {
-    int status = -1;
-    QString out;
-    QStringList err; // the program's own lines (Qt may add lines of its own)
-};
+using CfgRun = testing::ToolRun;
 
 CfgRun cfg(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(CANTAVEL_CFG_PATH), args);
-    p.waitForFinished(60000);
-    CfgRun r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
-        if (line.startsWith(QStringLiteral("cantavel-cfg:")) || line.startsWith("Try ")) {
-            r.err << line;
-        }
-    }
-    return r;
+    return testing::runTool(QStringLiteral(CANTAVEL_CFG_PATH), args,
+                            {QStringLiteral("cantavel-cfg:"), QStringLiteral("Try ")});
 }
 
 QByteArray bytesOf(const QString& path) {
@@ -86,7 +70,7 @@ TEST_F(CfgTool, SetShowAndDiffAgreeOnEveryValue) {
     const CfgRun set = cfg({QStringLiteral("set"), a, QStringLiteral("default.echoDelay=120"),
                             QStringLiteral("mode-a.keyIndex=#+2"), QStringLiteral("3.micTreble=-7"),
                             QStringLiteral("6.musicVolMax=20")});
-    ASSERT_EQ(set.status, 0) << set.err.join('\n').toStdString();
+    ASSERT_EQ(set.status, 0) << set.err.toStdString();
     const QString changes = QStringLiteral("default.echoDelay: 180 -> 120\n"
                                            "3.micTreble: 0 -> -7\n"
                                            "mode-a.keyIndex: 0 -> #+2\n"
@@ -129,7 +113,7 @@ TEST_F(CfgTool, SetShowAndDiffAgreeOnEveryValue) {
     const CfgRun sheet = cfg({QStringLiteral("sheet"), a, QStringLiteral("-o"),
                               dir.filePath(QStringLiteral("a.pdf")), QStringLiteral("--date"),
                               QStringLiteral("2026-12-08")});
-    EXPECT_EQ(sheet.status, 0) << sheet.err.join('\n').toStdString();
+    EXPECT_EQ(sheet.status, 0) << sheet.err.toStdString();
     EXPECT_TRUE(sheet.out.endsWith(QStringLiteral("a.pdf: 1 page\n")));
     EXPECT_TRUE(bytesOf(dir.filePath(QStringLiteral("a.pdf"))).startsWith("%PDF-"));
 }
@@ -206,18 +190,19 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
         EXPECT_EQ(r.status, c.status) << what;
         EXPECT_TRUE(r.out.isEmpty()) << what;
         if (!c.firstLine.isEmpty()) {
-            EXPECT_EQ(r.err.value(0), c.firstLine) << what;
+            EXPECT_EQ(r.errLines.value(0), c.firstLine) << what;
         }
-        EXPECT_EQ(r.err.size(), c.status == 2 && (c.args.isEmpty() || c.args[0] != "diff") ? 2 : 1)
+        EXPECT_EQ(r.errLines.size(),
+                  c.status == 2 && (c.args.isEmpty() || c.args[0] != "diff") ? 2 : 1)
             << what << "\n"
-            << r.err.join('\n').toStdString();
+            << r.err.toStdString();
         EXPECT_EQ(bytesOf(a), before) << what;
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("x.pdf")));
     const CfgRun port = cfg({"upload", a, "--port", tty, "--slot", "mode-b"});
-    EXPECT_EQ(port.err.value(0),
+    EXPECT_EQ(port.errLines.value(0),
               "cantavel-cfg: Open serial port failure! " + tty + ": No such file or directory")
-        << port.err.join('\n').toStdString();
+        << port.err.toStdString();
 }
 
 // A port the user may not open: the reason, and what cures it.
@@ -300,8 +285,8 @@ TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsIt) {
         const CfgRun show =
             cfg({QStringLiteral("show"), b, QStringLiteral("--slot"), QStringLiteral("default")});
         EXPECT_EQ(show.status, 0);
-        ASSERT_EQ(show.err.size(), 1);
-        EXPECT_TRUE(show.err[0].startsWith(
+        ASSERT_EQ(show.errLines.size(), 1);
+        EXPECT_TRUE(show.errLines[0].startsWith(
             QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not 294; ").arg(b).arg(length)));
         EXPECT_TRUE(show.out.contains(QRegularExpression("default\\.echoDelay +Delay +77 ")));
     }

@@ -1,6 +1,7 @@
 // The print program: a tagged sample to a PDF, and its errors.
 
 #include "FullDisk.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,29 +16,11 @@
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using cantavel::testing::ToolRun;
 
 ToolRun printTool(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(CANTAVEL_PRINT_PATH), args);
-    p.waitForFinished(60000);
-    ToolRun r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    // Qt may note things of its own on stderr; the tool's lines carry its name.
-    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
-        if (line.startsWith(QStringLiteral("cantavel-print:"))) {
-            r.err += line + '\n';
-        }
-    }
-    return r;
+    return cantavel::testing::runTool(QStringLiteral(CANTAVEL_PRINT_PATH), args,
+                                      {QStringLiteral("cantavel-print:")});
 }
 
 // A text file in dir, for the program to print.

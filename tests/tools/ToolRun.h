@@ -1,0 +1,42 @@
+#pragma once
+
+// Runs one of the command-line programs as a user would, without a display, and
+// keeps what it said.
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+namespace cantavel::testing {
+
+struct ToolRun {
+    int status = -1; // -1 when it crashed or did not end
+    QString out;
+    QStringList errLines; // its own lines on stderr: Qt may note things of its own
+    QString err;          // the same, each line ended
+};
+
+// Lines of stderr count as the program's own when they start with one of `own`.
+inline ToolRun runTool(const QString& program, const QStringList& args, const QStringList& own) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.waitForFinished(60000);
+    ToolRun r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
+        for (const QString& prefix : own) {
+            if (line.startsWith(prefix)) {
+                r.errLines << line;
+                r.err += line + '\n';
+                break;
+            }
+        }
+    }
+    return r;
+}
+
+} // namespace cantavel::testing
