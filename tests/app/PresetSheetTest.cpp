@@ -24,10 +24,20 @@ namespace {
 
 class Sheet : public WindowTest {};
 
-// Random records, values out of range and list indices beyond the items included:
-// each tab shows what shownText() says, and showing it stores what bringIntoRange()
-// stores, byte for byte.
+// The lists hold the items listItems() names. Random records, values out of range
+// and list indices beyond the items included: each tab shows what shownText() says, and showing it
+// stores what bringIntoRange() stores, byte for byte.
 TEST_F(Sheet, ValuesAsShownAgreeWithTheWindowOnEveryTab) {
+    for (const Parameter& p : parameterTable()) {
+        if (p.kind == ControlKind::List) {
+            const QComboBox* list = child<QComboBox>(p.control);
+            QStringList items;
+            for (int i = 0; i < list->count(); ++i) {
+                items << list->itemText(i);
+            }
+            EXPECT_EQ(items, listItems(p)) << p.key;
+        }
+    }
     for (const unsigned seed : {1u, 2u, 3u, 4u, 5u}) {
         std::mt19937 random(seed);
         for (std::uint8_t& byte : record().image()) {
