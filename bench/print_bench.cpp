@@ -3,12 +3,15 @@
 // the length of one long line; and how the tag search scales on a line of stray ">"
 // that ends in a tag (it must grow linearly).
 // Usage: cantavel-print-bench [runs]
+//        cantavel-print-bench --write-documents DIR   (the peers' inputs, see print_peers.sh)
 
 #include "FakePrinter.h"
 #include "QtPrinter.h"
 #include "QuickPrint.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -76,11 +79,69 @@ void printAll(const QStringList& lines) {
     print.EndDoc();
 }
 
+// The same document for groff: style tags as font changes (underline and strike-out
+// have no inline form there and are dropped), a centred line under .ce, <BR> as a
+// break; A4, 15 mm margins, 10 pt Helvetica, page numbers at the foot.
+QString groff(const QStringList& lines) {
+    QString out = QStringLiteral(".pl 29.7c\n.po 1.5c\n.ll 18c\n.fam H\n.ps 10\n.vs 12p\n"
+                                 ".ad l\n.nh\n"
+                                 ".de HD\n'sp 1.5c\n..\n.wh 0 HD\n"
+                                 ".de FO\n'sp |28c\n.tl ''%''\n'bp\n..\n.wh -2c FO\n");
+    static const QRegularExpression tag(QStringLiteral("<(/?)(B|I|U|STRIKE|CENTER|RIGHT|BR)>"));
+    for (QString line : lines) {
+        line.replace(QLatin1Char('\\'), QStringLiteral("\\e"));
+        const bool centred = line.startsWith(QStringLiteral("<CENTER>"));
+        QString body;
+        qsizetype at = 0;
+        for (auto it = tag.globalMatch(line); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            body += line.mid(at, m.capturedStart() - at);
+            at = m.capturedEnd();
+            const QString name = m.captured(2);
+            if (name == QLatin1String("B") || name == QLatin1String("I")) {
+                body += m.captured(1).isEmpty() ? QStringLiteral("\\f") + name
+                                                : QStringLiteral("\\fR");
+            } else if (name == QLatin1String("BR")) {
+                body += QStringLiteral("\n.br\n");
+            }
+        }
+        body += line.mid(at);
+        if (centred) {
+            out += QStringLiteral(".ce 1\n");
+        }
+        out += QStringLiteral("\\&") + body + QLatin1Char('\n');
+    }
+    return out;
+}
+
+bool writeFile(const QString& path, const QString& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0 && f.flush();
+}
+
+// tagged.txt and plain.txt (the same words without tags), and both for groff.
+int writeDocuments(const QString& dir) {
+    const QStringList tagged = document(10000);
+    QStringList plain;
+    static const QRegularExpression anyTag(QStringLiteral("<[^>]*>"));
+    for (const QString& line : tagged) {
+        plain << QString(line).remove(anyTag);
+    }
+    const bool ok = writeFile(dir + QStringLiteral("/tagged.txt"), tagged.join('\n') + '\n') &&
+                    writeFile(dir + QStringLiteral("/plain.txt"), plain.join('\n') + '\n') &&
+                    writeFile(dir + QStringLiteral("/tagged.groff"), groff(tagged)) &&
+                    writeFile(dir + QStringLiteral("/plain.groff"), groff(plain));
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--write-documents") {
+        return writeDocuments(QString::fromLocal8Bit(argv[2]));
+    }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const QStringList lines = document(10000);
 
