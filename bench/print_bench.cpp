@@ -99,8 +99,8 @@ QString groff(const QStringList& lines) {
             at = m.capturedEnd();
             const QString name = m.captured(2);
             if (name == QLatin1String("B") || name == QLatin1String("I")) {
-                body += m.captured(1).isEmpty() ? QStringLiteral("\\f") + name
-                                                : QStringLiteral("\\fR");
+                body +=
+                    m.captured(1).isEmpty() ? QStringLiteral("\\f") + name : QStringLiteral("\\fR");
             } else if (name == QLatin1String("BR")) {
                 body += QStringLiteral("\n.br\n");
             }

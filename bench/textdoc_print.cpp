@@ -20,9 +20,8 @@ namespace {
 // centred or right-aligned start aligns the paragraph, <BR> breaks the line, and
 // every other "<" is text.
 QString paragraph(const QString& line) {
-    static const QRegularExpression tag(
-        QStringLiteral("<(/?)(B|I|U|STRIKE|CENTER|RIGHT|BR)>"),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(QStringLiteral("<(/?)(B|I|U|STRIKE|CENTER|RIGHT|BR)>"),
+                                        QRegularExpression::CaseInsensitiveOption);
     QString align;
     QString body;
     qsizetype at = 0;

@@ -24,6 +24,122 @@ std::uint32_t truncated(double value) {
 
 } // namespace
 
+namespace {
+
+enum class TagKind {
+    None, // a group that is no tag: it stays in the text as printed characters
+    Center,
+    Right,
+    Break,
+    EndBlock, // "/CENTER" or "/RIGHT"
+    Bold,
+    Italic,
+    Underline,
+    StrikeOut,
+    BoldOff,
+    ItalicOff,
+    UnderlineOff,
+    StrikeOutOff,
+};
+
+bool isStyle(TagKind kind) {
+    return kind >= TagKind::Bold;
+}
+
+// The four style tags switch a flag on, the four after them switch it off again.
+void applyStyle(TFont& font, TagKind kind) {
+    static constexpr TFontStyles kFlags[] = {fsBold, fsItalic, fsUnderline, fsStrikeOut};
+    const int index = static_cast<int>(kind) - static_cast<int>(TagKind::Bold);
+    if (index < 0 || index >= 8) {
+        return;
+    }
+    const TFontStyles flag = kFlags[index % 4];
+    font.Style = index < 4 ? (font.Style | flag) : (font.Style & ~flag);
+}
+
+// The group's name (between "<" at open and ">" at close), upper-cased, as a tag.
+// The longest name has 7 characters; upper-casing never shortens a text to less
+// than half its length, so a longer group is no tag and is not copied at all.
+TagKind tagKind(QStringView text, qsizetype open, qsizetype close) {
+    const qsizetype length = close - open - 1;
+    if (length < 1 || length > 14) {
+        return TagKind::None;
+    }
+    const QString name = text.mid(open + 1, length).toString().toUpper();
+    static const std::pair<QLatin1String, TagKind> kNames[] = {
+        {QLatin1String("CENTER"), TagKind::Center},
+        {QLatin1String("RIGHT"), TagKind::Right},
+        {QLatin1String("BR"), TagKind::Break},
+        {QLatin1String("/CENTER"), TagKind::EndBlock},
+        {QLatin1String("/RIGHT"), TagKind::EndBlock},
+        {QLatin1String("B"), TagKind::Bold},
+        {QLatin1String("I"), TagKind::Italic},
+        {QLatin1String("U"), TagKind::Underline},
+        {QLatin1String("STRIKE"), TagKind::StrikeOut},
+        {QLatin1String("/B"), TagKind::BoldOff},
+        {QLatin1String("/I"), TagKind::ItalicOff},
+        {QLatin1String("/U"), TagKind::UnderlineOff},
+        {QLatin1String("/STRIKE"), TagKind::StrikeOutOff},
+    };
+    for (const auto& [known, kind] : kNames) {
+        if (name == known) {
+            return kind;
+        }
+    }
+    return TagKind::None;
+}
+
+// Finds the groups of one text from left to right. A group runs from a "<" to the
+// first ">" after it; a ">" before the "<" is passed over. Every search starts at
+// or after the one before, so the last answers for "<" and ">" stay good and each
+// character is looked at once: a line of N characters costs O(N), however many
+// stray ">" or unknown groups it holds. Positions count from 0.
+class TagScanner {
+public:
+    explicit TagScanner(QStringView text) : text_(text) {}
+
+    // The first group at or after from; false when there is none.
+    bool next(qsizetype from, qsizetype& open, qsizetype& close) {
+        open = find(QLatin1Char('<'), from, lt_);
+        if (open < 0) {
+            return false;
+        }
+        close = find(QLatin1Char('>'), from, gt_);
+        while (close >= 0 && close < open) {
+            close = find(QLatin1Char('>'), close + 1, gt_);
+        }
+        return close >= 0;
+    }
+
+private:
+    struct Search {
+        qsizetype from = -1; // where the kept search started; -1 for none yet
+        qsizetype at = -1;   // what it found; -1 for nothing up to the end
+    };
+
+    qsizetype find(QChar c, qsizetype from, Search& kept) const {
+        if (kept.from < 0 || from < kept.from || (kept.at >= 0 && kept.at < from)) {
+            kept.from = from;
+            kept.at = text_.indexOf(c, from);
+        }
+        return kept.at;
+    }
+
+    QStringView text_;
+    Search lt_;
+    Search gt_;
+};
+
+// The first position at or after from whose character is beyond a space.
+qsizetype skipBlanks(QStringView text, qsizetype from) {
+    while (from < text.size() && text[from].unicode() <= 32) {
+        ++from;
+    }
+    return from;
+}
+
+} // namespace
+
 TQuickPrint::TQuickPrint(QObject* owner) : QObject(owner) {}
 
 TQuickPrint::~TQuickPrint() {
@@ -325,9 +441,73 @@ void TQuickPrint::place(const QString& piece, int width, int index) {
     TextOutEx(static_cast<int>(FCurrentX), static_cast<int>(FCurrentY), piece);
 }
 
+// Where a line overflows, found with few measurements. The rule is the
+// character-by-character scan's: the first end e (from the piece's start s on) whose
+// text s .. e is wider than the room. The width of s .. e only grows with e while the
+// groups it holds stay the same: it is the width of the groups' runs, which does not
+// change, plus the rest after the last group as one run. It can shrink only where a
+// ">" closes a group (an unfinished "<STRIK" counts as letters and vanishes with its
+// ">"). So the ends are cut into stretches at every ">" that closes a group; the
+// last end of a stretch tells whether anything in it overflows, and a binary search
+// finds where. Every measurement is still of a whole piece s .. e, through the
+// virtual slot.
+struct TQuickPrint::Overflow {
+    bool found = false;
+    int end = 0;     // the first end that overflows
+    TextSize size{}; // the width of s .. end; of s .. last when none overflows
+};
+
+TQuickPrint::Overflow TQuickPrint::firstOverflow(const QString& Line, int start, int last,
+                                                 const std::function<bool(int)>& overflows) {
+    const QStringView text(Line);
+    TagScanner scan(text);
+    Overflow result;
+    const auto measure = [&](int end) { return TextExtentEx(chars(Line, start, end)); };
+    qsizetype from = start - 1; // the group search, from 0
+    for (int low = start; low <= last;) {
+        // The stretch ends before the next ">" that closes a group after low.
+        int high = last;
+        qsizetype open = 0;
+        qsizetype close = 0;
+        while (scan.next(from, open, close)) {
+            from = close + 1;
+            if (close + 1 > low) { // the ">" at 1-based position close + 1
+                high = std::min(last, static_cast<int>(close));
+                break;
+            }
+        }
+        const TextSize top = measure(high);
+        if (!overflows(top.cx)) {
+            result.size = top;
+            low = high + 1;
+            continue;
+        }
+        // The first overflowing end in low .. high: the width grows within it.
+        int hi = high;
+        TextSize hiSize = top;
+        int lo = low;
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            const TextSize size = measure(mid);
+            if (overflows(size.cx)) {
+                hi = mid;
+                hiSize = size;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        result = {true, hi, hiSize};
+        return result;
+    }
+    return result;
+}
+
 void TQuickPrint::PrintLine(const QString& Line, int Index) {
     const auto available = [this] {
         return MeasureUnitToPixelsHorz(static_cast<float>(GetPageWidth()));
+    };
+    const auto overflows = [&](int width) {
+        return FCurrentX + static_cast<std::uint32_t>(width) > available();
     };
     TextSize size = TextExtentEx(Line);
     if (!wordWrap_) {
@@ -335,43 +515,44 @@ void TQuickPrint::PrintLine(const QString& Line, int Index) {
         place(Line, size.cx, Index);
         return;
     }
+    const int length = static_cast<int>(Line.size());
     int start = 1;
-    if (!(FCurrentX + static_cast<std::uint32_t>(size.cx) <= available())) {
-        int pos = 1;
-        int breakAt = 0;
-        do {
-            ++pos;
-            const QString segment = chars(Line, start, pos - 1);
-            size = TextExtentEx(segment);
-            if (!segment.isEmpty() && segment.back() == QLatin1Char(' ')) {
-                breakAt = pos - 1;
+    if (overflows(size.cx)) {
+        for (;;) {
+            // The ends start .. length are tried (at least one, as the scan does).
+            const Overflow found = firstOverflow(Line, start, std::max(start, length), overflows);
+            size = found.size;
+            if (!found.found) {
+                break;
             }
-            if (FCurrentX + static_cast<std::uint32_t>(size.cx) > available()) {
-                pageCheck(size.cy);
-                QString piece;
-                int next = 0;
-                if (breakAt != 0) {
-                    piece = chars(Line, start, breakAt - 1); // the space is dropped
-                    next = breakAt + 1;
-                } else {
-                    piece = chars(Line, start, pos - 2);
-                    next = pos - 1;
-                    if (piece.isEmpty()) {
-                        // One character wider than the line: it goes alone.
-                        piece = chars(Line, start, pos - 1);
-                        next = pos;
-                    }
+            pageCheck(size.cy);
+            // The last space in start .. end, if any.
+            const qsizetype space = Line.lastIndexOf(QLatin1Char(' '), found.end - 1);
+            const int breakAt = space + 1 >= start ? static_cast<int>(space) + 1 : 0;
+            QString piece;
+            int next = 0;
+            if (breakAt != 0) {
+                piece = chars(Line, start, breakAt - 1); // the space is dropped
+                next = breakAt + 1;
+            } else {
+                piece = chars(Line, start, found.end - 1);
+                next = found.end;
+                if (piece.isEmpty()) {
+                    // One character wider than the line: it goes alone.
+                    piece = chars(Line, start, found.end);
+                    next = found.end + 1;
                 }
-                size = TextExtentEx(piece);
-                place(piece, size.cx, Index);
-                pos = next;
-                start = next;
-                breakAt = 0;
             }
-        } while (pos <= Line.size());
+            size = TextExtentEx(piece);
+            place(piece, size.cx, Index);
+            start = next;
+            if (start > length) {
+                break;
+            }
+        }
     }
     pageCheck(size.cy);
-    place(chars(Line, start, static_cast<int>(Line.size())), size.cx, Index);
+    place(chars(Line, start, length), size.cx, Index);
 }
 
 // ---------------------------------------------------------------------------------
@@ -387,122 +568,6 @@ int TQuickPrint::FindNext(const QString& S, const QString& Sub, int Start) {
     }
     return 0;
 }
-
-namespace {
-
-enum class TagKind {
-    None, // a group that is no tag: it stays in the text as printed characters
-    Center,
-    Right,
-    Break,
-    EndBlock, // "/CENTER" or "/RIGHT"
-    Bold,
-    Italic,
-    Underline,
-    StrikeOut,
-    BoldOff,
-    ItalicOff,
-    UnderlineOff,
-    StrikeOutOff,
-};
-
-bool isStyle(TagKind kind) {
-    return kind >= TagKind::Bold;
-}
-
-// The four style tags switch a flag on, the four after them switch it off again.
-void applyStyle(TFont& font, TagKind kind) {
-    static constexpr TFontStyles kFlags[] = {fsBold, fsItalic, fsUnderline, fsStrikeOut};
-    const int index = static_cast<int>(kind) - static_cast<int>(TagKind::Bold);
-    if (index < 0 || index >= 8) {
-        return;
-    }
-    const TFontStyles flag = kFlags[index % 4];
-    font.Style = index < 4 ? (font.Style | flag) : (font.Style & ~flag);
-}
-
-// The group's name (between "<" at open and ">" at close), upper-cased, as a tag.
-// The longest name has 7 characters; upper-casing never shortens a text to less
-// than half its length, so a longer group is no tag and is not copied at all.
-TagKind tagKind(QStringView text, qsizetype open, qsizetype close) {
-    const qsizetype length = close - open - 1;
-    if (length < 1 || length > 14) {
-        return TagKind::None;
-    }
-    const QString name = text.mid(open + 1, length).toString().toUpper();
-    static const std::pair<QLatin1String, TagKind> kNames[] = {
-        {QLatin1String("CENTER"), TagKind::Center},
-        {QLatin1String("RIGHT"), TagKind::Right},
-        {QLatin1String("BR"), TagKind::Break},
-        {QLatin1String("/CENTER"), TagKind::EndBlock},
-        {QLatin1String("/RIGHT"), TagKind::EndBlock},
-        {QLatin1String("B"), TagKind::Bold},
-        {QLatin1String("I"), TagKind::Italic},
-        {QLatin1String("U"), TagKind::Underline},
-        {QLatin1String("STRIKE"), TagKind::StrikeOut},
-        {QLatin1String("/B"), TagKind::BoldOff},
-        {QLatin1String("/I"), TagKind::ItalicOff},
-        {QLatin1String("/U"), TagKind::UnderlineOff},
-        {QLatin1String("/STRIKE"), TagKind::StrikeOutOff},
-    };
-    for (const auto& [known, kind] : kNames) {
-        if (name == known) {
-            return kind;
-        }
-    }
-    return TagKind::None;
-}
-
-// Finds the groups of one text from left to right. A group runs from a "<" to the
-// first ">" after it; a ">" before the "<" is passed over. Every search starts at
-// or after the one before, so the last answers for "<" and ">" stay good and each
-// character is looked at once: a line of N characters costs O(N), however many
-// stray ">" or unknown groups it holds. Positions count from 0.
-class TagScanner {
-public:
-    explicit TagScanner(QStringView text) : text_(text) {}
-
-    // The first group at or after from; false when there is none.
-    bool next(qsizetype from, qsizetype& open, qsizetype& close) {
-        open = find(QLatin1Char('<'), from, lt_);
-        if (open < 0) {
-            return false;
-        }
-        close = find(QLatin1Char('>'), from, gt_);
-        while (close >= 0 && close < open) {
-            close = find(QLatin1Char('>'), close + 1, gt_);
-        }
-        return close >= 0;
-    }
-
-private:
-    struct Search {
-        qsizetype from = -1; // where the kept search started; -1 for none yet
-        qsizetype at = -1;   // what it found; -1 for nothing up to the end
-    };
-
-    qsizetype find(QChar c, qsizetype from, Search& kept) const {
-        if (kept.from < 0 || from < kept.from || (kept.at >= 0 && kept.at < from)) {
-            kept.from = from;
-            kept.at = text_.indexOf(c, from);
-        }
-        return kept.at;
-    }
-
-    QStringView text_;
-    Search lt_;
-    Search gt_;
-};
-
-// The first position at or after from whose character is beyond a space.
-qsizetype skipBlanks(QStringView text, qsizetype from) {
-    while (from < text.size() && text[from].unicode() <= 32) {
-        ++from;
-    }
-    return from;
-}
-
-} // namespace
 
 void TQuickPrint::ParseLines() {
     FLineAligns.clear();
