@@ -45,6 +45,7 @@ void QtPrinter::BeginDoc() {
         throw std::runtime_error("the printer refused the job");
     }
     painter_ = std::move(painter);
+    painterFace_ = nullptr;
     printing_ = true;
 }
 
@@ -87,41 +88,66 @@ void QtPrinter::SetOrientation(TPrinterOrientation orientation) {
     }
 }
 
-QFont QtPrinter::qfont() const {
-    QFont f(font_.Name);
-    f.setPointSize(font_.Size > 0 ? font_.Size : 10);
-    f.setBold((font_.Style & fsBold) != 0);
-    f.setItalic((font_.Style & fsItalic) != 0);
-    f.setUnderline((font_.Style & fsUnderline) != 0);
-    f.setStrikeOut((font_.Style & fsStrikeOut) != 0);
-    return f;
-}
-
-const QFontMetrics& QtPrinter::metrics() {
-    if (!metrics_ || !(measured_ == font_)) {
-        metrics_ = std::make_unique<QFontMetrics>(qfont(), printer_.get());
-        measured_ = font_;
+QtPrinter::Face& QtPrinter::face() {
+    if (current_ && current_->font == font_) {
+        return *current_;
     }
-    return *metrics_;
+    for (const auto& known : faces_) {
+        if (known->font == font_) {
+            current_ = known.get();
+            return *current_;
+        }
+    }
+    if (faces_.size() >= kMaxFaces) { // a program that tries ever new fonts
+        faces_.clear();
+        painterFace_ = nullptr;
+    }
+    auto made = std::make_unique<Face>();
+    made->font = font_;
+    made->qfont = QFont(font_.Name);
+    made->qfont.setPointSize(font_.Size > 0 ? font_.Size : 10);
+    made->qfont.setBold((font_.Style & fsBold) != 0);
+    made->qfont.setItalic((font_.Style & fsItalic) != 0);
+    made->qfont.setUnderline((font_.Style & fsUnderline) != 0);
+    made->qfont.setStrikeOut((font_.Style & fsStrikeOut) != 0);
+    made->metrics = std::make_unique<QFontMetrics>(made->qfont, printer_.get());
+    made->height = made->metrics->height();
+    made->ascent = made->metrics->ascent();
+    faces_.push_back(std::move(made));
+    current_ = faces_.back().get();
+    return *current_;
 }
 
 TextSize QtPrinter::TextExtent(const QString& text) {
-    const QFontMetrics& m = metrics();
-    return {m.horizontalAdvance(text), m.height()};
+    Face& f = face();
+    const auto known = f.widths.constFind(text);
+    if (known != f.widths.cend()) {
+        return {*known, f.height};
+    }
+    const int width = f.metrics->horizontalAdvance(text);
+    if (f.widths.size() >= kMaxWidths) {
+        f.widths.clear();
+    }
+    f.widths.insert(text, width);
+    return {width, f.height};
 }
 
-int QtPrinter::TextHeight(const QString& text) {
-    return TextExtent(text).cy;
+int QtPrinter::TextHeight(const QString&) {
+    return face().height; // the font's, whatever the text
 }
 
 void QtPrinter::TextOut(int x, int y, const QString& text) {
     if (!printing_) {
         throw std::runtime_error("no job to draw on");
     }
-    painter_->setFont(qfont());
+    const Face& f = face();
+    if (painterFace_ != &f) {
+        painter_->setFont(f.qfont);
+        painterFace_ = &f;
+    }
     // The painter's origin is the top-left of the printable area, like the device
     // pixels here; text is placed by its top, not its baseline.
-    painter_->drawText(x, y + metrics().ascent(), text);
+    painter_->drawText(x, y + f.ascent, text);
 }
 
 int QtPrinter::DeviceCaps(TDeviceCap cap) {

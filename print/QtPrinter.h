@@ -8,8 +8,12 @@
 
 #include <memory>
 
-class QFont;
-class QFontMetrics;
+#include <QFont>
+#include <QFontMetrics>
+#include <QHash>
+
+#include <vector>
+
 class QPainter;
 class QPrinter;
 
@@ -42,17 +46,30 @@ public:
     QPrinter& qprinter() { return *printer_; }
 
 private:
+    // A font in one style, made once: the font, its metrics on this printer, and the
+    // widths of the texts measured in it (the layout asks for the same runs again
+    // and again). Text is measured far more often than styles are switched.
+    struct Face {
+        TFont font;
+        QFont qfont;
+        std::unique_ptr<QFontMetrics> metrics;
+        int height = 0;
+        int ascent = 0;
+        QHash<QString, int> widths;
+    };
+    // Widths kept per face before the oldest are let go (all at once).
+    static constexpr qsizetype kMaxWidths = 4096;
+    static constexpr std::size_t kMaxFaces = 64;
+
     bool available() const;
-    QFont qfont() const;
-    // Metrics of the current font on this printer; made again only when the font
-    // changes, since text is measured far more often than the font is switched.
-    const QFontMetrics& metrics();
+    Face& face();
 
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<QPainter> painter_;
     TFont font_;
-    TFont measured_;
-    std::unique_ptr<QFontMetrics> metrics_;
+    std::vector<std::unique_ptr<Face>> faces_;
+    Face* current_ = nullptr;       // the face of font_, when known
+    const Face* painterFace_ = nullptr; // the face the painter draws in
     bool toFile_ = false;
     bool printing_ = false;
 };
