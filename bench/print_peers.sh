@@ -5,6 +5,7 @@
 # installed. The programs take turns, RUNS times each (default 3); medians of wall
 # time and peak memory, and our time as a multiple of each peer's.
 #   bench/print_peers.sh [build-dir] [runs]
+# BEFORE=path/to/an/older/cantavel-print adds it as one more program to compare.
 set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"
 runs="${2:-3}"
@@ -15,6 +16,7 @@ export QT_QPA_PLATFORM=offscreen
 "$build/cantavel-print-bench" --write-documents "$work" 2>/dev/null
 programs=(cantavel-print textdoc)
 command -v groff >/dev/null && command -v gropdf >/dev/null && programs+=(groff)
+[ -n "${BEFORE:-}" ] && programs+=(before)
 
 run() { # program doc -> "seconds kib"
     local out="$work/$1-$2.pdf"
@@ -22,6 +24,7 @@ run() { # program doc -> "seconds kib"
     cantavel-print) set -- "$build/cantavel-print" --font Arial --size 10 --page-numbers \
         -o "$out" "$work/$2.txt" ;;
     textdoc) set -- "$build/cantavel-textdoc-print" "$work/$2.txt" "$out" ;;
+    before) set -- "$BEFORE" --font Arial --size 10 --page-numbers -o "$out" "$work/$2.txt" ;;
     groff) set -- sh -c 'groff -Tpdf "$1" >"$2"' groff "$work/$2.groff" "$out" ;;
     esac
     /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||

@@ -125,10 +125,12 @@ TextSize QtPrinter::TextExtent(const QString& text) {
         return {*known, f.height};
     }
     const int width = f.metrics->horizontalAdvance(text);
-    if (f.widths.size() >= kMaxWidths) {
-        f.widths.clear();
+    if (text.size() <= kMaxKeptText) {
+        if (f.widths.size() >= kMaxWidths) {
+            f.widths.clear();
+        }
+        f.widths.insert(text, width);
     }
-    f.widths.insert(text, width);
     return {width, f.height};
 }
 

@@ -57,8 +57,10 @@ private:
         int ascent = 0;
         QHash<QString, int> widths;
     };
-    // Widths kept per face before the oldest are let go (all at once).
-    static constexpr qsizetype kMaxWidths = 4096;
+    // Widths kept per face before the oldest are let go (all at once), and the
+    // longest text kept: runs between tags come back, whole pieces seldom do.
+    static constexpr qsizetype kMaxWidths = 512;
+    static constexpr qsizetype kMaxKeptText = 64;
     static constexpr std::size_t kMaxFaces = 64;
 
     bool available() const;
@@ -68,7 +70,7 @@ private:
     std::unique_ptr<QPainter> painter_;
     TFont font_;
     std::vector<std::unique_ptr<Face>> faces_;
-    Face* current_ = nullptr;       // the face of font_, when known
+    Face* current_ = nullptr;           // the face of font_, when known
     const Face* painterFace_ = nullptr; // the face the painter draws in
     bool toFile_ = false;
     bool printing_ = false;

@@ -458,6 +458,7 @@ struct TQuickPrint::Overflow {
 };
 
 TQuickPrint::Overflow TQuickPrint::firstOverflow(const QString& Line, int start, int last,
+                                                 int expected,
                                                  const std::function<bool(int)>& overflows) {
     const QStringView text(Line);
     TagScanner scan(text);
@@ -476,16 +477,49 @@ TQuickPrint::Overflow TQuickPrint::firstOverflow(const QString& Line, int start,
                 break;
             }
         }
-        const TextSize top = measure(high);
-        if (!overflows(top.cx)) {
-            result.size = top;
+        // Where to look first: the end a piece of the expected length would have,
+        // or the stretch's end. From there the search gallops towards the answer:
+        // down while it overflows, up while it does not.
+        int lo = low;
+        int hi = high;
+        TextSize hiSize{};
+        bool bracketed = false;
+        const int guess = std::clamp(start + expected, low, high);
+        TextSize at = measure(guess);
+        if (overflows(at.cx)) {
+            hi = guess;
+            hiSize = at;
+            for (int step = 1; hi - step >= lo; step *= 2) {
+                const int probe = hi - step;
+                const TextSize size = measure(probe);
+                if (!overflows(size.cx)) {
+                    lo = probe + 1;
+                    break;
+                }
+                hi = probe;
+                hiSize = size;
+            }
+            bracketed = true;
+        } else {
+            lo = guess + 1;
+            for (int step = 1; lo <= high; step *= 2) {
+                const int probe = std::min(high, guess + step);
+                at = measure(probe);
+                if (overflows(at.cx)) {
+                    hi = probe;
+                    hiSize = at;
+                    bracketed = true;
+                    break;
+                }
+                lo = probe + 1;
+            }
+        }
+        if (!bracketed) {
+            result.size = at; // the stretch's last end, which does not overflow
             low = high + 1;
             continue;
         }
-        // The first overflowing end in low .. high: the width grows within it.
-        int hi = high;
-        TextSize hiSize = top;
-        int lo = low;
+        // The first overflowing end in lo .. hi: the width grows within the stretch.
         while (lo < hi) {
             const int mid = lo + (hi - lo) / 2;
             const TextSize size = measure(mid);
@@ -518,9 +552,16 @@ void TQuickPrint::PrintLine(const QString& Line, int Index) {
     const int length = static_cast<int>(Line.size());
     int start = 1;
     if (overflows(size.cx)) {
+        const double perChar = length > 0 ? static_cast<double>(size.cx) / length : 0;
         for (;;) {
             // The ends start .. length are tried (at least one, as the scan does).
-            const Overflow found = firstOverflow(Line, start, std::max(start, length), overflows);
+            // A guess at the piece's length from the line's mean character width.
+            const double room = static_cast<double>(available()) - FCurrentX;
+            const int expected = perChar > 0 && room > 0
+                                     ? static_cast<int>(std::min(room / perChar, 1.0 * length))
+                                     : 0;
+            const Overflow found =
+                firstOverflow(Line, start, std::max(start, length), expected, overflows);
             size = found.size;
             if (!found.found) {
                 break;
@@ -586,8 +627,12 @@ void TQuickPrint::ParseLine(const QString& Line) {
     qsizetype search = 0;
     TLineAlign align = TLineAlign::Left;
     TLineAlign block = TLineAlign::Left;
-    const auto add = [this, text](qsizetype from, qsizetype to, TLineAlign code) {
-        FParsedLines.append(to > from ? text.mid(from, to - from).toString() : QString());
+    const auto add = [this, text, &Line](qsizetype from, qsizetype to, TLineAlign code) {
+        if (from == 0 && to == text.size()) {
+            FParsedLines.append(Line); // the whole line: shared, not copied
+        } else {
+            FParsedLines.append(to > from ? text.mid(from, to - from).toString() : QString());
+        }
         FLineAligns.append(code);
     };
     for (;;) {
