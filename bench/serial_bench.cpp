@@ -1,11 +1,15 @@
 // Serial component timings over pseudo-terminals:
 //  - latency of a 3-byte frame from WriteCommData to readable at the pty master,
-//    next to the floor: a raw write(2) of the same 3 bytes on a slave;
+//    next to the floor (a raw write(2) of the same 3 bytes on a slave) and to
+//    QSerialPort (write and waitForBytesWritten), the three taking turns frame by
+//    frame so that all see the same machine;
 //  - throughput of 1 MiB each way;
 //  - CPU time of an open, idle port over 10 s.
 // Usage: cantavel-serial-bench [frames] [idle-seconds]
 
 #include "SerialPort.h"
+
+#include <QSerialPort>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -99,19 +103,15 @@ int main(int argc, char** argv) {
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const std::uint8_t frame[3] = {0x26, 0x00, 0x64};
 
-    // Floor: raw write(2) on a slave to arrival at the master.
-    std::vector<double> floorUs;
-    {
-        PtyPair pty;
-        for (int i = 0; i < frames; ++i) {
-            const auto t0 = steady_clock::now();
-            if (::write(pty.slave, frame, 3) != 3)
-                return 1;
-            readExactly(pty.master, 3);
-            floorUs.push_back(duration<double, std::micro>(steady_clock::now() - t0).count());
-        }
+    // Three lines, one for each way of sending; the ways take turns frame by frame.
+    PtyPair rawPty;
+    PtyPair qtPty;
+    QSerialPort qt(QString::fromLocal8Bit(qtPty.name.data()));
+    if (!qt.open(QIODevice::ReadWrite)) {
+        std::fprintf(stderr, "QSerialPort: %s\n", qPrintable(qt.errorString()));
+        return 1;
     }
-
+    qt.setBaudRate(9600);
     PtyPair pty;
     pty.closeSlave();
     TComm comm;
@@ -119,15 +119,33 @@ int main(int argc, char** argv) {
     comm.StartComm();
     QCoreApplication::processEvents();
 
+    std::vector<double> floorUs;
+    std::vector<double> qtUs;
     std::vector<double> latencyUs;
-    for (int i = 0; i < frames; ++i) {
+    const auto timed = [](const auto& send, int master) {
         const auto t0 = steady_clock::now();
-        comm.WriteCommData(frame, 3);
-        readExactly(pty.master, 3);
-        latencyUs.push_back(duration<double, std::micro>(steady_clock::now() - t0).count());
+        send();
+        readExactly(master, 3);
+        return duration<double, std::micro>(steady_clock::now() - t0).count();
+    };
+    for (int i = 0; i < frames; ++i) {
+        floorUs.push_back(timed(
+            [&] {
+                if (::write(rawPty.slave, frame, 3) != 3)
+                    std::exit(1);
+            },
+            rawPty.master));
+        qtUs.push_back(timed(
+            [&] {
+                qt.write(reinterpret_cast<const char*>(frame), 3);
+                qt.waitForBytesWritten(1000);
+            },
+            qtPty.master));
+        latencyUs.push_back(timed([&] { comm.WriteCommData(frame, 3); }, pty.master));
         if (i % 256 == 0)
             QCoreApplication::processEvents(); // queue-empty notices
     }
+    qt.close();
 
     // 1 MiB out.
     constexpr std::size_t kMiB = 1 << 20;
@@ -179,11 +197,15 @@ int main(int argc, char** argv) {
     comm.StopComm();
 
     const Stats f = statsOf(floorUs);
+    const Stats q = statsOf(qtUs);
     const Stats l = statsOf(latencyUs);
     std::printf("frames                         %d\n", frames);
     std::printf("floor write(2)->master         median %.1f us  p99 %.1f us\n", f.median, f.p99);
-    std::printf("WriteCommData->master          median %.1f us  p99 %.1f us  (%.2fx floor)\n",
-                l.median, l.p99, l.median / f.median);
+    std::printf("QSerialPort->master            median %.1f us  p99 %.1f us  (%.2fx floor)\n",
+                q.median, q.p99, q.median / f.median);
+    std::printf("WriteCommData->master          median %.1f us  p99 %.1f us  (%.2fx floor, "
+                "%.2fx QSerialPort)\n",
+                l.median, l.p99, l.median / f.median, l.median / q.median);
     std::printf("1 MiB out                      %.3f s  %.1f MiB/s\n", outSeconds, 1 / outSeconds);
     std::printf("1 MiB in                       %.3f s  %.1f MiB/s\n", inSeconds, 1 / inSeconds);
     std::printf("idle open port                 %.4f s CPU in %.1f s  (%.4f%% of a core)\n",
