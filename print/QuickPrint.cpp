@@ -104,10 +104,8 @@ public:
         if (open < 0) {
             return false;
         }
-        close = find(QLatin1Char('>'), from, gt_);
-        while (close >= 0 && close < open) {
-            close = find(QLatin1Char('>'), close + 1, gt_);
-        }
+        // The first ">" after the "<": any before it are passed over.
+        close = find(QLatin1Char('>'), std::max(from, open + 1), gt_);
         return close >= 0;
     }
 
@@ -451,17 +449,19 @@ void TQuickPrint::place(const QString& piece, int width, int index) {
 // last end of a stretch tells whether anything in it overflows, and a binary search
 // finds where. Every measurement is still of a whole piece s .. e, through the
 // virtual slot.
-struct TQuickPrint::Overflow {
+namespace {
+
+struct Overflow {
     bool found = false;
     int end = 0;     // the first end that overflows
     TextSize size{}; // the width of s .. end; of s .. last when none overflows
 };
 
-TQuickPrint::Overflow TQuickPrint::firstOverflow(const QString& Line, int start, int last,
-                                                 int expected,
-                                                 const std::function<bool(int)>& overflows) {
-    const QStringView text(Line);
-    TagScanner scan(text);
+// `scan` is the line's own, shared by all its pieces: its searches only move
+// forward, so a line is searched once however many pieces it is cut into.
+Overflow firstOverflow(TQuickPrint& print, TagScanner& scan, const QString& Line, int start,
+                       int last, int expected, const std::function<bool(int)>& overflows) {
+    const auto TextExtentEx = [&print](const QString& text) { return print.TextExtentEx(text); };
     Overflow result;
     const auto measure = [&](int end) { return TextExtentEx(chars(Line, start, end)); };
     qsizetype from = start - 1; // the group search, from 0
@@ -536,6 +536,8 @@ TQuickPrint::Overflow TQuickPrint::firstOverflow(const QString& Line, int start,
     return result;
 }
 
+} // namespace
+
 void TQuickPrint::PrintLine(const QString& Line, int Index) {
     const auto available = [this] {
         return MeasureUnitToPixelsHorz(static_cast<float>(GetPageWidth()));
@@ -551,6 +553,7 @@ void TQuickPrint::PrintLine(const QString& Line, int Index) {
     }
     const int length = static_cast<int>(Line.size());
     int start = 1;
+    TagScanner scan(Line);
     if (overflows(size.cx)) {
         const double perChar = length > 0 ? static_cast<double>(size.cx) / length : 0;
         for (;;) {
@@ -560,16 +563,17 @@ void TQuickPrint::PrintLine(const QString& Line, int Index) {
             const int expected = perChar > 0 && room > 0
                                      ? static_cast<int>(std::min(room / perChar, 1.0 * length))
                                      : 0;
-            const Overflow found =
-                firstOverflow(Line, start, std::max(start, length), expected, overflows);
+            const Overflow found = firstOverflow(*this, scan, Line, start, std::max(start, length),
+                                                 expected, overflows);
             size = found.size;
             if (!found.found) {
                 break;
             }
             pageCheck(size.cy);
             // The last space in start .. end, if any.
-            const qsizetype space = Line.lastIndexOf(QLatin1Char(' '), found.end - 1);
-            const int breakAt = space + 1 >= start ? static_cast<int>(space) + 1 : 0;
+            const qsizetype space =
+                QStringView(Line).mid(start - 1, found.end - start + 1).lastIndexOf(u' ');
+            const int breakAt = space >= 0 ? start + static_cast<int>(space) : 0;
             QString piece;
             int next = 0;
             if (breakAt != 0) {

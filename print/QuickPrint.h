@@ -141,12 +141,6 @@ private:
     double spacingFactor() const;
     void endLine();
     void pageCheck(int height);
-    struct Overflow;
-    // The first end from start to last (positions from 1) at which the text from
-    // start overflows the room, by `overflows` of its width; it is looked for first
-    // `expected` characters on.
-    Overflow firstOverflow(const QString& Line, int start, int last, int expected,
-                           const std::function<bool(int)>& overflows);
     void place(const QString& piece, int width, int index);
     template <typename T> void write(T& field, const T& value);
 
