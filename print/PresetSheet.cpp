@@ -76,14 +76,18 @@ private:
 
     static int lineHeight() { return Printer().TextHeight(QStringLiteral("Mg")); }
 
+    // The device row of the text area's top.
+    std::uint32_t textTop() const {
+        return print_.MeasureUnitToPixelsVert(
+            static_cast<float>(print_.MarginTop() - print_.GetPhysicalOffsetY()));
+    }
+
     // Starts a new page unless `count` lines fit on this one (or it is still empty).
     void keepTogether(int count) {
         const std::uint32_t bottom = print_.MeasureUnitToPixelsVert(
             static_cast<float>(print_.GetPageHeight() + print_.MarginTop()));
-        const std::uint32_t top = print_.MeasureUnitToPixelsVert(
-            static_cast<float>(print_.MarginTop() - print_.GetPhysicalOffsetY()));
         const auto need = static_cast<std::uint32_t>(count * lineHeight());
-        if (print_.CurrentY() > top && print_.CurrentY() + need >= bottom) {
+        if (print_.CurrentY() > textTop() && print_.CurrentY() + need >= bottom) {
             print_.NewPage();
         }
     }
@@ -92,10 +96,8 @@ private:
     void cells(const ConfigRecord& record, int slot, const Row& row) {
         keepTogether(1);
         const std::uint32_t rowTop = print_.CurrentY();
-        const std::uint32_t textTop = print_.MeasureUnitToPixelsVert(
-            static_cast<float>(print_.MarginTop() - print_.GetPhysicalOffsetY()));
         // Half a pixel more, so that the conversion back truncates to the row itself.
-        const auto y = static_cast<float>(print_.PixelsToMeasureUnitVert(rowTop - textTop) +
+        const auto y = static_cast<float>(print_.PixelsToMeasureUnitVert(rowTop - textTop()) +
                                           print_.PixelsToMeasureUnitVert(1) / 2);
         const double column = print_.GetPageWidth() / kColumns;
         for (std::size_t i = 0; i < row.size(); ++i) {

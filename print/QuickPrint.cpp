@@ -461,9 +461,8 @@ struct Overflow {
 // forward, so a line is searched once however many pieces it is cut into.
 Overflow firstOverflow(TQuickPrint& print, TagScanner& scan, const QString& Line, int start,
                        int last, int expected, const std::function<bool(int)>& overflows) {
-    const auto TextExtentEx = [&print](const QString& text) { return print.TextExtentEx(text); };
     Overflow result;
-    const auto measure = [&](int end) { return TextExtentEx(chars(Line, start, end)); };
+    const auto measure = [&](int end) { return print.TextExtentEx(chars(Line, start, end)); };
     qsizetype from = start - 1; // the group search, from 0
     for (int low = start; low <= last;) {
         // The stretch ends before the next ">" that closes a group after low.

@@ -46,6 +46,19 @@ int usage(const QString& why, const QString& command = QString()) {
     return kUsage;
 }
 
+// What a slot may be called, for messages.
+const char* const kSlotNames = "default, 1 to 4, mode-a or mode-b (or 0 to 6)";
+
+// The slot an option names, or -1 when it names none (the usage error said).
+int slotOption(const QCommandLineParser& parser, const QString& command) {
+    const QString name = parser.value(QStringLiteral("slot"));
+    const int slot = slotFromName(name);
+    if (slot < 0) {
+        usage(QStringLiteral("no slot '%1': %2").arg(name, QLatin1String(kSlotNames)), command);
+    }
+    return slot;
+}
+
 // The record a file gives, read as File > Open reads it into a new record. Says why
 // not when it cannot be read, and warns when the file is not a whole record.
 std::optional<ConfigRecord> readRecord(const QString& path, QString& why) {
@@ -114,13 +127,9 @@ int runShow(QCommandLineParser& parser) {
     const QString path = parser.positionalArguments().first();
     std::vector<int> chosen;
     if (parser.isSet(QStringLiteral("slot"))) {
-        const QString name = parser.value(QStringLiteral("slot"));
-        const int slot = slotFromName(name);
+        const int slot = slotOption(parser, QStringLiteral("show"));
         if (slot < 0) {
-            return usage(QStringLiteral("no slot '%1': default, 1 to 4, mode-a or mode-b (or 0 "
-                                        "to 6)")
-                             .arg(name),
-                         QStringLiteral("show"));
+            return kUsage;
         }
         chosen.push_back(slot);
     } else {
@@ -295,9 +304,8 @@ int runSet(QCommandLineParser& parser) {
         const QString key = assignment.mid(dot + 1, equals - dot - 1);
         const int slot = slotFromName(slotName);
         if (slot < 0) {
-            return fail(QStringLiteral("%1: no slot '%2': default, 1 to 4, mode-a or mode-b (or "
-                                       "0 to 6); nothing was changed")
-                            .arg(assignment, slotName));
+            return fail(QStringLiteral("%1: no slot '%2': %3; nothing was changed")
+                            .arg(assignment, slotName, QLatin1String(kSlotNames)));
         }
         const Parameter* p = findParameterByKey(key.toStdString());
         if (!p) {
@@ -377,12 +385,9 @@ int runUpload(QCommandLineParser& parser) {
     }
     int slot = 0;
     if (one) {
-        slot = slotFromName(parser.value(QStringLiteral("slot")));
+        slot = slotOption(parser, QStringLiteral("upload"));
         if (slot < 0) {
-            return usage(QStringLiteral("no slot '%1': default, 1 to 4, mode-a or mode-b (or 0 "
-                                        "to 6)")
-                             .arg(parser.value(QStringLiteral("slot"))),
-                         QStringLiteral("upload"));
+            return kUsage;
         }
     }
     QString why;
