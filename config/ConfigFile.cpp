@@ -1,39 +1,41 @@
 #include "ConfigFile.h"
 
+#include "InputFile.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
-#include <array>
+
+#include <sys/stat.h>
 
 namespace cantavel {
 
-FileResult loadConfigFile(const QString& path, ConfigRecord& record) {
-    QFile file(path);
-    // A directory opens like a file on Linux and then fails to read; say what it is.
-    if (QFileInfo(path).isDir()) {
-        return FileResult::failure(QStringLiteral("Is a directory"));
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        return FileResult::failure(file.errorString());
+FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fileSize) {
+    InputFile file(path);
+    if (!file) {
+        return file.result();
     }
     // Read into a buffer first so that a read error cannot leave half a record.
-    std::array<char, kConfigImageSize> buffer{};
-    qint64 total = 0;
-    while (total < static_cast<qint64>(buffer.size())) {
-        const qint64 n =
-            file.read(buffer.data() + total, static_cast<qint64>(buffer.size()) - total);
-        if (n < 0) {
-            return FileResult::failure(file.errorString());
-        }
-        if (n == 0) {
-            break;
-        }
-        total += n;
+    QByteArray bytes;
+    if (const FileResult read = file.read(kConfigImageSize, bytes); !read) {
+        return read;
+    }
+    if (fileSize) {
+        *fileSize = file.size();
     }
     auto image = record.image();
-    std::copy_n(reinterpret_cast<const std::uint8_t*>(buffer.data()), total, image.begin());
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size(),
+                image.begin());
     return {};
+}
+
+std::optional<qint64> nonPresetFileSize(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size == static_cast<off_t>(kConfigImageSize)) {
+        return std::nullopt;
+    }
+    return static_cast<qint64>(st.st_size);
 }
 
 FileResult saveConfigFile(const QString& path, const ConfigRecord& record) {

@@ -7,12 +7,21 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace cantavel {
 
 // Reads up to the first 294 bytes of the file over the leading bytes of the record;
 // a shorter file leaves the rest of the record as it was, and bytes beyond the
-// image are ignored. A file that cannot be opened or read leaves the record whole.
-FileResult loadConfigFile(const QString& path, ConfigRecord& record);
+// image are ignored. A file that cannot be opened or read, and anything that is not
+// a regular file (a FIFO, a device, a folder), leaves the record whole. fileSize, if
+// given, receives the file's length.
+FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fileSize = nullptr);
+
+// The length of the regular file at path (a symbolic link followed) when it is not
+// that of a preset file: replacing it with 294 bytes would lose what it holds.
+// Nothing for a preset file, a name that does not exist, a device or a FIFO.
+std::optional<qint64> nonPresetFileSize(const QString& path);
 
 // Writes exactly 294 bytes through saveFileSafely(): a failed save (a full disk
 // included) reports the system's reason and leaves the old file as it was.

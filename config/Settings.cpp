@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "InputFile.h"
 #include "SafeSave.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace cantavel {
@@ -28,6 +30,12 @@ QString asText(const QVariant& value) {
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();
+}
+
+QString tooLarge() {
+    return QStringLiteral("It is larger than %1 KiB, more than settings ever take; it is left "
+                          "as it is.")
+        .arg(kMaxSettingsFileSize / 1024);
 }
 
 bool fitsAPath(const QString& name) {
@@ -125,15 +133,22 @@ QString editorSettingsPath() {
                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
-void readSettings(const QString& path, RuntimeState& state) {
+FileResult readSettings(const QString& path, RuntimeState& state) {
     state.comPortName = kDefaultPort;
     state.comPortNumber = kDefaultIndex;
     state.portPaths.clear();
     state.recentFiles.clear();
-    if (QFileInfo(path).size() > kMaxSettingsFileSize) {
-        return;
+    const InputFile file(path);
+    if (!file) {
+        return file.error() == ENOENT ? FileResult{} : file.result();
+    }
+    if (file.size() > kMaxSettingsFileSize) {
+        return FileResult::failure(tooLarge());
     }
 
+    // The INI reader opens the file by its name, now known to be a regular file of
+    // a size worth reading. (Its cache is kept per name and trusts size and time, so
+    // it cannot be handed the checked descriptor under a name of its own.)
     QSettings settings(path, QSettings::IniFormat);
     if (settings.contains(kComKey)) {
         const QString name = asText(settings.value(kComKey));
@@ -165,6 +180,10 @@ void readSettings(const QString& path, RuntimeState& state) {
         }
     }
     settings.endGroup();
+    if (settings.status() == QSettings::AccessError) {
+        return FileResult::failure(systemReason(EACCES));
+    }
+    return {};
 }
 
 QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state) {
@@ -252,23 +271,26 @@ QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state) 
     return out;
 }
 
-bool writeSettings(const QString& path, const RuntimeState& state) {
+FileResult writeSettings(const QString& path, const RuntimeState& state) {
     QByteArray old;
-    QFile file(path);
-    if (file.exists()) {
-        // What cannot be read whole cannot be kept: leave the file alone.
-        if (file.size() > kMaxSettingsFileSize || !file.open(QIODevice::ReadOnly)) {
-            return false;
+    InputFile file(path);
+    if (!file && file.error() != ENOENT) {
+        return file.result(); // what cannot be read cannot be kept: left alone
+    }
+    if (file) {
+        if (file.size() > kMaxSettingsFileSize) {
+            return FileResult::failure(tooLarge());
         }
-        old = file.read(kMaxSettingsFileSize + 1);
-        if (old.size() > kMaxSettingsFileSize || file.error() != QFileDevice::NoError) {
-            return false;
+        if (const FileResult read = file.read(kMaxSettingsFileSize + 1, old); !read) {
+            return read;
         }
-        file.close();
+        if (old.size() > kMaxSettingsFileSize) {
+            return FileResult::failure(tooLarge());
+        }
     }
     // The user's configuration folder may not be there yet.
     QDir().mkpath(QFileInfo(path).path());
-    return saveFileSafely(path, settingsWithConfig(old, state)).ok;
+    return saveFileSafely(path, settingsWithConfig(old, state));
 }
 
 } // namespace cantavel

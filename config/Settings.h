@@ -7,6 +7,7 @@
 //   index=1
 
 #include "RuntimeState.h"
+#include "SafeSave.h"
 
 #include <QString>
 
@@ -39,14 +40,17 @@ inline constexpr qsizetype kMaxPortNameBytes = 4095;
 // Missing file or keys give "COM1" and 1; an "index" that is not a whole number
 // reads as 1. Nothing checks that the name and the number agree. An optional section
 // [Ports] maps port names to device paths (COM3=/dev/ttyUSB0). A name or entry longer
-// than kMaxPortNameBytes counts as missing.
-void readSettings(const QString& path, RuntimeState& state);
+// than kMaxPortNameBytes counts as missing. A file that cannot be read, is not a
+// regular file or is larger than kMaxSettingsFileSize gives the defaults and a
+// failure that says why; a missing file is no failure.
+FileResult readSettings(const QString& path, RuntimeState& state);
 
 // Sets "COM" and "index" in [Config] (adding them, and the section, when missing)
 // and keeps every other line of the file as it was ([Ports] included). The file is
 // saved with saveFileSafely(), so a failure (a full disk) leaves the old one whole.
-// Returns false when the file could not be written; the editor ignores that.
-bool writeSettings(const QString& path, const RuntimeState& state);
+// A file that cannot be read whole (or is no regular file) cannot be kept, so it is
+// left alone and that is a failure too.
+FileResult writeSettings(const QString& path, const RuntimeState& state);
 
 // The text of the settings file after writeSettings() on a file that held old.
 QByteArray settingsWithConfig(const QByteArray& old, const RuntimeState& state);

@@ -1,4 +1,5 @@
 #include "ConfigFile.h"
+#include "Settings.h"
 #include "Unprivileged.h"
 
 #include <QDir>
@@ -7,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cantavel {
 namespace {
@@ -137,6 +142,66 @@ TEST_F(ConfigFileTest, DirectoryIsNotAConfigurationFile) {
     EXPECT_FALSE(loadConfigFile(path("folder.cfg"), record));
     EXPECT_EQ(imageOf(record), before);
     EXPECT_FALSE(saveConfigFile(path("folder.cfg"), record));
+}
+
+// Whatever a name stands for, reading it never waits: a FIFO without a writer once
+// froze the window in open(), and a settings file that was one kept it from ever
+// appearing. Anything but a regular file is refused for what it is; a regular file
+// of any size or name is read up to its 294 bytes. Run in a child with a time limit,
+// so that a read that waits fails the test instead of hanging it.
+TEST_F(ConfigFileTest, NamesThatAreNoPresetFileNeverWaitAndSayWhatTheyAre) {
+    const QString fifo = path("pipe.cfg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.cfg"));
+    ASSERT_TRUE(QFile::link(path("loop-b.cfg"), path("loop-a.cfg")));
+    ASSERT_TRUE(QFile::link(path("loop-a.cfg"), path("loop-b.cfg")));
+    const QString big = path("big.cfg");
+    writeFile(big, {});
+    ASSERT_EQ(::truncate(QFile::encodeName(big).constData(), qint64{1} << 30), 0);
+    const QString odd = QFile::decodeName("odd\nname\xff.cfg");
+    writeFile(path(odd), pattern(294, 1));
+
+    struct Case {
+        QString path;
+        const char* reason; // nullptr: it opens
+        qint64 size;
+    };
+    const std::vector<Case> cases = {
+        {fifo, "Not a regular file (a FIFO)", 0},
+        {QStringLiteral("/dev/zero"), "Not a regular file (a character device)", 0},
+        {QStringLiteral("/dev/urandom"), "Not a regular file (a character device)", 0},
+        {path("folder.cfg"), "Is a directory", 0},
+        {path("loop-a.cfg"), "Too many levels of symbolic links", 0},
+        {big, nullptr, qint64{1} << 30},
+        {path(odd), nullptr, 294},
+    };
+    const int failed = testing::runWithin(10, [&] {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            ConfigRecord record;
+            record.resetToDefaults();
+            record.preset(0).echoDelay = 3;
+            qint64 size = -1;
+            const FileResult r = loadConfigFile(cases[i].path, record, &size);
+            const bool asExpected =
+                cases[i].reason ? !r && r.reason == QLatin1String(cases[i].reason) &&
+                                      record.preset(0).echoDelay == 3
+                                : r && size == cases[i].size && record.preset(0).echoDelay != 3;
+            if (!asExpected) {
+                std::fprintf(stderr, "%s: %s\n", qPrintable(cases[i].path), qPrintable(r.reason));
+                return static_cast<int>(i) + 1;
+            }
+        }
+        // The settings too: the defaults and the reason; nothing written to the FIFO.
+        RuntimeState state;
+        state.comPortName = QStringLiteral("COM4");
+        const FileResult read = readSettings(fifo, state);
+        const FileResult written = writeSettings(fifo, state);
+        return !read && read.reason == QLatin1String("Not a regular file (a FIFO)") &&
+                       state.comPortName == QLatin1String("COM1") && !written
+                   ? 0
+                   : 100;
+    });
+    EXPECT_EQ(failed, 0) << "-2: it waited; a number: that case (see stderr)";
 }
 
 TEST_F(ConfigFileTest, UnreadableFileIsReportedAndLeavesTheRecord) {

@@ -186,7 +186,7 @@ TEST_F(SettingsTest, WritingKeepsOtherSections) {
     EXPECT_TRUE(text.contains("[Config]\nCOM=COM5\nindex=5\n")) << text.toStdString();
 }
 
-TEST_F(SettingsTest, WriteIntoReadOnlyFolderFailsQuietlyAndCreatesNothing) {
+TEST_F(SettingsTest, WriteIntoReadOnlyFolderFailsAndCreatesNothing) {
     const QString ro = dir.filePath(QStringLiteral("ro"));
     ASSERT_TRUE(QDir().mkdir(ro));
     ASSERT_TRUE(QFile::setPermissions(ro, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
@@ -286,10 +286,17 @@ TEST_F(SettingsTest, OversizedFileIsNeitherReadNorRewritten) {
     const QByteArray big = "[Config]\nCOM=COM7\nindex=7\n;" + QByteArray(300 * 1024, 'x') + "\n";
     writeIni(big);
     RuntimeState s = stale();
-    readSettings(ini(), s);
+    // Both say why, so that the operator can be told rather than lose the settings
+    // without a word.
+    const FileResult read = readSettings(ini(), s);
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(read.reason.contains(QStringLiteral("larger than 256 KiB")))
+        << read.reason.toStdString();
     EXPECT_EQ(s.comPortName, QStringLiteral("COM1"));
     EXPECT_EQ(s.comPortNumber, 1);
-    EXPECT_FALSE(writeSettings(ini(), s));
+    const FileResult written = writeSettings(ini(), s);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(written.reason, read.reason);
     EXPECT_EQ(readIni(), big);
 }
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,25 @@ int runUnprivileged(const std::function<int()>& body) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
         return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+int runWithin(int seconds, const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        ::alarm(static_cast<unsigned>(seconds)); // SIGALRM ends a child that waits for ever
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    if (WIFSIGNALED(status)) {
+        return WTERMSIG(status) == SIGALRM ? -2 : -1;
     }
     return WEXITSTATUS(status);
 }

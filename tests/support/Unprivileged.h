@@ -14,6 +14,10 @@ namespace cantavel::testing {
 // its exit status, or -1 when the child could not be run.
 int runUnprivileged(const std::function<int()>& body);
 
+// Runs body in a forked child that is killed when it has not ended after `seconds`:
+// its exit status, -2 when it was killed (it blocked), -1 when it could not be run.
+int runWithin(int seconds, const std::function<int()>& body);
+
 // Makes path and every folder above it up to / traversable by other users.
 void makeTraversable(const QString& path);
 

@@ -1,0 +1,115 @@
+#include "InputFile.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cantavel {
+
+namespace {
+
+bool accepted(mode_t mode, InputFile::Accept accept) {
+    return S_ISREG(mode) || (accept == InputFile::Accept::FileOrPipe && S_ISFIFO(mode));
+}
+
+} // namespace
+
+QString notAFileReason(unsigned mode) {
+    if (S_ISDIR(mode)) {
+        return systemReason(EISDIR);
+    }
+    const char* what = S_ISFIFO(mode)   ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "not a file";
+    return QStringLiteral("Not a regular file (%1)").arg(QLatin1String(what));
+}
+
+InputFile::InputFile(const QString& path, Accept accept) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (name.isEmpty() || ::stat(name.constData(), &st) != 0) {
+        error_ = name.isEmpty() ? ENOENT : errno;
+        result_ = FileResult::failure(systemReason(error_));
+        return;
+    }
+    if (!accepted(st.st_mode, accept)) {
+        result_ = FileResult::failure(notAFileReason(st.st_mode));
+        return;
+    }
+    // Without O_NONBLOCK a FIFO's open waits for a writer; the name may have been
+    // replaced by one since it was looked at.
+    fd_ = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = errno;
+        result_ = FileResult::failure(systemReason(error_));
+        return;
+    }
+    if (::fstat(fd_, &st) != 0 || !accepted(st.st_mode, accept)) {
+        result_ =
+            FileResult::failure(st.st_mode == 0 ? systemReason(errno) : notAFileReason(st.st_mode));
+        ::close(std::exchange(fd_, -1));
+        return;
+    }
+    if (S_ISREG(st.st_mode)) {
+        size_ = st.st_size;
+        return;
+    }
+    // A stream is read as one: each read waits for what its writer sends.
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        error_ = errno;
+        result_ = FileResult::failure(systemReason(error_));
+        ::close(std::exchange(fd_, -1));
+    }
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+FileResult InputFile::read(qint64 limit, QByteArray& into) {
+    if (fd_ < 0) {
+        return result_.ok ? FileResult::failure(systemReason(EBADF)) : result_;
+    }
+    const qsizetype start = into.size();
+    // A regular file says how much there was (a file in /proc says 0, and a file may
+    // grow); the buffer grows as the bytes come.
+    constexpr qint64 kChunk = 64 * 1024;
+    qint64 room = std::min(limit, std::max(size_ + 1, kChunk));
+    into.resize(start + room);
+    qint64 total = 0;
+    while (total < limit) {
+        if (total == room) {
+            room = std::min(limit, room + std::max(room, kChunk));
+            into.resize(start + room);
+        }
+        const ssize_t n =
+            ::read(fd_, into.data() + start + total, static_cast<size_t>(room - total));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            into.resize(start + total);
+            return FileResult::failure(systemReason(error));
+        }
+        if (n == 0) {
+            break;
+        }
+        total += n;
+    }
+    into.resize(start + total);
+    return {};
+}
+
+} // namespace cantavel
