@@ -1,5 +1,6 @@
 #include "SafeSave.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -8,8 +9,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include <dirent.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +79,7 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     // Closes now and says how that went: 0, or the error number. A close that was
     // interrupted has released the descriptor all the same (Linux).
     int close() {
@@ -143,40 +149,147 @@ QByteArray folderOf(const QByteArray& path) {
     return slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+// A save's temporary file is named after its target, with a random part and a check
+// on it: ".live.cfg.k2j8x0q3vz-3fa9c1". The check marks the name as one this program
+// made, so that a file of the user's that merely looks alike is never taken for one.
+// While the save runs it holds an flock on the file; a temporary that is marked and
+// no longer held was left by a save that was killed, and the next save of the same
+// file removes it.
+constexpr int kRandomChars = 10;
+constexpr int kCheckChars = 6;
+
+QByteArray temporaryCheck(const QByteArray& random) {
+    return QCryptographicHash::hash("cantavel temporary " + random, QCryptographicHash::Sha256)
+        .toHex()
+        .left(kCheckChars);
+}
+
+// The part of the temporaries' names before the random part: ".live.cfg.". Long
+// names are cut so that a temporary's name stays within a file name's limit.
+QByteArray temporaryPrefix(const QByteArray& target) {
+    return "." + target.mid(target.lastIndexOf('/') + 1).left(200) + '.';
+}
+
+bool isMarkedTemporary(const QByteArray& name, const QByteArray& prefix) {
+    if (name.size() != prefix.size() + kRandomChars + 1 + kCheckChars || !name.startsWith(prefix) ||
+        name[prefix.size() + kRandomChars] != '-') {
+        return false;
+    }
+    const QByteArray random = name.mid(prefix.size(), kRandomChars);
+    return name.endsWith(temporaryCheck(random));
+}
+
+// Removes the temporaries of earlier saves of target that were killed before they
+// could clean up: marked, this user's, and held by no save.
+void removeAbandonedTemporaries(const QByteArray& target) {
+    const QByteArray prefix = temporaryPrefix(target);
+    DIR* folder = ::opendir(folderOf(target).constData());
+    if (!folder) {
+        return;
+    }
+    const int dirFd = ::dirfd(folder);
+    while (const dirent* entry = ::readdir(folder)) {
+        const QByteArray name(entry->d_name);
+        if (!isMarkedTemporary(name, prefix)) {
+            continue;
+        }
+        Fd fd(::openat(dirFd, entry->d_name,
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat held {};
+        struct stat named {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+            held.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            continue;
+        }
+        // Still the file that was locked (not replaced since): remove it while the
+        // lock is held, so that a save starting now never loses its own temporary.
+        if (::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            ::unlinkat(dirFd, entry->d_name, 0);
+        }
+    }
+    ::closedir(folder);
+}
+
 // A temporary file beside the target, made anew (never an existing one), with the
-// mode a new file gets from the umask.
+// mode a new file gets from the umask, marked and held for as long as the save runs.
 int createTemporary(const QByteArray& target, QByteArray& temporary) {
-    const QByteArray folder = folderOf(target);
-    // Cut long names so that the temporary name stays within a file name's limit.
-    const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const QByteArray prefix = folderOf(target) + '/' + temporaryPrefix(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + "/." + base + '.' +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        const int fd = ::open(temporary.constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
+        QByteArray random(kRandomChars, '0');
+        for (char& c : random) {
+            c = kDigits[QRandomGenerator::global()->bounded(36)];
+        }
+        temporary = prefix + random + '-' + temporaryCheck(random);
+        Fd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                     0666));
+        if (fd.get() < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd.get() < 0) {
+            return -1;
+        }
+        // Another save may have found it unheld in the moment between its making and
+        // this lock, and removed it: then it is made anew.
+        struct stat st {};
+        while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+        }
+        if (::fstat(fd.get(), &st) == 0 && st.st_nlink > 0) {
+            return fd.release();
         }
     }
     errno = EEXIST;
     return -1;
 }
 
+// The saved file keeps the old one's owner, group and mode, or it is not saved: a
+// save must not change who may read or write the file. 0, or the error number.
+int keepIdentity(int fd, const struct stat& old) {
+    const mode_t mode = old.st_mode & 07777;
+    if (::fchmod(fd, mode) != 0) {
+        return errno;
+    }
+    if (::geteuid() == 0) {
+        // Root can give the file back to its owner; where the file system will not,
+        // the save goes on as it always has.
+        if (::fchown(fd, old.st_uid, old.st_gid) == 0) {
+            [[maybe_unused]] const int again = ::fchmod(fd, mode); // chown clears set-id bits
+        }
+        return 0;
+    }
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) {
+        return errno;
+    }
+    if (now.st_gid != old.st_gid && now.st_uid == old.st_uid) {
+        // A group of the user's own can be kept.
+        if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 || ::fchmod(fd, mode) != 0 ||
+            ::fstat(fd, &now) != 0) {
+            return EPERM;
+        }
+    }
+    return now.st_uid == old.st_uid && now.st_gid == old.st_gid && (now.st_mode & 07777) == mode
+               ? 0
+               : EPERM;
+}
+
 FileResult replaceByRename(const QByteArray& target, const struct stat* existing, Source& source) {
+    removeAbandonedTemporaries(target);
     QByteArray temporary;
     Fd fd(createTemporary(target, temporary));
     if (fd.get() < 0) {
         return FileResult::failure(systemReason(errno));
     }
     int error = 0;
-    if (existing) {
-        // The saved file keeps the old one's permissions (and, for root, its owner).
-        if (::fchmod(fd.get(), existing->st_mode & 07777) != 0) {
-            error = errno;
-        } else if (::geteuid() == 0) {
-            [[maybe_unused]] const int ignored =
-                ::fchown(fd.get(), existing->st_uid, existing->st_gid);
-        }
+    if (existing && (error = keepIdentity(fd.get(), *existing)) == EPERM) {
+        ::unlink(temporary.constData());
+        return FileResult::failure(
+            QStringLiteral("Saving would change who owns the file or may use it (it belongs "
+                           "to user %1, group %2, mode %3)")
+                .arg(existing->st_uid)
+                .arg(existing->st_gid)
+                .arg(existing->st_mode & 07777, 4, 8, QLatin1Char('0')));
     }
     if (error == 0) {
         error = writeAll(fd.get(), source);
@@ -242,6 +355,11 @@ FileResult save(const QString& path, Source& source) {
     }
     if (!S_ISREG(st.st_mode)) {
         return writeInPlace(target, source);
+    }
+    // The rename would replace a file that a plain write may not change (read-only,
+    // another user's): the file's own protection holds.
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
+        return FileResult::failure(systemReason(errno));
     }
     return replaceByRename(target, &st, source);
 }

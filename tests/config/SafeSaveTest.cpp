@@ -5,6 +5,7 @@
 #include "ConfigFile.h"
 #include "FullDisk.h"
 #include "Settings.h"
+#include "Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,10 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace cantavel {
@@ -172,6 +176,132 @@ TEST(SafeSave, CopiesAWholeDescriptor) {
     EXPECT_TRUE(saveFileSafelyFrom(dir.filePath(QStringLiteral("copy")), fd));
     ::close(fd);
     EXPECT_EQ(readFile(dir.filePath(QStringLiteral("copy"))), big);
+}
+
+struct stat statOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+// A save replaces the file by rename, which the folder allows but the file itself may
+// not: a read-only file, another user's. Such a save is refused as a plain write would
+// be, and a save never changes who owns the file or may use it. Root (no permission
+// refuses it) keeps the owner and mode as before.
+TEST(SafeSave, AFilesOwnProtectionHolds) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of another user need root";
+    }
+    constexpr uid_t kNobody = 65534;
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0777), 0);
+    testing::makeTraversable(shared);
+    struct Case {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+        const char* refusal; // nullptr: nobody may save it
+    };
+    const Case cases[] = {
+        {"read-only.cfg", kNobody, 0444, "Permission denied"},
+        {"roots.cfg", 0, 0644, "Permission denied"},
+        {"roots-open.cfg", 0, 0666, "Saving would change who owns the file"},
+        {"own.cfg", kNobody, 0640, nullptr},
+    };
+    const QByteArray old(294, 'o');
+    for (const Case& c : cases) {
+        const QString path = shared + '/' + QLatin1String(c.name);
+        ASSERT_TRUE(writeFile(path, old));
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), c.owner, c.owner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), c.mode), 0);
+    }
+    const int failed = testing::runUnprivileged([&] {
+        for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+            const FileResult r =
+                saveConfigFile(shared + '/' + QLatin1String(cases[i].name), someRecord());
+            if (cases[i].refusal ? r || !r.reason.startsWith(QLatin1String(cases[i].refusal))
+                                 : !r) {
+                std::fprintf(stderr, "%s: %s\n", cases[i].name, qPrintable(r.reason));
+                return i + 1;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(failed, 0) << "the case that went wrong, counted from 1 (see stderr)";
+    for (const Case& c : cases) {
+        const QString path = shared + '/' + QLatin1String(c.name);
+        const struct stat st = statOf(path);
+        EXPECT_EQ(st.st_uid, c.owner) << c.name;
+        EXPECT_EQ(st.st_mode & 07777, c.mode) << c.name;
+        EXPECT_EQ(readFile(path) == old, c.refusal != nullptr) << c.name;
+    }
+    EXPECT_EQ(QDir(shared).entryList(QDir::Files | QDir::Hidden).size(),
+              static_cast<qsizetype>(std::size(cases)))
+        << "no temporary left behind";
+
+    // Root is refused nothing: the file is saved and stays nobody's, read-only.
+    const QString readOnly = shared + QStringLiteral("/read-only.cfg");
+    ASSERT_TRUE(saveConfigFile(readOnly, someRecord()));
+    EXPECT_NE(readFile(readOnly), old);
+    EXPECT_EQ(statOf(readOnly).st_uid, kNobody);
+    EXPECT_EQ(statOf(readOnly).st_mode & 07777, 0444u);
+}
+
+// A save killed half-way leaves its temporary. The next save of the same file removes
+// it, but never one that a running save still holds, nor a file of the user's that
+// only looks like one.
+TEST(SafeSave, TheNextSaveRemovesTheTemporaryOfAKilledOne) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("live.cfg"));
+    ASSERT_TRUE(writeFile(target, "old"));
+    const QStringList lookalikes = {".live.cfg.abc123", ".live.cfg.0123456789-abcdef",
+                                    ".other.cfg.0123456789-abcdef"};
+    for (const QString& name : lookalikes) {
+        ASSERT_TRUE(writeFile(dir.filePath(name), "mine"));
+    }
+    const auto hidden = [&] {
+        QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll(QStringLiteral("live.cfg"));
+        for (const QString& name : lookalikes) {
+            names.removeAll(name);
+        }
+        return names;
+    };
+
+    // A save from a pipe that never ends: it waits, holding its temporary.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t saver = ::fork();
+    ASSERT_GE(saver, 0);
+    if (saver == 0) {
+        ::close(pipeFds[1]);
+        ::_exit(saveFileSafelyFrom(target, pipeFds[0]) ? 0 : 1);
+    }
+    ::close(pipeFds[0]);
+    ASSERT_EQ(::write(pipeFds[1], "half", 4), 4);
+    QStringList held;
+    for (int i = 0; i < 500 && held.isEmpty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        held = hidden();
+    }
+    ASSERT_EQ(held.size(), 1) << "the waiting save's temporary";
+
+    ASSERT_TRUE(saveFileSafely(target, "second"));
+    EXPECT_EQ(hidden(), held) << "a save that runs keeps its temporary";
+
+    ::kill(saver, SIGKILL);
+    ::waitpid(saver, nullptr, 0);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(hidden(), held) << "the killed save left it";
+
+    ASSERT_TRUE(saveFileSafely(target, "third"));
+    EXPECT_TRUE(hidden().isEmpty()) << hidden().join(' ').toStdString();
+    for (const QString& name : lookalikes) {
+        EXPECT_EQ(readFile(dir.filePath(name)), QByteArray("mine")) << name.toStdString();
+    }
+    EXPECT_EQ(readFile(target), QByteArray("third"));
 }
 
 } // namespace
