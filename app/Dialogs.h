@@ -26,6 +26,8 @@ public:
     virtual Answer askToSave(QWidget* parent, const QString& title, const QString& text) = 0;
     // The system's print dialog on `printer`; false when cancelled.
     virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
+    // A question with Yes and No, No the default; true for Yes.
+    virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
 };
 
 // The real thing: QMessageBox and the dialog's own exec().
@@ -36,6 +38,7 @@ public:
     QString chooseFile(QFileDialog& dialog) override;
     Answer askToSave(QWidget* parent, const QString& title, const QString& text) override;
     bool choosePrinter(QWidget* parent, QPrinter& printer) override;
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override;
 };
 
 } // namespace cantavel

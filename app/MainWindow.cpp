@@ -26,6 +26,8 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <cstdio>
+#include <optional>
 #include <utility>
 
 namespace cantavel {
@@ -314,6 +316,13 @@ void TForm1::connectControls() {
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
 
     ui->TabControl1->OnChange = [this](QObject* sender) { TabControl1Change(sender); };
+    // A click on the tab a running command has just selected changes no tab, but it
+    // is the operator's pick all the same and wins when the command ends.
+    connect(ui->TabControl1->TabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index >= 0 && link_->runningCommands() > 0) {
+            pickedDuringCommand_ = index;
+        }
+    });
 
     connect(ui->New1, &QAction::triggered, this, &TForm1::New1Click);
     connect(ui->Open1, &QAction::triggered, this, &TForm1::Open1Click);
@@ -340,7 +349,11 @@ void TForm1::connectControls() {
 // Start, show, close
 
 void TForm1::FormCreate() {
-    readSettings(settingsPath_, state_);
+    if (const FileResult read = readSettings(settingsPath_, state_); !read) {
+        // The defaults hold; the operator learns why the port and files they chose
+        // are gone.
+        reportSettingsProblem(QStringLiteral("Cannot read the settings %1"), read.reason);
+    }
     usePortPaths(state_.portPaths);
     updateRecentMenu();
     setCaption(applicationTitle());
@@ -355,7 +368,16 @@ void TForm1::FormClose() {
     pickedDuringCommand_ = -1;
     (void)link_->CancelCommands(); // a waiting upload ends here, sending nothing more
     comm_->StopComm();
-    (void)writeSettings(settingsPath_, state_); // failures are ignored
+    if (const FileResult written = writeSettings(settingsPath_, state_); !written) {
+        // Told before the window goes: the port and recent files are not kept.
+        reportSettingsProblem(QStringLiteral("Cannot save the settings %1"), written.reason);
+    }
+}
+
+void TForm1::reportSettingsProblem(const QString& text, const QString& reason) {
+    const QString line = text.arg(settingsPath_);
+    std::fprintf(stderr, "cantavel: %s: %s\n", qPrintable(line), qPrintable(reason));
+    showMessage(text.arg(elideMiddle(settingsPath_)), reason);
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -409,7 +431,8 @@ bool TForm1::OpenFile(const QString& path) {
 }
 
 bool TForm1::openChosen(const QString& path) {
-    const FileResult read = loadConfigFile(path, record_);
+    qint64 size = kConfigImageSize;
+    const FileResult read = loadConfigFile(path, record_, &size);
     if (!read) {
         // Nothing was read: record, file name, caption and Link stay as they were.
         showMessage(QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
@@ -421,11 +444,23 @@ bool TForm1::openChosen(const QString& path) {
     // What the file held is the unmodified state: values the controls cannot show
     // and bring into range while loading count as changes.
     markUnmodified();
-    setCaption(applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]"));
+    setCaption(captionWithFile(path));
     state_.currentFileName = path;
     rememberRecentFile(path);
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
+    if (size != static_cast<qint64>(kConfigImageSize)) {
+        showMessage(QStringLiteral("%1 is %2 bytes, not a preset file.")
+                        .arg(elideMiddle(QFileInfo(path).fileName()))
+                        .arg(size),
+                    (size == 0 ? QStringLiteral("Nothing was read from it. ")
+                     : size < static_cast<qint64>(kConfigImageSize)
+                         ? QStringLiteral("Its %1 bytes were read over the start of "
+                                          "the record; the rest is as it was. ")
+                               .arg(size)
+                         : QStringLiteral("Only its first 294 bytes were read. ")) +
+                        QStringLiteral("Saving asks before it replaces the file."));
+    }
     return true;
 }
 
@@ -443,12 +478,25 @@ void TForm1::SaveAs1Click() {
         return;
     }
     if (saveTo(path)) {
-        state_.currentFileName = path; // the caption stays as it is
+        // The caption names the file that the next Save writes.
+        state_.currentFileName = path;
+        setCaption(captionWithFile(path));
     }
 }
 
 bool TForm1::saveTo(const QString& path) {
     closeEditStep();
+    if (const std::optional<qint64> size = nonPresetFileSize(path)) {
+        // Whatever else the file holds would be lost to 294 bytes of preset.
+        const DialogOpen open(dialogsOpen_);
+        if (!dialogs_->confirm(this, applicationTitle(),
+                               QStringLiteral("%1 is %2 bytes, not a preset file: replace it "
+                                              "with this preset?")
+                                   .arg(elideMiddle(QFileInfo(path).fileName()))
+                                   .arg(*size))) {
+            return false;
+        }
+    }
     const FileResult written = saveConfigFile(path, record_);
     if (!written) {
         showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
@@ -576,6 +624,10 @@ bool TForm1::maybeSave() {
         break;
     }
     return false;
+}
+
+QString TForm1::captionWithFile(const QString& path) {
+    return applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]");
 }
 
 // The desktop's mark for unsaved work: an asterisk before the caption.

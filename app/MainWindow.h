@@ -122,6 +122,9 @@ private:
     void FormCreate();
     void FormShow();
     void FormClose();
+    // A settings file that cannot be read or written: a message box and a line on
+    // standard error. text holds %1 for the settings path.
+    void reportSettingsProblem(const QString& text, const QString& reason);
 
     // Parameter change handlers.
     void TrackBar5Change();
@@ -188,6 +191,8 @@ private:
     enum HistoryAfter { KeepHistory, ForgetHistory };
     void markUnmodified(HistoryAfter history = ForgetHistory);
     void setCaption(const QString& caption);
+    // The title and the file the record came from or went to, as Open shows it.
+    static QString captionWithFile(const QString& path);
     void updateCaption();
     bool busyForHandOver() const;
     QString chooseFile(QFileDialog& dialog);

@@ -39,10 +39,12 @@ TEST_F(Files, SaveRightAfterStartAsksForANameLikeSaveAs) {
     EXPECT_EQ(dialogs.dialogsRun, QStringList{"SaveDialog1"});
     EXPECT_EQ(readAll(path), imageOf(record()));
     EXPECT_EQ(state.currentFileName, path);
-    EXPECT_EQ(form->windowTitle(), kTitle) << "Save As leaves the caption";
+    EXPECT_EQ(form->windowTitle(), kTitle + "  [" + path + "]") << "the file Save writes";
 }
 
-TEST_F(Files, SaveAsAfterOpenKeepsTheCaptionAndSaveFollowsTheNewName) {
+// The caption names the file the next Save writes: once it kept the first file's
+// name after Save As, and edits believed saved there went to the second.
+TEST_F(Files, SaveAsAfterOpenShowsTheNewNameAndSaveFollowsIt) {
     const QString first = dir.filePath(QStringLiteral("first.cfg"));
     const QString second = dir.filePath(QStringLiteral("second.cfg"));
     ConfigRecord other;
@@ -54,7 +56,7 @@ TEST_F(Files, SaveAsAfterOpenKeepsTheCaptionAndSaveFollowsTheNewName) {
     action("Open1")->trigger();
     EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
     action("SaveAs1")->trigger();
-    EXPECT_EQ(form->windowTitle(), kTitle + "  [" + first + "]");
+    EXPECT_EQ(form->windowTitle(), kTitle + "  [" + second + "]");
     EXPECT_EQ(record().preset(3).echoDelay, 42);
 
     record().preset(3).echoDelay = 43;
@@ -75,14 +77,57 @@ TEST_F(Files, ShortFileReplacesOnlyItsLeadingBytes) {
     EXPECT_EQ(record().mode(0).marker, 0x55);
 }
 
-TEST_F(Files, LongFileLoads294AndSaves294) {
-    const QString path = dir.filePath(QStringLiteral("long.cfg"));
-    QByteArray data(300, '\x05');
-    writeAll(path, data);
-    dialogs.answers << path;
-    action("Open1")->trigger();
-    action("Save1")->trigger();
-    EXPECT_EQ(readAll(path), data.left(294));
+// Any regular file opens, but one of another length than a preset's is no preset
+// file: it is said on opening, and neither Save nor Save As turns it into 294 bytes
+// without asking (a 1 GiB file once became 294 bytes on Ctrl+S).
+TEST_F(Files, AFileOfAnotherLengthIsNamedAndReplacedOnlyWhenTheOperatorAgrees) {
+    struct Case {
+        const char* name;
+        int size;
+        const char* readDetail;
+    };
+    const Case cases[] = {
+        {"empty.cfg", 0, "Nothing was read from it."},
+        {"long.cfg", 300, "Only its first 294 bytes were read."},
+        {"short.cfg", 100, "Its 100 bytes were read over the start of the record"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QLatin1String(c.name));
+        const QByteArray data(c.size, '\x05');
+        writeAll(path, data);
+        dialogs.messages.clear();
+        dialogs.confirmations.clear();
+        ASSERT_TRUE(form->OpenFile(path));
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text,
+                  QStringLiteral("%1 is %2 bytes, not a preset file.").arg(c.name).arg(c.size));
+        EXPECT_TRUE(dialogs.messages[0].detail.startsWith(QLatin1String(c.readDetail)))
+            << dialogs.messages[0].detail.toStdString();
+
+        const QString question =
+            QStringLiteral("%1 is %2 bytes, not a preset file: replace it with this preset?")
+                .arg(c.name)
+                .arg(c.size);
+        dialogs.confirmAnswers = {false};
+        action("Save1")->trigger();
+        EXPECT_EQ(dialogs.confirmations, QStringList{question});
+        EXPECT_EQ(readAll(path), data) << "No keeps the file";
+        dialogs.confirmAnswers = {true};
+        action("Save1")->trigger();
+        EXPECT_EQ(readAll(path), imageOf(record())) << "Yes replaces it";
+        action("Save1")->trigger(); // a preset file now: no more questions
+        EXPECT_EQ(dialogs.confirmations.size(), 2);
+    }
+    // Save As onto such a file asks too; No leaves the name Save writes as it was.
+    const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+    writeAll(notes, "my notes");
+    dialogs.answers << notes;
+    dialogs.confirmations.clear();
+    action("SaveAs1")->trigger();
+    EXPECT_EQ(dialogs.confirmations.size(), 1);
+    EXPECT_EQ(readAll(notes), QByteArray("my notes"));
+    EXPECT_EQ(state.currentFileName, dir.filePath(QStringLiteral("short.cfg")));
 }
 
 TEST_F(Files, OpenKeepsTheTabAndShowsTheFileOnIt) {

@@ -325,6 +325,25 @@ TEST_F(Window, TabPicksDuringUploadAllNeitherStopNorChangeIt) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// A click on the tab the command has just selected changes no tab, and was once
+// lost: the window ended on "Mode B" with Link on, and the next edits went there.
+TEST_F(Window, AClickOnTheTabUploadAllJustSelectedIsThePickThatWins) {
+    linkOn();
+    const QByteArray expected = uploadAllFrames(record());
+    int shownWhenClicked = -1;
+    clock.after(1600ms, [&] { // "2" was selected at 1.5 s
+        shownWhenClicked = tabs()->currentIndex();
+        clickTab(2);
+    });
+    action("Configuator1")->trigger();
+    EXPECT_EQ(shownWhenClicked, 2);
+    EXPECT_EQ(sent().toHex(' '), expected.toHex(' '));
+    EXPECT_EQ(tabs()->currentIndex(), 2);
+    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload 2"));
+    EXPECT_FALSE(action("Link1")->isChecked()) << "a numbered tab picked ends Link";
+    EXPECT_FALSE(form->Comm().IsOpen());
+}
+
 TEST_F(Window, NewDuringUploadAllSaysWhichSlotsDidNotReachTheUnit) {
     clock.after(1300ms, [this] { form->New1Click(); });
     action("Configuator1")->trigger();

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 namespace cantavel {
 namespace {
 
@@ -61,18 +63,53 @@ TEST_F(Robust, DeviceUnpluggedDuringUploadAllEndsItWithOneMessage) {
     EXPECT_EQ(form->Link().runningCommands(), 0);
 }
 
-TEST_F(Robust, SettingsThatCannotBeWrittenAreLetGoQuietly) {
-    form.reset();
-    state = RuntimeState{};
-    // /proc takes no new files, whoever asks.
-    form = std::make_unique<TForm1>(
-        editorRecord, state,
-        TForm1Options{QStringLiteral("/proc/cantavel-no-such/cantavel.ini"), &dialogs, &clock});
-    form->show();
-    EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
-    form->close();
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(dialogs.messages.empty());
+// Settings that cannot be kept are told once, before the window goes (they were
+// once lost without a word); the window closes all the same. One that cannot be
+// read (a FIFO once kept the window from ever appearing) is told at start.
+TEST_F(Robust, SettingsThatCannotBeReadOrWrittenAreToldAndTheWindowGoesOn) {
+    const QString big = dir.filePath(QStringLiteral("big.ini"));
+    QFile f(big);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Config]\nCOM=COM7\n;" + QByteArray(300 * 1024, 'x') + "\n");
+    f.close();
+    const QString fifo = dir.filePath(QStringLiteral("fifo.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    struct Case {
+        QString path;
+        const char* atStart; // the reason told at start, if any
+        const char* atClose;
+    };
+    const Case cases[] = {
+        // /proc takes no new files, whoever asks.
+        {QStringLiteral("/proc/cantavel-no-such/cantavel.ini"), nullptr, "No such file"},
+        {big, "It is larger than 256 KiB", "It is larger than 256 KiB"},
+        {fifo, "Not a regular file (a FIFO)", "Not a regular file (a FIFO)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        form.reset();
+        state = RuntimeState{};
+        dialogs.messages.clear();
+        form = std::make_unique<TForm1>(editorRecord, state,
+                                        TForm1Options{c.path, &dialogs, &clock, &devices});
+        form->show();
+        EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
+        ASSERT_EQ(dialogs.messages.size(), c.atStart ? 1u : 0u);
+        if (c.atStart) {
+            EXPECT_EQ(dialogs.messages[0].text,
+                      QStringLiteral("Cannot read the settings %1").arg(c.path));
+            EXPECT_TRUE(dialogs.messages[0].detail.startsWith(QLatin1String(c.atStart)));
+        }
+        dialogs.messages.clear();
+        form->close();
+        EXPECT_FALSE(form->isVisible());
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text,
+                  QStringLiteral("Cannot save the settings %1").arg(c.path));
+        EXPECT_TRUE(dialogs.messages[0].detail.startsWith(QLatin1String(c.atClose)))
+            << dialogs.messages[0].detail.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(big).size(), 300 * 1024 + 20) << "left as it was";
 }
 
 TEST_F(Robust, TenThousandLiveChangesArriveAllAndInOrder) {

@@ -63,6 +63,19 @@ struct FakeDialogs : EditorDialogs {
         saveAnswers.erase(saveAnswers.begin());
         return next;
     }
+    // Yes-or-no questions: the texts asked, answered in order (No when the test gave
+    // no answer).
+    QStringList confirmations;
+    std::vector<bool> confirmAnswers;
+    bool confirm(QWidget*, const QString&, const QString& text) override {
+        confirmations << text;
+        if (confirmAnswers.empty()) {
+            return false;
+        }
+        const bool next = confirmAnswers.front();
+        confirmAnswers.erase(confirmAnswers.begin());
+        return next;
+    }
     // The print dialog: what the operator does with the printer (cancels without).
     std::function<bool(QPrinter&)> printDialog;
     int printDialogsRun = 0;
