@@ -2,6 +2,7 @@
 // every kind of bad input. (Uploads are checked against the editor in its tests.)
 
 #include "ConfigFile.h"
+#include "FullDisk.h"
 #include "ParameterValues.h"
 #include "Pty.h"
 #include "ToolRun.h"
@@ -23,6 +24,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cantavel {
@@ -30,9 +32,9 @@ namespace {
 
 using CfgRun = testing::ToolRun;
 
-CfgRun cfg(const QStringList& args) {
+CfgRun cfg(const QStringList& args, const testing::ToolOptions& options = {}) {
     return testing::runTool(QStringLiteral(CANTAVEL_CFG_PATH), args,
-                            {QStringLiteral("cantavel-cfg:"), QStringLiteral("Try ")});
+                            {QStringLiteral("cantavel-cfg:"), QStringLiteral("Try ")}, options);
 }
 
 QByteArray bytesOf(const QString& path) {
@@ -150,7 +152,14 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
         QString firstLine;
     };
     const QString tty = dir.filePath(QStringLiteral("no-tty"));
+    const QString fifo = dir.filePath(QStringLiteral("pipe.cfg"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const std::vector<Case> cases = {
+        // Read without waiting, and only a regular file is a preset file.
+        {{"show", fifo}, 1, "cantavel-cfg: " + fifo + ": Not a regular file (a FIFO)"},
+        {{"set", "/dev/zero", "default.echoDelay=100"},
+         1,
+         "cantavel-cfg: /dev/zero: Not a regular file (a character device)"},
         {{"set", a, "default.echoDelay=300"},
          1,
          "cantavel-cfg: default.echoDelay=300: 300 is out of range: 2 to 247; nothing was "
@@ -186,7 +195,7 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
     const QByteArray before = bytesOf(a);
     for (const Case& c : cases) {
         const std::string what = c.args.join(' ').toStdString();
-        const CfgRun r = cfg(c.args);
+        const CfgRun r = cfg(c.args, {.standardOutput = {}, .timeoutMs = 20000});
         EXPECT_EQ(r.status, c.status) << what;
         EXPECT_TRUE(r.out.isEmpty()) << what;
         if (!c.firstLine.isEmpty()) {
@@ -274,13 +283,14 @@ TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
 
 // A file that is not a whole record is read as File > Open reads it into a new
 // record, with one warning giving its length.
-TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsIt) {
+TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsItAndReplacedOnlyWithForce) {
     QByteArray bytes = bytesOf(b);
     bytes[7] = 77; // default's echoDelay
     for (const qsizetype length : {qsizetype{10}, qsizetype{300}}) {
         QFile f(b);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(length > 294 ? bytes + QByteArray(6, 'x') : bytes.left(length));
+        const QByteArray content = length > 294 ? bytes + QByteArray(6, 'x') : bytes.left(length);
+        f.write(content);
         f.close();
         const CfgRun show =
             cfg({QStringLiteral("show"), b, QStringLiteral("--slot"), QStringLiteral("default")});
@@ -289,7 +299,48 @@ TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsIt) {
         EXPECT_TRUE(show.errLines[0].startsWith(
             QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not 294; ").arg(b).arg(length)));
         EXPECT_TRUE(show.out.contains(QRegularExpression("default\\.echoDelay +Delay +77 ")));
+
+        // 294 bytes written over it would lose the rest: only when asked to.
+        const CfgRun refused = cfg({QStringLiteral("set"), b, QStringLiteral("1.echoDelay=9")});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.errLines.value(1),
+                  QStringLiteral("cantavel-cfg: %1 is %2 bytes, not a preset file; give --force "
+                                 "to replace it with a preset")
+                      .arg(b)
+                      .arg(length));
+        EXPECT_TRUE(refused.out.isEmpty());
+        EXPECT_EQ(bytesOf(b), content);
+        const CfgRun forced = cfg(
+            {QStringLiteral("set"), QStringLiteral("--force"), b, QStringLiteral("1.echoDelay=9")});
+        EXPECT_EQ(forced.status, 0);
+        EXPECT_EQ(bytesOf(b).size(), 294);
+        EXPECT_EQ(recordOf(b).preset(1).echoDelay, 9);
     }
+}
+
+// Output is part of the result: a full standard output fails the command, and set
+// says what it changed only once the file holds it.
+TEST_F(CfgTool, OutputThatCannotBeWrittenOrSaidTooSoonIsAFailure) {
+    ASSERT_EQ(cfg({QStringLiteral("set"), b, QStringLiteral("2.micBass=3")}).status, 0);
+    for (const QStringList& args :
+         {QStringList{"show", a}, QStringList{"--help"}, QStringList{"diff", a, b}}) {
+        const CfgRun full = cfg(args, {.standardOutput = QStringLiteral("/dev/full")});
+        EXPECT_EQ(full.status, args[0] == "diff" ? 2 : 1) << args.join(' ').toStdString();
+        EXPECT_EQ(full.errLines,
+                  QStringList{"cantavel-cfg: cannot write the output: No space left on device"});
+    }
+    testing::FullDisk disk;
+    if (!disk.valid()) {
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    }
+    const QString full = disk.path(QStringLiteral("live.cfg"));
+    ASSERT_TRUE(QFile::copy(a, full));
+    ASSERT_TRUE(disk.fill());
+    const CfgRun r = cfg({QStringLiteral("set"), full, QStringLiteral("default.echoDelay=99")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.isEmpty()) << "nothing said to have changed: " << r.out.toStdString();
+    EXPECT_EQ(r.errLines,
+              QStringList{"cantavel-cfg: cannot write " + full + ": No space left on device"});
 }
 
 TEST_F(CfgTool, EveryCommandHasHelp) {

@@ -12,15 +12,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 using cantavel::testing::ToolRun;
 
-ToolRun printTool(const QStringList& args) {
+ToolRun printTool(const QStringList& args, const cantavel::testing::ToolOptions& options = {}) {
     return cantavel::testing::runTool(QStringLiteral(CANTAVEL_PRINT_PATH), args,
-                                      {QStringLiteral("cantavel-print:")});
+                                      {QStringLiteral("cantavel-print:")}, options);
 }
 
 // A text file in dir, for the program to print.
@@ -65,6 +71,42 @@ TEST(PrintTool, MissingInputOrUnwritableOutputIsOneErrorLine) {
     const ToolRun badSpacing =
         printTool({QStringLiteral("--spacing"), QStringLiteral("triple"), text});
     EXPECT_EQ(badSpacing.status, 1);
+}
+
+// Input may be a pipe, read as a stream as `cantavel-print <(cmd)` gives it; a device
+// is refused without being read (/dev/zero would never end). Output that cannot be
+// written fails the run.
+TEST(PrintTool, ReadsAPipeRefusesADeviceAndFailsOnAFullOutput) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the reader waits
+        (void)::write(fd, "from a pipe\n", 12);
+        ::close(fd);
+    });
+    const QString pdf = dir.filePath(QStringLiteral("piped.pdf"));
+    const ToolRun piped =
+        printTool({QStringLiteral("-o"), pdf, fifo}, {.standardOutput = {}, .timeoutMs = 20000});
+    writer.join();
+    EXPECT_EQ(piped.status, 0) << piped.err.toStdString();
+    EXPECT_TRUE(piped.out.contains(QStringLiteral("printed 1 lines")));
+
+    const ToolRun device = printTool({QStringLiteral("-o"), pdf, QStringLiteral("/dev/zero")},
+                                     {.standardOutput = {}, .timeoutMs = 20000});
+    EXPECT_EQ(device.status, 1);
+    EXPECT_EQ(device.err, QStringLiteral("cantavel-print: cannot read /dev/zero: Not a regular "
+                                         "file (a character device)\n"));
+
+    const QString text = textFile(dir, QStringLiteral("t.txt"), "x\n");
+    for (const QStringList& args :
+         {QStringList{QStringLiteral("-o"), pdf, text}, QStringList{QStringLiteral("--help")}}) {
+        const ToolRun full = printTool(args, {.standardOutput = QStringLiteral("/dev/full")});
+        EXPECT_EQ(full.status, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(full.err, QStringLiteral("cantavel-print: cannot write the output: No space "
+                                           "left on device\n"));
+    }
 }
 
 QByteArray contentOf(const QString& path) {

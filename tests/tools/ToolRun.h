@@ -16,14 +16,26 @@ struct ToolRun {
     QString err;          // the same, each line ended
 };
 
+struct ToolOptions {
+    QString standardOutput; // a file for its standard output, instead of a pipe
+    int timeoutMs = 60000;  // then it is killed
+};
+
 // Lines of stderr count as the program's own when they start with one of `own`.
-inline ToolRun runTool(const QString& program, const QStringList& args, const QStringList& own) {
+inline ToolRun runTool(const QString& program, const QStringList& args, const QStringList& own,
+                       const ToolOptions& options = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     p.setProcessEnvironment(env);
+    if (!options.standardOutput.isEmpty()) {
+        p.setStandardOutputFile(options.standardOutput);
+    }
     p.start(program, args);
-    p.waitForFinished(60000);
+    if (!p.waitForFinished(options.timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+    }
     ToolRun r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());

@@ -19,6 +19,7 @@
 #include <QJsonObject>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -37,6 +38,17 @@ void say(std::FILE* to, const QString& line) {
 }
 int fail(const QString& why, int status = kFailure) {
     say(stderr, QStringLiteral("cantavel-cfg: ") + why);
+    return status;
+}
+// What was printed is part of the result: output that could not be written (a full
+// disk, a closed pipe) makes a failure of a command that did its work.
+// `trouble` is the command's status for a failure (diff's 1 means "different").
+int finish(int status, int trouble = kFailure) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        fail(QStringLiteral("cannot write the output: %1").arg(systemReason(error)));
+        return std::max(status, trouble);
+    }
     return status;
 }
 int usage(const QString& why, const QString& command = QString()) {
@@ -60,25 +72,26 @@ int slotOption(const QCommandLineParser& parser, const QString& command) {
 }
 
 // The record a file gives, read as File > Open reads it into a new record. Says why
-// not when it cannot be read, and warns when the file is not a whole record.
-std::optional<ConfigRecord> readRecord(const QString& path, QString& why) {
+// not when it cannot be read (anything but a regular file is refused), and warns
+// when the file is not a whole record. fileSize receives its length.
+std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
+                                       qint64* fileSize = nullptr) {
     ConfigRecord record{};
     record.resetToDefaults();
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        why = QStringLiteral("%1: No such file or directory").arg(path);
-        return std::nullopt;
-    }
-    if (const FileResult read = loadConfigFile(path, record); !read) {
+    qint64 size = 0;
+    if (const FileResult read = loadConfigFile(path, record, &size); !read) {
         why = QStringLiteral("%1: %2").arg(path, read.reason);
         return std::nullopt;
     }
-    if (info.isFile() && info.size() != static_cast<qint64>(kConfigImageSize)) {
+    if (fileSize) {
+        *fileSize = size;
+    }
+    if (size != static_cast<qint64>(kConfigImageSize)) {
         say(stderr, QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not %3; %4")
                         .arg(path)
-                        .arg(info.size())
+                        .arg(size)
                         .arg(kConfigImageSize)
-                        .arg(info.size() < static_cast<qint64>(kConfigImageSize)
+                        .arg(size < static_cast<qint64>(kConfigImageSize)
                                  ? QStringLiteral("the rest is the defaults")
                                  : QStringLiteral("the bytes after the record are ignored")));
     }
@@ -288,9 +301,17 @@ int runSet(QCommandLineParser& parser) {
     QStringList args = parser.positionalArguments();
     const QString path = args.takeFirst();
     QString why;
-    std::optional<ConfigRecord> record = readRecord(path, why);
+    qint64 size = 0;
+    std::optional<ConfigRecord> record = readRecord(path, why, &size);
     if (!record) {
         return fail(why);
+    }
+    if (size != static_cast<qint64>(kConfigImageSize) && !parser.isSet(QStringLiteral("force"))) {
+        // Writing 294 bytes over it would lose whatever else it holds.
+        return fail(QStringLiteral("%1 is %2 bytes, not a preset file; give --force to replace "
+                                   "it with a preset")
+                        .arg(path)
+                        .arg(size));
     }
     const ConfigRecord before = *record;
     for (const QString& assignment : args) {
@@ -318,7 +339,11 @@ int runSet(QCommandLineParser& parser) {
             return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
         }
     }
-    // Every value that changed, the volumes that followed their maxima included.
+    if (const FileResult saved = saveConfigFile(path, *record); !saved) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
+    }
+    // Every value that changed, the volumes that followed their maxima included: told
+    // once they are in the file.
     for (int slot = 0; slot < kSlotCount; ++slot) {
         for (const Parameter* p : slotParameters(slot)) {
             if (p->field.get(before, slot) != p->field.get(*record, slot)) {
@@ -327,9 +352,6 @@ int runSet(QCommandLineParser& parser) {
                                      shownText(before, slot, *p), shownText(*record, slot, *p)));
             }
         }
-    }
-    if (const FileResult saved = saveConfigFile(path, *record); !saved) {
-        return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
     }
     return 0;
 }
@@ -397,9 +419,19 @@ int runUpload(QCommandLineParser& parser) {
     }
     // The port's name means what it means to the editor: its [Ports] names too.
     RuntimeState state;
-    readSettings(parser.isSet(QStringLiteral("settings")) ? parser.value(QStringLiteral("settings"))
-                                                          : editorSettingsPath(),
-                 state);
+    const bool named = parser.isSet(QStringLiteral("settings"));
+    const QString settings =
+        named ? parser.value(QStringLiteral("settings")) : editorSettingsPath();
+    if (const FileResult read = readSettings(settings, state); !read) {
+        // Settings asked for must be there; the editor's own only lend their names.
+        if (named) {
+            return fail(
+                QStringLiteral("cannot read the settings %1: %2").arg(settings, read.reason));
+        }
+        say(stderr,
+            QStringLiteral("cantavel-cfg: warning: the editor's settings %1 are not used: %2")
+                .arg(settings, read.reason));
+    }
     usePortPaths(state.portPaths);
     state.comPortName = parser.value(QStringLiteral("port"));
 
@@ -497,7 +529,8 @@ std::vector<Command> commands() {
                         "Nothing is written unless every value is valid."),
          QStringLiteral("FILE SLOT.PARAMETER=VALUE..."),
          runSet,
-         {},
+         {QCommandLineOption(QStringLiteral("force"),
+                             QStringLiteral("Replace a file that is not 294 bytes long."))},
          2,
          1000},
         {QStringLiteral("upload"),
@@ -553,11 +586,11 @@ int main(int argc, char** argv) {
     }
     if (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h")) {
         std::fputs(overview(all).toLocal8Bit().constData(), stdout);
-        return 0;
+        return finish(0);
     }
     if (args[1] == QLatin1String("--version")) {
         std::printf("cantavel-cfg %s\n", kVersion);
-        return 0;
+        return finish(0);
     }
     const auto command =
         std::find_if(all.begin(), all.end(), [&](const Command& c) { return c.name == args[1]; });
@@ -584,7 +617,7 @@ int main(int argc, char** argv) {
         const QString text = parser.helpText().replace(
             QStringLiteral("<executable_name>"), QStringLiteral("cantavel-cfg ") + command->name);
         std::fputs(text.toLocal8Bit().constData(), stdout);
-        return 0;
+        return finish(0);
     }
     const qsizetype given = parser.positionalArguments().size();
     if (given < command->minArgs || given > command->maxArgs) {
@@ -605,5 +638,6 @@ int main(int argc, char** argv) {
     // The editor's names: its settings are found where the editor keeps them.
     QCoreApplication::setOrganizationName(QStringLiteral("Varnholt"));
     QCoreApplication::setApplicationName(QStringLiteral("Cantavel"));
-    return command->run(parser);
+    const int status = command->run(parser);
+    return finish(status, command->name == QLatin1String("diff") ? kUsage : kFailure);
 }

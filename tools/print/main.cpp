@@ -1,6 +1,7 @@
 // cantavel-print: prints a text file with inline tags through the printing component,
 // to the default printer or to a PDF file.
 
+#include "InputFile.h"
 #include "PdfFile.h"
 #include "QtPrinter.h"
 #include "QuickPrint.h"
@@ -23,6 +24,15 @@ namespace {
 int fail(const QString& message) {
     std::fprintf(stderr, "cantavel-print: %s\n", qPrintable(message));
     return 1;
+}
+
+// Output that could not be written (a full disk, a closed pipe) makes a failure.
+int finishOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        return fail(
+            QStringLiteral("cannot write the output: %1").arg(cantavel::systemReason(errno)));
+    }
+    return status;
 }
 
 bool parseSpacing(const QString& text, cantavel::TLineSpacing& spacing) {
@@ -87,14 +97,15 @@ constexpr qint64 kMaxInputBytes = 64 * 1024 * 1024;
 // UTF-8; lines end in LF, CR LF or a bare CR. A file holding NUL bytes is no text.
 // An empty string when it could be read; otherwise why not.
 QString readLines(const QString& path, QStringList& lines, bool& latin1) {
-    QFile input(path);
-    if (!input.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("cannot read %1: %2").arg(path, input.errorString());
+    // A pipe is read as a stream (`cantavel-print <(cmd)`); a device never is.
+    cantavel::InputFile input(path, cantavel::InputFile::Accept::FileOrPipe);
+    QByteArray bytes;
+    cantavel::FileResult read = input.result();
+    if (read) {
+        read = input.read(kMaxInputBytes + 1, bytes);
     }
-    // Devices and pipes have no size to check first: the read stops at the bound.
-    const QByteArray bytes = input.read(kMaxInputBytes + 1);
-    if (input.error() != QFileDevice::NoError) {
-        return QStringLiteral("cannot read %1: %2").arg(path, input.errorString());
+    if (!read) {
+        return QStringLiteral("cannot read %1: %2").arg(path, read.reason);
     }
     if (bytes.size() > kMaxInputBytes) {
         return QStringLiteral("%1 is larger than %2 MiB; that is no text to print")
@@ -137,7 +148,7 @@ int main(int argc, char** argv) {
                        "  <STRIKE> </STRIKE> strike-out, <CENTER> </CENTER> and\n"
                        "  <RIGHT> </RIGHT> aligned lines, <BR> a line break.\n"
                        "Without -o it prints on the system's default printer."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The text file to print."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write a PDF file instead of printing."),
@@ -179,7 +190,13 @@ int main(int argc, char** argv) {
                                    QStringLiteral("text"));
     parser.addOptions({output, unit, top, bottom, left, right, spacing, noWrap, pageNumbers,
                        landscape, font, size, title});
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return fail(parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return finishOutput(0);
+    }
 
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {
@@ -283,5 +300,5 @@ int main(int argc, char** argv) {
     }
     std::printf("printed %lld lines on %d pages\n", static_cast<long long>(lines.size()),
                 print.PageNumber());
-    return 0;
+    return finishOutput(0);
 }
