@@ -14,6 +14,8 @@
 #include <dirent.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -243,12 +245,23 @@ int createTemporary(const QByteArray& target, QByteArray& temporary) {
     return -1;
 }
 
+QString userName(uid_t uid) {
+    const passwd* user = ::getpwuid(uid);
+    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
+}
+
+QString groupName(gid_t gid) {
+    const group* entry = ::getgrgid(gid);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(gid);
+}
+
 // The saved file keeps the old one's owner, group and mode, or it is not saved: a
-// save must not change who may read or write the file. 0, or the error number.
-int keepIdentity(int fd, const struct stat& old) {
+// save must not change who may read or write the file. Empty when they are kept;
+// otherwise why not.
+QString identityNotKept(int fd, const struct stat& old) {
     const mode_t mode = old.st_mode & 07777;
     if (::fchmod(fd, mode) != 0) {
-        return errno;
+        return systemReason(errno);
     }
     if (::geteuid() == 0) {
         // Root can give the file back to its owner; where the file system will not,
@@ -256,22 +269,27 @@ int keepIdentity(int fd, const struct stat& old) {
         if (::fchown(fd, old.st_uid, old.st_gid) == 0) {
             [[maybe_unused]] const int again = ::fchmod(fd, mode); // chown clears set-id bits
         }
-        return 0;
+        return {};
     }
     struct stat now {};
     if (::fstat(fd, &now) != 0) {
-        return errno;
+        return systemReason(errno);
     }
-    if (now.st_gid != old.st_gid && now.st_uid == old.st_uid) {
-        // A group of the user's own can be kept.
-        if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 || ::fchmod(fd, mode) != 0 ||
-            ::fstat(fd, &now) != 0) {
-            return EPERM;
-        }
+    if (now.st_uid != old.st_uid) {
+        return QStringLiteral("It belongs to %1; saving it would make it yours")
+            .arg(userName(old.st_uid));
     }
-    return now.st_uid == old.st_uid && now.st_gid == old.st_gid && (now.st_mode & 07777) == mode
-               ? 0
-               : EPERM;
+    // A group of the user's own can be kept (chown clears set-id bits: mode again).
+    if (now.st_gid != old.st_gid &&
+        (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 || ::fchmod(fd, mode) != 0 ||
+         ::fstat(fd, &now) != 0 || now.st_gid != old.st_gid)) {
+        return QStringLiteral("Its group %1 could not be kept").arg(groupName(old.st_gid));
+    }
+    if ((now.st_mode & 07777) != mode) {
+        return QStringLiteral("Its permissions %1 could not be kept")
+            .arg(mode, 4, 8, QLatin1Char('0'));
+    }
+    return {};
 }
 
 FileResult replaceByRename(const QByteArray& target, const struct stat* existing, Source& source) {
@@ -281,19 +299,13 @@ FileResult replaceByRename(const QByteArray& target, const struct stat* existing
     if (fd.get() < 0) {
         return FileResult::failure(systemReason(errno));
     }
-    int error = 0;
-    if (existing && (error = keepIdentity(fd.get(), *existing)) == EPERM) {
-        ::unlink(temporary.constData());
-        return FileResult::failure(
-            QStringLiteral("Saving would change who owns the file or may use it (it belongs "
-                           "to user %1, group %2, mode %3)")
-                .arg(existing->st_uid)
-                .arg(existing->st_gid)
-                .arg(existing->st_mode & 07777, 4, 8, QLatin1Char('0')));
+    if (existing) {
+        if (const QString why = identityNotKept(fd.get(), *existing); !why.isEmpty()) {
+            ::unlink(temporary.constData());
+            return FileResult::failure(why);
+        }
     }
-    if (error == 0) {
-        error = writeAll(fd.get(), source);
-    }
+    int error = writeAll(fd.get(), source);
     // The data is on the disk before the name points at it; a file system that
     // cannot sync at all has nothing to report.
     if (error == 0 && ::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) {

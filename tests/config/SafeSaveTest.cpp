@@ -207,7 +207,7 @@ TEST(SafeSave, AFilesOwnProtectionHolds) {
     const Case cases[] = {
         {"read-only.cfg", kNobody, 0444, "Permission denied"},
         {"roots.cfg", 0, 0644, "Permission denied"},
-        {"roots-open.cfg", 0, 0666, "Saving would change who owns the file"},
+        {"roots-open.cfg", 0, 0666, "It belongs to root; saving it would make it yours"},
         {"own.cfg", kNobody, 0640, nullptr},
     };
     const QByteArray old(294, 'o');
