@@ -351,8 +351,8 @@ void TForm1::connectControls() {
 void TForm1::FormCreate() {
     if (const FileResult read = readSettings(settingsPath_, state_); !read) {
         // The defaults hold; the operator learns why the port and files they chose
-        // are gone.
-        reportSettingsProblem(QStringLiteral("Cannot read the settings %1"), read.reason);
+        // are gone, over the window once it is shown.
+        unreadSettings_ = read.reason;
     }
     usePortPaths(state_.portPaths);
     updateRecentMenu();
@@ -362,6 +362,12 @@ void TForm1::FormCreate() {
 
 void TForm1::FormShow() {
     checkComPortItem(state_.comPortNumber); // none when outside 1..15
+    if (!unreadSettings_.isEmpty()) {
+        QTimer::singleShot(0, this, [this] {
+            reportSettingsProblem(QStringLiteral("Cannot read the settings %1"),
+                                  std::exchange(unreadSettings_, {}));
+        });
+    }
 }
 
 void TForm1::FormClose() {

@@ -236,6 +236,7 @@ private:
     // port rules included) when the command has ended. -1 for none.
     int pickedDuringCommand_ = -1;
     bool hangupReported_ = false;
+    QString unreadSettings_; // why the settings could not be read, told once shown
 
     std::array<std::uint8_t, kConfigImageSize> savedImage_{};
     QString caption_;

@@ -93,6 +93,7 @@ TEST_F(Robust, SettingsThatCannotBeReadOrWrittenAreToldAndTheWindowGoesOn) {
         form = std::make_unique<TForm1>(editorRecord, state,
                                         TForm1Options{c.path, &dialogs, &clock, &devices});
         form->show();
+        QCoreApplication::processEvents(); // told over the window, once it is shown
         EXPECT_EQ(state.comPortName, QStringLiteral("COM1"));
         ASSERT_EQ(dialogs.messages.size(), c.atStart ? 1u : 0u);
         if (c.atStart) {
