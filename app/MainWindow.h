@@ -10,6 +10,7 @@
 #include "Parameters.h"
 #include "RuntimeState.h"
 #include "SerialDevices.h"
+#include "SingleInstance.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -34,7 +35,6 @@ class TForm1;
 namespace cantavel {
 
 class TComm;
-class TXJustOne;
 class TLabeledEdit;
 class TUpDown;
 
@@ -69,6 +69,8 @@ public:
     void SetAboutBox(QDialog* box) { aboutBox_ = box; }
     // Another instance runs: this one must not be shown and ends at once.
     bool IsSecondInstance() const;
+    // How the single-instance check went, for the start to report.
+    const TXJustOne& Guard() const { return *XJustOne1; }
 
     // Opens a file as File > Open does with it chosen, asking first about unsaved
     // changes; false when it was not opened.

@@ -1,6 +1,6 @@
-// Two real processes of the editor (offscreen): the second start hands over to the
-// first and ends, whatever its runtime and temporary folders; a start after the
-// first is gone runs normally.
+// Real processes of the editor (offscreen), with the guard in the user's real home:
+// a second start hands over to the first and ends, whatever its environment; a start
+// after the first is gone runs normally; one that cannot reach the first says so.
 
 #include "SingleInstance.h"
 
@@ -42,8 +42,9 @@ protected:
             QString::number(QCoreApplication::applicationPid()));
         env.insert(QStringLiteral("CANTAVEL_INSTANCE"), instance);
         qputenv("CANTAVEL_INSTANCE", instance.toUtf8());
-        // The name the guard of the first instance listens on.
-        socket = TXJustOne::keyFor(QStringLiteral("Digital Cantavel Processor v1.5"));
+        // The lock file every editor of this instance meets.
+        lock = TXJustOne::guardFolder() + QLatin1Char('/') +
+               TXJustOne::lockFileName(QStringLiteral("Digital Cantavel Processor v1.5"));
     }
     void TearDown() override {
         for (QProcess* p : {&first, &second}) {
@@ -52,6 +53,7 @@ protected:
                 p->waitForFinished(3000);
             }
         }
+        QFile::remove(lock); // a killed editor leaves it
     }
 
     void start(QProcess& p, const QProcessEnvironment& environment) {
@@ -66,12 +68,18 @@ protected:
         s.connectToServer(name);
         return s.waitForConnected(ms);
     }
+    // The name the first instance listens on, as it wrote it into the lock file.
+    QString serverName() const {
+        QFile file(lock);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed())
+                                              : QString();
+    }
     bool waitForServer(int ms = 10000) {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < ms) {
             QLocalSocket probe;
-            if (connect(probe, socket, 100)) {
+            if (connect(probe, serverName(), 100)) {
                 return true;
             }
             QThread::msleep(50);
@@ -82,7 +90,7 @@ protected:
 
     QTemporaryDir dir;
     QString binary;
-    QString socket;
+    QString lock;
     QProcessEnvironment env;
     QProcess first;
     QProcess second;
@@ -104,14 +112,15 @@ TEST_F(TwoStarts, SecondStartHandsOverAndEndsWithoutAWindowOrSettings) {
 
     // The first instance answers a request to come to the front.
     QLocalSocket ask;
-    ASSERT_TRUE(connect(ask, socket, 2000));
+    ASSERT_TRUE(connect(ask, serverName(), 2000));
     ask.write(TXJustOne::kRequest);
     ASSERT_TRUE(ask.waitForReadyRead(2000));
     EXPECT_EQ(ask.readAll(), QByteArray(TXJustOne::kAnswer));
 }
 
 // Once the guard lived in the runtime (or else the temporary) folder, and a start
-// without XDG_RUNTIME_DIR, or with another TMPDIR, ran a second editor.
+// without XDG_RUNTIME_DIR, or with another TMPDIR, ran a second editor; the home and
+// state folders the environment names move nothing either.
 TEST_F(TwoStarts, EveryStartOfTheSameUserMeetsTheSameGuard) {
     QProcessEnvironment firstEnv = env;
     firstEnv.insert(QStringLiteral("TMPDIR"), dir.path());
@@ -122,10 +131,12 @@ TEST_F(TwoStarts, EveryStartOfTheSameUserMeetsTheSameGuard) {
     otherEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     otherEnv.insert(QStringLiteral("TMPDIR"), QStringLiteral("/var/tmp"));
     otherEnv.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("run")));
+    otherEnv.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("run")));
     start(second, otherEnv);
     ASSERT_TRUE(second.waitForFinished(5000)) << "the second start ends";
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("run"))).isEmpty()) << "nothing made there";
 }
 
 TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {
@@ -137,6 +148,28 @@ TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {
     start(second);
     EXPECT_FALSE(second.waitForFinished(1500)) << "the new start keeps running";
     EXPECT_TRUE(waitForServer(5000)) << "and is the first instance now";
+}
+
+// A first instance that is stopped (or hung) holds the guard but answers nothing: a
+// later start must not end as if its file had been handed over.
+TEST_F(TwoStarts, AStartThatCannotReachAStoppedFirstInstanceSaysSoAndFails) {
+    start(first);
+    ASSERT_TRUE(waitForServer());
+    ::kill(static_cast<pid_t>(first.processId()), SIGSTOP);
+
+    QElapsedTimer took;
+    took.start();
+    second.setProcessEnvironment(env);
+    second.start(binary, {dir.filePath(QStringLiteral("x.cfg"))});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_LT(took.elapsed(), 6000);
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith(QStringLiteral("cantavel: the running editor did not answer")))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(dir.filePath(QStringLiteral("x.cfg")))) << err.toStdString();
+    ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
 }
 
 } // namespace
