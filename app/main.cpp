@@ -14,8 +14,8 @@
 
 namespace {
 
-// How a later start ends: its exit status, and a word where the running editor could
-// not be reached. Called once the event loop has returned, so that the quit the
+// How a later start ends: its exit status, and a word where the running editor did
+// not take its file. Called once the event loop has returned, so that the quit the
 // guard queued cannot close the box.
 int endOfLaterStart(const cantavel::TXJustOne& guard, const QString& file) {
     using Outcome = cantavel::TXJustOne::Outcome;
@@ -25,6 +25,12 @@ int endOfLaterStart(const cantavel::TXJustOne& guard, const QString& file) {
     case Outcome::HandedOver:
     case Outcome::NotAsked:
         return 0;
+    case Outcome::Declined:
+        std::fprintf(stderr,
+                     "cantavel: %s was not opened: %s, handed over by a later start, "
+                     "supersedes it\n",
+                     qPrintable(file), qPrintable(guard.ResultText()));
+        return 1;
     case Outcome::Unreachable:
         break;
     }

@@ -314,8 +314,11 @@ struct Asked {
     QString why;
 };
 
-// One request to the holder's socket: its answer line, or why there is none.
+// One request to the holder's socket: its answer line, or why there is none. The
+// holder takes no request after the deadline, and its answer to one taken just
+// before may still be on its way.
 Asked ask(const QByteArray& server, const QByteArray& request, Clock::time_point deadline) {
+    const Clock::time_point answerBy = deadline + std::chrono::milliseconds(250);
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) {
         return {Asked::TryAgain, {}, QString::fromLocal8Bit(std::strerror(errno))};
@@ -354,7 +357,7 @@ Asked ask(const QByteArray& server, const QByteArray& request, Clock::time_point
     QByteArray answer;
     for (;;) {
         pollfd ready{fd.get(), POLLIN, 0};
-        const int polled = ::poll(&ready, 1, millisecondsUntil(deadline));
+        const int polled = ::poll(&ready, 1, millisecondsUntil(answerBy));
         if (polled == 0) {
             return {Asked::Silent, {}, QStringLiteral("no answer to the request")};
         }
@@ -385,7 +388,11 @@ struct TXJustOne::Held {
     std::unique_ptr<QLocalServer> server;
 };
 
-TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
+TXJustOne::TXJustOne(QWidget* owner)
+    : QObject(owner), owner_(owner),
+      startedAt_(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+              .count()) {
     SetSwitchToPrevious(true);
     RequestTerminate = [] {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
@@ -457,7 +464,9 @@ bool TXJustOne::isSameUser(const QLocalSocket& socket) {
 
 void TXJustOne::Loaded() {
     MutexHeld_ = false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kReachMs);
+    // The running instance ignores a request older than this (see answer()).
+    const auto deadline = Clock::time_point(std::chrono::nanoseconds(startedAt_)) +
+                          std::chrono::milliseconds(kReachMs);
     const Places places = currentPlaces();
     auto held = std::make_unique<Held>();
     held->fileName = QFile::encodeName(lockFileName(applicationTitle()));
@@ -494,10 +503,14 @@ void TXJustOne::Loaded() {
         if (server.isEmpty()) {
             why = QStringLiteral("the lock file names no socket yet");
         } else {
-            const Asked asked = ask(server, requestFor(fileToOpen_), deadline);
+            const Asked asked = ask(server, requestFor(fileToOpen_, startedAt_), deadline);
             if (asked.kind == Asked::Answered) {
-                if (asked.answer == kAnswer) {
+                const QByteArray declined(kDeclined);
+                if (asked.answer == kAnswer || asked.answer == kQueued) {
                     outcome_ = Outcome::HandedOver;
+                } else if (asked.answer.startsWith(declined + '/') && asked.answer.endsWith('\n')) {
+                    outcome_ = Outcome::Declined;
+                    resultText_ = QFile::decodeName(asked.answer.mid(declined.size()).chopped(1));
                 } else {
                     outcome_ = Outcome::Unreachable;
                     resultText_ = QStringLiteral("its answer was not understood");
@@ -578,31 +591,76 @@ void TXJustOne::serve() {
     }
 }
 
-std::optional<QString> TXJustOne::parseRequest(const QByteArray& line) {
+std::optional<TXJustOne::Request> TXJustOne::parseRequest(const QByteArray& line) {
     if (line == kRequest) {
-        return QString();
+        return Request{};
     }
     const QByteArray open(kOpenRequest);
     if (line.size() > kMaxRequest || !line.startsWith(open) || !line.endsWith('\n')) {
         return std::nullopt;
     }
-    const QByteArray path = line.mid(open.size(), line.size() - open.size() - 1);
-    if (!path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+    const qsizetype space = line.indexOf(' ', open.size());
+    if (space < 0) {
         return std::nullopt;
     }
-    return QFile::decodeName(path);
+    const QByteArray time = line.mid(open.size(), space - open.size());
+    bool number = !time.isEmpty() && (time.size() == 1 || time[0] != '0');
+    for (const char c : time) {
+        number = number && c >= '0' && c <= '9';
+    }
+    const qint64 startedAt = number ? time.toLongLong(&number) : 0;
+    const QByteArray path = line.mid(space + 1, line.size() - space - 2);
+    if (!number || !path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+        return std::nullopt;
+    }
+    return Request{QFile::decodeName(path), startedAt};
 }
 
-QByteArray TXJustOne::requestFor(const QString& fileToOpen) {
+QByteArray TXJustOne::requestFor(const QString& fileToOpen, qint64 startedAt) {
     if (fileToOpen.isEmpty()) {
         return kRequest;
     }
-    return kOpenRequest + QFile::encodeName(fileToOpen) + '\n';
+    return kOpenRequest + QByteArray::number(std::max<qint64>(0, startedAt)) + ' ' +
+           QFile::encodeName(fileToOpen) + '\n';
 }
 
-// A request from a later start of the same user; anyone else, anything that is not
-// one well-formed request, and a client that keeps silent are hung up on. Nothing
-// here waits: the window goes on while a client dawdles.
+TXJustOne::HandOverReply TXJustOne::HandOver(const QString& path, qint64 startedAt) {
+    if (!waiting_.isEmpty()) {
+        if (path == waiting_) { // it opens either way
+            waitingStartedAt_ = std::max(waitingStartedAt_, startedAt);
+            return {};
+        }
+        if (startedAt < waitingStartedAt_) {
+            passOver(path);
+            return {waiting_};
+        }
+        passOver(waiting_);
+    }
+    waiting_ = path;
+    waitingStartedAt_ = startedAt;
+    if (OnHandOver) {
+        OnHandOver();
+    }
+    return {};
+}
+
+void TXJustOne::passOver(const QString& path) {
+    ++passedOver_;
+    if (passedOverNamed_.size() < kMaxNamed) {
+        passedOverNamed_ << path;
+    }
+}
+
+TXJustOne::HandedOver TXJustOne::TakeHandedOver() {
+    waitingStartedAt_ = 0;
+    return {std::exchange(waiting_, {}), std::exchange(passedOver_, 0),
+            std::exchange(passedOverNamed_, {})};
+}
+
+// A request from a later start of the same user, answered at once; anyone else,
+// anything that is not one well-formed request, and a client that keeps silent are
+// hung up on. Nothing here waits or opens a dialog: this runs in whatever event
+// loop is running, a dialog's or a Device command's included.
 void TXJustOne::answer(QLocalSocket* peer) {
     connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
     if (!isSameUser(*peer)) {
@@ -620,24 +678,32 @@ void TXJustOne::answer(QLocalSocket* peer) {
             }
             return;
         }
-        const std::optional<QString> request = parseRequest(peer->readLine(kMaxRequest + 1));
+        const std::optional<Request> request = parseRequest(peer->readLine(kMaxRequest + 1));
         if (!request || peer->bytesAvailable() > 0) {
             peer->abort();
             return;
         }
         patience->stop();
-        bringOwnerToFront();
-        peer->write(kAnswer);
-        peer->disconnectFromServer(); // once the answer is out
-        if (!request->isEmpty()) {
-            // Handled once this socket's own event is over: opening a file may ask
-            // the operator (a nested event loop).
-            QTimer::singleShot(0, this, [this, path = *request] {
-                if (OnOpenFile) {
-                    OnOpenFile(path);
-                }
-            });
+        // A start gives up kReachMs after it began and says its file was not handed
+        // over; a request that waited longer (this instance was stopped, say) must
+        // not open it after all.
+        const qint64 age =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count() -
+            request->startedAt;
+        if (!request->file.isEmpty() && age > qint64(kReachMs) * 1'000'000) {
+            peer->abort();
+            return;
         }
+        QByteArray reply = kAnswer;
+        if (!request->file.isEmpty()) {
+            const HandOverReply handed = HandOver(request->file, request->startedAt);
+            reply = handed.queued() ? QByteArray(kQueued)
+                                    : kDeclined + QFile::encodeName(handed.supersededBy) + '\n';
+        }
+        bringOwnerToFront();
+        peer->write(reply);
+        peer->disconnectFromServer(); // once the answer is out
     });
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// TXJustOne: keeps the program to one running instance per user; a later start asks
-// the running one to come to the front, or to open its file.
+// TXJustOne: keeps the program to one running instance per user, and lets a later
+// start hand its file to the running one.
 //
 // Any process may bind any abstract socket name, and every user can read those names
 // in /proc/net/unix, so a name that can be worked out beforehand is no guard: another
@@ -31,10 +31,16 @@
 //   holder that does not answer (stopped, hung) makes the start Unreachable, which
 //   its owner reports rather than ending as if all were well.
 //
-// Requests, one line each, answered "raised\n": "raise\n", or "open /abs/path\n".
+// Requests and answers, one line each:
+//   "raise\n"                        -> "raised\n"
+//   "open <start time> /abs/path\n"  -> "queued\n" | "declined: superseded by /abs/path\n"
+// The start time is the steady clock's (CLOCK_MONOTONIC, the same for every process)
+// in nanoseconds when the asking start built its guard: of the files handed over
+// while the owner is busy, the one of the latest start wins.
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <QByteArray>
 
@@ -59,8 +65,10 @@ public:
     ~TXJustOne() override;
 
     TNotifyEvent AlreadyExist;
-    // In the first instance: a later start handed over a file (an absolute path).
-    std::function<void(const QString& path)> OnOpenFile;
+    // In the first instance: a file handed over by a later start waits; the owner
+    // takes it with TakeHandedOver when it is free to open it. Called from the
+    // socket's event: the owner must not open dialogs from here.
+    std::function<void()> OnHandOver;
     // How long a client may take to send its request before it is hung up on.
     int RequestTimeoutMs = kRequestTimeoutMs;
     // In a later start: the file to hand over instead of a plain request to come to
@@ -79,12 +87,13 @@ public:
     enum class Outcome {
         First,       // this start holds the guard
         Unguarded,   // no private folder or lock could be had: runs without a guard
-        HandedOver,  // the running instance took the request
+        HandedOver,  // the running instance took the request (raised, or file queued)
+        Declined,    // the running instance declined the file: a later start's wins
         Unreachable, // another instance holds the guard and did not answer in time
         NotAsked,    // another instance holds the guard; SwitchToPrevious is off
     };
     Outcome Result() const { return outcome_; }
-    // Unguarded, Unreachable: why.
+    // Declined: the file that superseded this start's. Unguarded, Unreachable: why.
     const QString& ResultText() const { return resultText_; }
 
     // True when Loaded found another instance: the owner must not be shown, and the
@@ -95,6 +104,24 @@ public:
     const QString& LockPath() const { return lockPath_; }
     // The abstract socket name the first instance listens on.
     const QString& ServerName() const { return serverName_; }
+
+    // A file handed over by a later start that began at `startedAt`: queued (it
+    // supersedes the one waiting), or declined because the waiting one began later.
+    struct HandOverReply {
+        QString supersededBy; // empty when queued
+        bool queued() const { return supersededBy.isEmpty(); }
+    };
+    HandOverReply HandOver(const QString& path, qint64 startedAt);
+    // What waits, taken away: the latest start's file (empty when none) and the
+    // files handed over beside it that will not be opened, the first few by name.
+    struct HandedOver {
+        QString newest;
+        qint64 others = 0;
+        QStringList othersNamed;
+    };
+    bool HasHandedOver() const { return !waiting_.isEmpty(); }
+    HandedOver TakeHandedOver();
+    static constexpr qsizetype kMaxNamed = 20;
 
     // The lock file's name for a title (its first 256 characters), CANTAVEL_INSTANCE
     // and this host.
@@ -120,28 +147,37 @@ public:
     static constexpr const char* kRequest = "raise\n";
     static constexpr const char* kOpenRequest = "open ";
     static constexpr const char* kAnswer = "raised\n";
-    // The longest request: a path as long as a path can be, and the word before it.
-    static constexpr qsizetype kMaxRequest = 4096 + 8;
+    static constexpr const char* kQueued = "queued\n";
+    static constexpr const char* kDeclined = "declined: superseded by ";
+    // The longest request: a path as long as a path can be, a time and the words.
+    static constexpr qsizetype kMaxRequest = 4096 + 32;
     // A client that has not sent a whole request in this time is hung up on.
     static constexpr int kRequestTimeoutMs = 2000;
     // How long a later start tries to reach the running instance.
     static constexpr int kReachMs = 3000;
 
-    // A request line (with its "\n") as it arrived: the file to open (empty for a
-    // plain request to come to the front), or nothing when it is not well formed.
-    static std::optional<QString> parseRequest(const QByteArray& line);
-    static QByteArray requestFor(const QString& fileToOpen);
+    struct Request {
+        QString file;         // empty for a plain request to come to the front
+        qint64 startedAt = 0; // when the asking start built its guard
+        friend bool operator==(const Request&, const Request&) = default;
+    };
+    // A request line (with its "\n") as it arrived, or nothing when it is not well
+    // formed.
+    static std::optional<Request> parseRequest(const QByteArray& line);
+    static QByteArray requestFor(const QString& fileToOpen, qint64 startedAt);
 
 private:
     struct Held;
     void bringOwnerToFront();
     void answer(QLocalSocket* peer);
     void serve();
+    void passOver(const QString& path);
 
     QWidget* owner_;
     bool switchToPrevious_ = true;
     bool MutexHeld_ = false;
     bool second_ = false;
+    qint64 startedAt_;
     QString fileToOpen_;
     Outcome outcome_ = Outcome::First;
     QString resultText_;
@@ -149,6 +185,11 @@ private:
     QString serverName_;
     // The first instance's lock file, its folder and its listening socket.
     std::unique_ptr<Held> held_;
+    // Files handed over: the latest start's waits; others are counted.
+    QString waiting_;
+    qint64 waitingStartedAt_ = 0;
+    qint64 passedOver_ = 0;
+    QStringList passedOverNamed_;
 };
 
 } // namespace cantavel

@@ -1,8 +1,12 @@
 // Real processes of the editor (offscreen), with the guard in the user's real home:
 // a second start hands over to the first and ends, whatever its environment; a start
 // after the first is gone runs normally; one that cannot reach the first says so.
+// Then a burst of real starts handing files to a window whose question is open.
 
 #include "SingleInstance.h"
+#include "AppInfo.h"
+#include "ConfigFile.h"
+#include "WindowFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,15 +15,22 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
+
 #include <signal.h>
 
 namespace cantavel {
 namespace {
+
+using namespace std::chrono_literals;
 
 class TwoStarts : public ::testing::Test {
 protected:
@@ -170,6 +181,115 @@ TEST_F(TwoStarts, AStartThatCannotReachAStoppedFirstInstanceSaysSoAndFails) {
         << err.toStdString();
     EXPECT_TRUE(err.contains(dir.filePath(QStringLiteral("x.cfg")))) << err.toStdString();
     ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
+}
+
+// ---------------------------------------------------------------------------------
+// Files handed over while the operator has a question open
+
+// Fifty real later starts, each with a file, while this window (the first instance)
+// asks about unsaved changes: each start learns at once whether its file waits or
+// was superseded; once the question is answered the latest start's file opens (after
+// its own question), and one message accounts for all the others.
+class HandOverBurst : public testing::WindowTest {
+protected:
+    // The editor's title, which its starts key their guard on.
+    void SetUp() override {
+        qApp->setProperty("ApplicationTitle", applicationTitle());
+        WindowTest::SetUp();
+    }
+    void TearDown() override { qApp->setProperty("ApplicationTitle", QVariant()); }
+    QString file(int i) const {
+        return dir.filePath(QStringLiteral("handed-%1.cfg").arg(i, 2, 10, QLatin1Char('0')));
+    }
+};
+
+TEST_F(HandOverBurst, FiftyStartsDuringAQuestionOpenTheLatestAndNameEveryOther) {
+    ASSERT_EQ(form->Guard().Result(), TXJustOne::Outcome::First);
+    constexpr int kStarts = 50;
+    constexpr int kAtOnce = 4;
+    std::set<QString> ours;
+    for (int i = 0; i < kStarts; ++i) {
+        ConfigRecord r;
+        r.resetToDefaults();
+        r.preset(0).echoDelay = static_cast<std::uint8_t>(i + 1);
+        ASSERT_TRUE(saveConfigFile(file(i), r).ok);
+        ours.insert(file(i));
+    }
+    // This process's CANTAVEL_INSTANCE: the window is their first instance.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString run = dir.filePath(QStringLiteral("run"));
+    ASSERT_TRUE(QDir().mkdir(run));
+    QFile::setPermissions(run,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
+
+    std::vector<std::unique_ptr<QProcess>> starts;
+    const auto launch = [&](int i) {
+        starts.push_back(std::make_unique<QProcess>());
+        starts.back()->setProcessEnvironment(env);
+        starts.back()->start(QStringLiteral(CANTAVEL_EDITOR_PATH), {file(i)});
+    };
+    const auto running = [&] {
+        return std::count_if(starts.begin(), starts.end(),
+                             [](const auto& p) { return p->state() != QProcess::NotRunning; });
+    };
+    dialogs.saveAnswers = {EditorDialogs::Answer::Cancel}; // to the question open meanwhile
+    dialogs.whileAsking = [&] {
+        for (int i = 0; i < kStarts - 1;) {
+            if (running() < kAtOnce) {
+                launch(i++);
+            } else {
+                QTest::qWait(5);
+            }
+        }
+        ASSERT_TRUE(testing::pumpUntil([&] { return running() == 0; }, 120s));
+        launch(kStarts - 1); // begun after every other has ended: the latest
+        ASSERT_TRUE(testing::pumpUntil([&] { return running() == 0; }, 30s));
+    };
+    child<QSlider>("TrackBar11")->setValue(100); // unsaved work
+    action("New1")->trigger();
+    ASSERT_EQ(starts.size(), std::size_t{kStarts});
+    ASSERT_TRUE(testing::pumpUntil([&] { return !dialogs.messages.empty(); }, 10s));
+
+    const QRegularExpression declined(QStringLiteral(
+        "^cantavel: (.+) was not opened: (.+), handed over by a later start, supersedes it\n$"));
+    for (int i = 0; i < kStarts; ++i) {
+        SCOPED_TRACE(i);
+        QProcess& start = *starts[static_cast<std::size_t>(i)];
+        EXPECT_EQ(start.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromLocal8Bit(start.readAllStandardError());
+        if (start.exitCode() == 0) {
+            EXPECT_EQ(err, QString()) << "queued";
+            continue;
+        }
+        EXPECT_EQ(start.exitCode(), 1);
+        const QRegularExpressionMatch line = declined.match(err);
+        ASSERT_TRUE(line.hasMatch()) << err.toStdString();
+        EXPECT_EQ(line.captured(1), file(i));
+        EXPECT_TRUE(ours.count(line.captured(2)) == 1 && line.captured(2) != file(i))
+            << "superseded by another of the files handed over";
+    }
+    EXPECT_EQ(starts.back()->exitCode(), 0);
+
+    EXPECT_EQ(state.currentFileName, file(kStarts - 1));
+    EXPECT_EQ(record().preset(0).echoDelay, kStarts);
+    EXPECT_EQ(dialogs.questions.size(), 2) << "the open question, then the file's own";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("Only the newest of 50 files handed over was opened."));
+    QStringList lines = dialogs.messages[0].detail.split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("Opened: ") + file(kStarts - 1));
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("Not opened:"));
+    const QString more = lines.takeLast();
+    const QSet<QString> named(lines.begin(), lines.end());
+    EXPECT_EQ(named.size(), lines.size()) << "each once";
+    for (const QString& name : named) {
+        EXPECT_TRUE(ours.count(name) == 1 && name != file(kStarts - 1)) << name.toStdString();
+    }
+    EXPECT_EQ(lines.size(), TXJustOne::kMaxNamed);
+    EXPECT_EQ(more, QStringLiteral("and %1 more").arg(kStarts - 1 - lines.size()));
 }
 
 } // namespace

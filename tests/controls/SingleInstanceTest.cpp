@@ -45,6 +45,12 @@ using namespace std::chrono_literals;
 
 constexpr uid_t kNobody = 65534;
 
+qint64 steadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 mode_t modeOf(const QString& path) {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -251,40 +257,53 @@ TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
 }
 
 TEST(GuardRequest, OnlyWellFormedRequestsAreTaken) {
-    using R = std::optional<QString>;
+    using R = std::optional<TXJustOne::Request>;
+    const auto open = [](const QString& file, qint64 at) {
+        return R(TXJustOne::Request{file, at});
+    };
     const std::pair<QByteArray, R> cases[] = {
-        {"raise\n", QString()},
-        {"open /home/op/a b.cfg\n", QStringLiteral("/home/op/a b.cfg")},
-        {"open /x\n", QStringLiteral("/x")},
+        {"raise\n", TXJustOne::Request{}},
+        {"open 12 /home/op/a b.cfg\n", open("/home/op/a b.cfg", 12)},
+        {"open 0 /x\n", open("/x", 0)},
+        {"open 9223372036854775807 /x\n", open("/x", 9223372036854775807)},
+        {"open 9223372036854775808 /x\n", std::nullopt},
+        {"open /x\n", std::nullopt},
+        {"open 012 /x\n", std::nullopt},
+        {"open -1 /x\n", std::nullopt},
+        {"open +1 /x\n", std::nullopt},
+        {"open 1  /x\n", std::nullopt},
+        {"open 1 relative.cfg\n", std::nullopt},
+        {"open 1 \n", std::nullopt},
+        {"open 1\n", std::nullopt},
         {"raise", std::nullopt},
-        {"open relative.cfg\n", std::nullopt},
-        {"open \n", std::nullopt},
-        {QByteArray("open /a\0b\n", 10), std::nullopt},
-        {"open /a\nopen /b\n", std::nullopt},
-        {"OPEN /x\n", std::nullopt},
-        {"open /" + QByteArray(TXJustOne::kMaxRequest, 'a') + "\n", std::nullopt},
+        {QByteArray("open 1 /a\0b\n", 12), std::nullopt},
+        {"open 1 /a\nopen 2 /b\n", std::nullopt},
+        {"OPEN 1 /x\n", std::nullopt},
+        {"open 1 /" + QByteArray(TXJustOne::kMaxRequest, 'a') + "\n", std::nullopt},
     };
     for (const auto& [line, expected] : cases) {
         EXPECT_EQ(TXJustOne::parseRequest(line), expected) << line.left(40).constData();
     }
     const QString path = QStringLiteral("/tmp/Prés ets/a.cfg");
-    EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor(path)), R(path));
+    EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor(path, 123456789)),
+              open(path, 123456789));
+    EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor({}, 5)), TXJustOne::Request{});
 }
 
 // Garbage, an over-long message and a client that never finishes are hung up on,
 // and none of them keeps a good request waiting.
-TEST_F(Guard, BadClientsAreDroppedAndAGoodRequestStillOpensItsFile) {
+TEST_F(Guard, BadClientsAreDroppedAndAGoodRequestStillQueuesItsFile) {
     QWidget window;
     TXJustOne first(&window);
     first.RequestTimeoutMs = 200;
-    QStringList opened;
-    first.OnOpenFile = [&](const QString& path) { opened << path; };
+    int handedOver = 0;
+    first.OnHandOver = [&] { ++handedOver; };
     first.Loaded();
     ASSERT_FALSE(first.IsSecondInstance());
 
-    const QByteArray requests[] = {"hello\n",
-                                   "open /" + QByteArray(TXJustOne::kMaxRequest + 10, 'a'), "",
-                                   "open /half-said", "open /good/one.cfg\n"};
+    const QByteArray requests[] = {
+        "hello\n", "open 1 /" + QByteArray(TXJustOne::kMaxRequest + 10, 'a'), "",
+        "open 1 /half-said", TXJustOne::requestFor(QStringLiteral("/good/one.cfg"), steadyNow())};
     std::vector<std::unique_ptr<QLocalSocket>> clients;
     for (const QByteArray& request : requests) {
         clients.push_back(connectTo(first.ServerName()));
@@ -296,10 +315,58 @@ TEST_F(Guard, BadClientsAreDroppedAndAGoodRequestStillOpensItsFile) {
             return c->state() == QLocalSocket::UnconnectedState;
         });
     };
-    EXPECT_TRUE(testing::pumpUntil([&] { return allGone() && !opened.isEmpty(); }, 3s))
-        << "the good one is hung up on once answered";
-    EXPECT_EQ(opened, QStringList{"/good/one.cfg"});
-    EXPECT_EQ(clients.back()->readAll(), QByteArray(TXJustOne::kAnswer));
+    EXPECT_TRUE(testing::pumpUntil(allGone, 3s)) << "the good one is hung up on once answered";
+    EXPECT_EQ(handedOver, 1);
+    EXPECT_EQ(clients.back()->readAll(), QByteArray(TXJustOne::kQueued));
+    EXPECT_EQ(first.TakeHandedOver().newest, QStringLiteral("/good/one.cfg"));
+}
+
+// The start that began last wins, whatever order its request arrives in; a start
+// that has already given up (its editor was stopped meanwhile) is not served late;
+// and however many files arrive, what is kept stays small.
+TEST_F(Guard, TheLatestStartsFileWaitsOlderOnesAreDeclinedAndCounted) {
+    QWidget window;
+    TXJustOne first(&window);
+    first.Loaded();
+    ASSERT_EQ(first.Result(), TXJustOne::Outcome::First);
+
+    const qint64 now = steadyNow();
+    const qint64 second = 1'000'000'000;
+    const std::pair<QByteArray, QByteArray> exchanges[] = {
+        {TXJustOne::requestFor(QStringLiteral("/a.cfg"), now - 2 * second), "queued\n"},
+        {TXJustOne::requestFor(QStringLiteral("/b.cfg"), now - 2 * second - 1),
+         "declined: superseded by /a.cfg\n"},
+        {TXJustOne::requestFor(QStringLiteral("/c.cfg"), now - second), "queued\n"},
+        {TXJustOne::requestFor(QStringLiteral("/c.cfg"), now - 2 * second), "queued\n"},
+        {TXJustOne::requestFor(QStringLiteral("/given-up.cfg"), now - 60 * second), ""},
+        {TXJustOne::kRequest, "raised\n"},
+    };
+    for (const auto& [request, expected] : exchanges) {
+        SCOPED_TRACE(request.constData());
+        const std::unique_ptr<QLocalSocket> client = connectTo(first.ServerName());
+        client->write(request);
+        QByteArray answer;
+        testing::pumpUntil([&] {
+            answer += client->readAll();
+            return client->state() == QLocalSocket::UnconnectedState;
+        });
+        EXPECT_EQ(answer, expected);
+    }
+    TXJustOne::HandedOver taken = first.TakeHandedOver();
+    EXPECT_EQ(taken.newest, QStringLiteral("/c.cfg"));
+    EXPECT_EQ(taken.others, 2) << "the same file twice is one that opens";
+    EXPECT_EQ(taken.othersNamed, (QStringList{"/b.cfg", "/a.cfg"}));
+    EXPECT_FALSE(first.HasHandedOver());
+
+    const int flood = 170'000;
+    for (int i = 0; i < flood; ++i) {
+        const bool older = i % 2 == 1;
+        (void)first.HandOver(QStringLiteral("/flood/%1.cfg").arg(i), older ? i - 10 : i);
+    }
+    taken = first.TakeHandedOver();
+    EXPECT_EQ(taken.newest, QStringLiteral("/flood/%1.cfg").arg(flood - 2));
+    EXPECT_EQ(taken.others, flood - 1);
+    EXPECT_EQ(taken.othersNamed.size(), TXJustOne::kMaxNamed);
 }
 
 // Where the guard may keep its lock file: the home's private folder, else the
@@ -448,7 +515,7 @@ TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
                 if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
                     return 'c';
                 }
-                const QByteArray request = TXJustOne::requestFor(QStringLiteral("/x"));
+                const QByteArray request = TXJustOne::requestFor(QStringLiteral("/x"), steadyNow());
                 (void)::write(fd, request.constData(), static_cast<std::size_t>(request.size()));
                 char answer[64];
                 return ::read(fd, answer, sizeof answer) > 0 ? 'a' : 'h'; // answered or hung up
@@ -457,6 +524,7 @@ TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
         EXPECT_EQ(asker.report(), 'h') << "the stranger is hung up on";
         testing::pumpFor(50ms);
         EXPECT_TRUE(window.isMinimized());
+        EXPECT_FALSE(first.HasHandedOver());
     }
 
     // The name is free again: the stranger binds it and fills its backlog, and the
