@@ -70,7 +70,7 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
     XJustOne1->SetFileToOpen(options.fileToHandOver);
-    XJustOne1->OnOpenFile = [this](const QString& path) { HandOverFile(path); };
+    XJustOne1->OnHandOver = [this] { handOverTimer_->start(0); }; // out of the socket's event
     XJustOne1->Loaded();
     markUnmodified();
     FormCreate();
@@ -646,14 +646,8 @@ void TForm1::updateCaption() {
     setWindowTitle(IsModified() ? QStringLiteral("*") + caption_ : caption_);
 }
 
-void TForm1::HandOverFile(const QString& path) {
-    // A burst of starts while a dialog is open queues a few files; beyond that the
-    // operator could not follow anyway, and a flood must not grow without end.
-    if (handedOver_.size() >= kMaxHandedOver || handedOver_.contains(path)) {
-        return;
-    }
-    handedOver_ << path;
-    tryHandOver();
+TXJustOne::HandOverReply TForm1::HandOverFile(const QString& path, qint64 startedAt) {
+    return XJustOne1->HandOver(path, startedAt);
 }
 
 bool TForm1::busyForHandOver() const {
@@ -662,9 +656,11 @@ bool TForm1::busyForHandOver() const {
 }
 
 // A handed-over file waits while a dialog or a Device command is open: it is looked
-// at again when a command ends, and every quarter second while anything waits.
+// at again when a command ends, and every quarter second while anything waits. A
+// burst of starts opens only the latest one's file (each would replace the last),
+// and one message names the others, so that none is dropped without a word.
 void TForm1::tryHandOver() {
-    if (handedOver_.isEmpty()) {
+    if (!XJustOne1->HasHandedOver()) {
         return;
     }
     if (busyForHandOver()) {
@@ -673,9 +669,29 @@ void TForm1::tryHandOver() {
         }
         return;
     }
-    const QString path = handedOver_.takeFirst();
-    (void)OpenFile(path);
-    tryHandOver();
+    const TXJustOne::HandedOver files = XJustOne1->TakeHandedOver();
+    const bool opened = OpenFile(files.newest);
+    if (files.others == 0) {
+        return;
+    }
+    QStringList detail;
+    if (opened) {
+        detail << QStringLiteral("Opened: %1").arg(elideMiddle(files.newest, 160))
+               << QStringLiteral("Not opened:");
+    } else {
+        detail << QStringLiteral("Not opened:") << elideMiddle(files.newest, 160);
+    }
+    for (const QString& other : files.othersNamed) {
+        detail << elideMiddle(other, 160);
+    }
+    if (files.others > files.othersNamed.size()) {
+        detail << QStringLiteral("and %1 more").arg(files.others - files.othersNamed.size());
+    }
+    const qint64 all = files.others + 1;
+    showMessage(opened
+                    ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
+                    : QStringLiteral("None of the %1 files handed over was opened.").arg(all),
+                detail.join(QLatin1Char('\n')));
 }
 
 void TForm1::Close1Click() {
@@ -1193,7 +1209,7 @@ QString TForm1::slotName(int slot) const {
 }
 
 void TForm1::commandsEnded() {
-    if (!handedOver_.isEmpty()) {
+    if (XJustOne1->HasHandedOver()) {
         handOverTimer_->start(0); // once the command has unwound
     }
     const int picked = std::exchange(pickedDuringCommand_, -1);

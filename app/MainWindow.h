@@ -10,6 +10,7 @@
 #include "Parameters.h"
 #include "RuntimeState.h"
 #include "SerialDevices.h"
+#include "SingleInstance.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -34,7 +35,6 @@ class TForm1;
 namespace cantavel {
 
 class TComm;
-class TXJustOne;
 class TLabeledEdit;
 class TUpDown;
 
@@ -69,13 +69,16 @@ public:
     void SetAboutBox(QDialog* box) { aboutBox_ = box; }
     // Another instance runs: this one must not be shown and ends at once.
     bool IsSecondInstance() const;
+    // How the single-instance check went, for the start to report.
+    const TXJustOne& Guard() const { return *XJustOne1; }
 
     // Opens a file as File > Open does with it chosen, asking first about unsaved
     // changes; false when it was not opened.
     bool OpenFile(const QString& path);
-    // A file a later start handed over: opened as soon as no dialog and no Device
-    // command is open.
-    void HandOverFile(const QString& path);
+    // A file a later start (begun at `startedAt`, steady clock) handed over: of the
+    // files handed over while a dialog or a Device command is open, the latest
+    // start's is opened once none is; the others are named in one message.
+    TXJustOne::HandOverReply HandOverFile(const QString& path, qint64 startedAt);
     // The record differs from what was last loaded, saved or made new.
     bool IsModified() const;
 
@@ -249,8 +252,7 @@ private:
     bool gesture_ = false;   // a button or key held on a parameter control
     bool closePending_ = false;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
-    static constexpr qsizetype kMaxHandedOver = 8;
-    QStringList handedOver_; // files from later starts, waiting for a quiet moment
+    // Files from later starts wait for a quiet moment.
     QTimer* handOverTimer_ = nullptr;
 };
 

@@ -6,15 +6,393 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMetaObject>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace cantavel {
 
-TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Folder {
+    UniqueFd fd;
+    QString path;
+};
+
+std::optional<TXJustOne::Places>& placesForTesting() {
+    static std::optional<TXJustOne::Places> places;
+    return places;
+}
+
+TXJustOne::Places currentPlaces() {
+    return placesForTesting() ? *placesForTesting() : TXJustOne::defaultPlaces();
+}
+
+QString described(const QString& path, int error) {
+    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A folder whose entries only this user and root can change.
+bool trustedOnTheWay(const struct stat& folder) {
+    return S_ISDIR(folder.st_mode) && (folder.st_uid == ::geteuid() || folder.st_uid == 0) &&
+           (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool privateFolder(const struct stat& folder) {
+    return S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid() &&
+           (folder.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// <home>/.local/state/cantavel, made where missing. The folders on the way may be
+// links (a home or a .local kept elsewhere); the last one is opened without
+// following one, so that what was checked is what is used.
+std::optional<Folder> homeFolder(const QString& home, QString& why) {
+    if (!home.startsWith(QLatin1Char('/'))) {
+        why = QStringLiteral("no home folder");
+        return std::nullopt;
+    }
+    UniqueFd at(::open(QFile::encodeName(home).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!at || ::fstat(at.get(), &st) != 0) {
+        why = described(home, errno);
+        return std::nullopt;
+    }
+    if (!trustedOnTheWay(st)) {
+        why = QStringLiteral("%1 can be changed by another user").arg(home);
+        return std::nullopt;
+    }
+    QString path = home;
+    const std::array<const char*, 3> steps = {".local", "state", "cantavel"};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const bool last = i + 1 == steps.size();
+        path += QLatin1Char('/') + QLatin1String(steps[i]);
+        if (::mkdirat(at.get(), steps[i], 0700) != 0 && errno != EEXIST) {
+            why = described(path, errno);
+            return std::nullopt;
+        }
+        UniqueFd next(::openat(at.get(), steps[i],
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0)));
+        if (!next || ::fstat(next.get(), &st) != 0) {
+            why = described(path, errno);
+            return std::nullopt;
+        }
+        if (last && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && !privateFolder(st) &&
+            ::fchmod(next.get(), 0700) == 0) {
+            st.st_mode = (st.st_mode & ~07777) | 0700;
+        }
+        if (last ? !privateFolder(st) : !trustedOnTheWay(st)) {
+            why = last ? QStringLiteral("%1 is not a private folder of the user").arg(path)
+                       : QStringLiteral("%1 can be changed by another user").arg(path);
+            return std::nullopt;
+        }
+        at = std::move(next);
+    }
+    return Folder{std::move(at), path};
+}
+
+// The runtime folder is made by the system at login; it is used only as it is.
+std::optional<Folder> runtimeFolder(const QString& path, QString& why) {
+    if (!path.startsWith(QLatin1Char('/'))) {
+        why = QStringLiteral("no runtime folder");
+        return std::nullopt;
+    }
+    UniqueFd fd(::open(QFile::encodeName(path).constData(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        why = described(path, errno);
+        return std::nullopt;
+    }
+    if (!privateFolder(st)) {
+        why = QStringLiteral("%1 is not a private folder of the user").arg(path);
+        return std::nullopt;
+    }
+    return Folder{std::move(fd), path};
+}
+
+std::optional<Folder> openFolder(bool home, const TXJustOne::Places& places, QString& why) {
+    return home ? homeFolder(places.home, why) : runtimeFolder(places.runtime, why);
+}
+
+enum class Lock { Ours, Theirs, Failed };
+
+// Opens the lock file and tries to take it. Taken, it must still be the file its
+// name leads to: a holder that ends cleanly removes the file while it holds it, so a
+// start that waited on the removed file tries again with the new one.
+Lock takeLock(const Folder& folder, const QByteArray& name, UniqueFd& file, QString& why) {
+    const QString path = folder.path + QLatin1Char('/') + QFile::decodeName(name);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        UniqueFd fd(::openat(folder.fd.get(), name.constData(),
+                             O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        struct stat own {};
+        if (!fd || ::fstat(fd.get(), &own) != 0) {
+            why = described(path, errno);
+            return Lock::Failed;
+        }
+        if (!S_ISREG(own.st_mode) || own.st_uid != ::geteuid()) {
+            why = QStringLiteral("%1 is not a file of the user's").arg(path);
+            return Lock::Failed;
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                file = std::move(fd);
+                return Lock::Theirs;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            why = described(path, errno);
+            return Lock::Failed;
+        }
+        struct stat named {};
+        if (::fstatat(folder.fd.get(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(own, named)) {
+            file = std::move(fd);
+            return Lock::Ours;
+        }
+    }
+    why = QStringLiteral("%1 keeps being replaced").arg(path);
+    return Lock::Failed;
+}
+
+// Removes the lock file while still holding it (the file descriptor), when the
+// name still leads to it.
+void removeHeld(const Folder& folder, const QByteArray& name, int file) {
+    struct stat own {};
+    struct stat named {};
+    if (::fstat(file, &own) == 0 &&
+        ::fstatat(folder.fd.get(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(own, named)) {
+        ::unlinkat(folder.fd.get(), name.constData(), 0);
+    }
+}
+
+QByteArray hexHash(const QByteArray& data, qsizetype digits) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex().left(digits);
+}
+
+QByteArray hostName() {
+    std::array<char, HOST_NAME_MAX + 1> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0) {
+        return {};
+    }
+    return QByteArray(name.data());
+}
+
+// Lock files start with this and the host's tag, so that one host's editors never
+// touch another's files in a shared home.
+QByteArray lockFilePrefix() {
+    return "cantavel-" + hexHash(hostName(), 8) + '-';
+}
+
+// Lock files that killed instances of this host left, which nobody holds, go at a
+// clean exit (the guards of tests and scripts are many). Each is removed only while
+// held here, so a start taking it at the same moment finds it gone and takes a new
+// one (see takeLock).
+void removeStale(const Folder& folder, const QByteArray& own) {
+    const int copy = ::fcntl(folder.fd.get(), F_DUPFD_CLOEXEC, 0);
+    DIR* listing = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!listing) {
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        return;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, &::closedir);
+    const QByteArray prefix = lockFilePrefix();
+    std::vector<QByteArray> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name != own && name.startsWith(prefix) && name.endsWith(".lock") && names.size() < 64) {
+            names.push_back(name);
+        }
+    }
+    for (const QByteArray& name : names) {
+        UniqueFd fd(::openat(folder.fd.get(), name.constData(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            removeHeld(folder, name, fd.get());
+        }
+    }
+}
+
+constexpr char kServerPrefix[] = "cantavel-";
+constexpr qsizetype kServerDigits = 32; // 128 bits
+
+QByteArray randomServerName() {
+    std::array<quint32, kServerDigits / 8> bits{};
+    QRandomGenerator::system()->fillRange(bits.data(), bits.size());
+    return kServerPrefix + QByteArray(reinterpret_cast<const char*>(bits.data()),
+                                      static_cast<qsizetype>(sizeof bits))
+                               .toHex();
+}
+
+// The name the holder wrote into the lock file; empty while there is none yet.
+QByteArray serverNameIn(int file) {
+    std::array<char, 64> buffer{};
+    const ssize_t size = ::pread(file, buffer.data(), buffer.size(), 0);
+    const QByteArray prefix(kServerPrefix);
+    const QByteArray text(buffer.data(), size > 0 ? size : 0);
+    if (text.size() != prefix.size() + kServerDigits + 1 || !text.startsWith(prefix) ||
+        !text.endsWith('\n')) {
+        return {};
+    }
+    const QByteArray digits = text.mid(prefix.size(), kServerDigits);
+    for (const char c : digits) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return {};
+        }
+    }
+    return text.chopped(1);
+}
+
+int millisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+}
+
+struct Asked {
+    enum { Answered, TryAgain, Silent } kind;
+    QByteArray answer;
+    QString why;
+};
+
+// One request to the holder's socket: its answer line, or why there is none. The
+// holder takes no request after the deadline, and its answer to one taken just
+// before may still be on its way.
+Asked ask(const QByteArray& server, const QByteArray& request, Clock::time_point deadline) {
+    const Clock::time_point answerBy = deadline + std::chrono::milliseconds(250);
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+        return {Asked::TryAgain, {}, QString::fromLocal8Bit(std::strerror(errno))};
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, server.constData(), static_cast<std::size_t>(server.size()));
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + server.size());
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        return {Asked::TryAgain,
+                {},
+                errno == EAGAIN ? QStringLiteral("its socket accepts no connection")
+                                : QStringLiteral("its socket: %1")
+                                      .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        peer.uid != ::geteuid()) {
+        return {Asked::TryAgain, {}, QStringLiteral("another user's process holds its socket")};
+    }
+    for (qsizetype sent = 0; sent < request.size();) {
+        const ssize_t n = ::send(fd.get(), request.constData() + sent,
+                                 static_cast<std::size_t>(request.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd ready{fd.get(), POLLOUT, 0};
+            if (::poll(&ready, 1, millisecondsUntil(deadline)) == 0) {
+                return {Asked::Silent, {}, QStringLiteral("it took no request")};
+            }
+        } else if (n < 0 && errno != EINTR) {
+            return {Asked::TryAgain, {}, QStringLiteral("it hung up")};
+        }
+    }
+    QByteArray answer;
+    for (;;) {
+        pollfd ready{fd.get(), POLLIN, 0};
+        const int polled = ::poll(&ready, 1, millisecondsUntil(answerBy));
+        if (polled == 0) {
+            return {Asked::Silent, {}, QStringLiteral("no answer to the request")};
+        }
+        std::array<char, 4096> buffer{};
+        const ssize_t n = polled > 0 ? ::recv(fd.get(), buffer.data(), buffer.size(), 0) : -1;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n <= 0) {
+            return {Asked::TryAgain, {}, QStringLiteral("it hung up without an answer")};
+        }
+        answer.append(buffer.data(), n);
+        if (const qsizetype end = answer.indexOf('\n'); end >= 0) {
+            return {Asked::Answered, answer.left(end + 1), {}};
+        }
+        if (answer.size() > 4 * TXJustOne::kMaxRequest) { // never a well-formed answer
+            return {Asked::Answered, answer, {}};
+        }
+    }
+}
+
+} // namespace
+
+struct TXJustOne::Held {
+    Folder folder;
+    QByteArray fileName;
+    UniqueFd file;
+    std::unique_ptr<QLocalServer> server;
+};
+
+TXJustOne::TXJustOne(QWidget* owner)
+    : QObject(owner), owner_(owner),
+      startedAt_(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+              .count()) {
     SetSwitchToPrevious(true);
     RequestTerminate = [] {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
@@ -23,8 +401,11 @@ TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
 }
 
 TXJustOne::~TXJustOne() {
-    if (MutexHeld_) {
-        MutexHandle.reset(); // frees the name: the next start is the first instance again
+    if (held_) {
+        held_->server.reset();
+        removeStale(held_->folder, held_->fileName);
+        removeHeld(held_->folder, held_->fileName, held_->file.get());
+        held_.reset(); // releases the lock: the next start is the first instance again
     }
 }
 
@@ -37,17 +418,40 @@ QString TXJustOne::applicationTitle() {
     return title.isEmpty() ? QCoreApplication::applicationName() : title;
 }
 
-QString TXJustOne::keyFor(const QString& title) {
-    // A socket name cannot hold every character a title can: a hash of the title
-    // (cut to 256 characters) stands for it, beside the user's id.
-    QByteArray named = title.left(256).toUtf8();
-    if (const QByteArray instance = qgetenv("CANTAVEL_INSTANCE"); !instance.isEmpty()) {
-        named += '\0' + instance;
+TXJustOne::Places TXJustOne::defaultPlaces() {
+    Places places;
+    const uid_t uid = ::geteuid();
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir) {
+        places.home = QFile::decodeName(found->pw_dir);
     }
-    const QByteArray digest = QCryptographicHash::hash(named, QCryptographicHash::Sha1).toHex();
-    return QStringLiteral("cantavel-%1-%2")
-        .arg(::getuid())
-        .arg(QString::fromLatin1(digest.left(16)));
+    places.runtime = QStringLiteral("/run/user/%1").arg(uid);
+    return places;
+}
+
+void TXJustOne::setPlacesForTesting(std::optional<Places> places) {
+    placesForTesting() = std::move(places);
+}
+
+QString TXJustOne::lockFileName(const QString& title) {
+    const QByteArray host = hostName();
+    const QByteArray named =
+        title.left(256).toUtf8() + '\0' + qgetenv("CANTAVEL_INSTANCE") + '\0' + host;
+    return QString::fromLatin1(lockFilePrefix() + hexHash(named, 32) + ".lock");
+}
+
+QString TXJustOne::guardFolder() {
+    const Places places = currentPlaces();
+    for (const bool home : {true, false}) {
+        QString why;
+        if (const std::optional<Folder> folder = openFolder(home, places, why)) {
+            return folder->path;
+        }
+    }
+    return {};
 }
 
 bool TXJustOne::isSameUser(const QLocalSocket& socket) {
@@ -55,58 +459,124 @@ bool TXJustOne::isSameUser(const QLocalSocket& socket) {
     socklen_t size = sizeof credentials;
     const auto fd = static_cast<int>(socket.socketDescriptor());
     return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
-           credentials.uid == ::getuid();
+           credentials.uid == ::geteuid();
 }
 
 void TXJustOne::Loaded() {
-    const QString key = keyFor(applicationTitle());
     MutexHeld_ = false;
-    // Any process may bind any abstract name, so the name alone proves nothing: a
-    // holder counts as a running instance only when it runs as this user. A name
-    // that cannot be had at all ends this start, as a taken one does.
-    std::unique_ptr<QLocalSocket> previous; // the running instance, when there is one
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        auto server = std::make_unique<QLocalServer>();
-        server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-        if (server->listen(key)) {
-            MutexHandle = std::move(server);
+    // The running instance ignores a request older than this (see answer()).
+    const auto deadline = Clock::time_point(std::chrono::nanoseconds(startedAt_)) +
+                          std::chrono::milliseconds(kReachMs);
+    const Places places = currentPlaces();
+    auto held = std::make_unique<Held>();
+    held->fileName = QFile::encodeName(lockFileName(applicationTitle()));
+
+    // The home's folder, else the runtime folder: the first where the lock file can
+    // be had at all.
+    Lock lock = Lock::Failed;
+    QStringList whyNot;
+    for (const bool home : {true, false}) {
+        QString why;
+        std::optional<Folder> folder = openFolder(home, places, why);
+        if (folder) {
+            lock = takeLock(*folder, held->fileName, held->file, why);
+        }
+        if (lock != Lock::Failed) {
+            held->folder = std::move(*folder);
             break;
         }
-        if (server->serverError() != QAbstractSocket::AddressInUseError) {
-            second_ = true;
-            break;
-        }
-        previous = std::make_unique<QLocalSocket>();
-        previous->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-        previous->connectToServer(key);
-        if (!previous->waitForConnected(1000)) {
-            previous.reset();
-            second_ = attempt == 2; // the holder has just gone: claim the name again
-            continue;
-        }
-        if (!isSameUser(*previous)) {
-            previous.reset();
-            qWarning("Another user's process holds the single-instance name %s; this "
-                     "editor runs without the guard.",
-                     qPrintable(key));
-            break;
-        }
-        second_ = true;
-        break;
+        whyNot << why;
     }
-    if (MutexHandle) {
-        connect(MutexHandle.get(), &QLocalServer::newConnection, this, [this] {
-            while (QLocalSocket* peer = MutexHandle->nextPendingConnection()) {
-                answer(peer);
+    if (lock == Lock::Failed) {
+        outcome_ = Outcome::Unguarded;
+        resultText_ = whyNot.join(QStringLiteral("; "));
+        MutexHeld_ = true;
+        return;
+    }
+    lockPath_ = held->folder.path + QLatin1Char('/') + QFile::decodeName(held->fileName);
+
+    // Held by another: ask it, and go on asking while it is starting (no name yet)
+    // or gone (the lock is free again) until the time is up.
+    QString why;
+    while (lock == Lock::Theirs && switchToPrevious_) {
+        const QByteArray server = serverNameIn(held->file.get());
+        if (server.isEmpty()) {
+            why = QStringLiteral("the lock file names no socket yet");
+        } else {
+            const Asked asked = ask(server, requestFor(fileToOpen_, startedAt_), deadline);
+            if (asked.kind == Asked::Answered) {
+                const QByteArray declined(kDeclined);
+                if (asked.answer == kAnswer || asked.answer == kQueued) {
+                    outcome_ = Outcome::HandedOver;
+                } else if (asked.answer.startsWith(declined + '/') && asked.answer.endsWith('\n')) {
+                    outcome_ = Outcome::Declined;
+                    resultText_ = QFile::decodeName(asked.answer.mid(declined.size()).chopped(1));
+                } else {
+                    outcome_ = Outcome::Unreachable;
+                    resultText_ = QStringLiteral("its answer was not understood");
+                }
+                break;
             }
-        });
+            why = asked.why;
+            if (asked.kind == Asked::Silent) {
+                break;
+            }
+        }
+        if (Clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QString lockWhy;
+        lock = takeLock(held->folder, held->fileName, held->file, lockWhy);
+        if (lock == Lock::Failed) {
+            why = lockWhy;
+        }
     }
+    if (lock == Lock::Theirs) {
+        if (!switchToPrevious_) {
+            outcome_ = Outcome::NotAsked;
+        } else if (outcome_ == Outcome::First) { // not answered in time
+            outcome_ = Outcome::Unreachable;
+            resultText_ = why;
+        }
+    } else if (lock == Lock::Failed) {
+        outcome_ = Outcome::Unguarded;
+        resultText_ = why;
+    } else {
+        // The first instance: a socket of a name nobody can foresee, and its name
+        // where only this user can read it.
+        for (int attempt = 0; attempt < 3 && !held->server; ++attempt) {
+            const QByteArray name = randomServerName();
+            auto server = std::make_unique<QLocalServer>();
+            server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+            if (server->listen(QString::fromLatin1(name))) {
+                held->server = std::move(server);
+                serverName_ = QString::fromLatin1(name);
+            }
+        }
+        const QByteArray line = serverName_.toLatin1() + '\n';
+        if (held->server && ::ftruncate(held->file.get(), 0) == 0 &&
+            ::pwrite(held->file.get(), line.constData(), static_cast<std::size_t>(line.size()),
+                     0) == line.size()) {
+            held_ = std::move(held);
+            connect(held_->server.get(), &QLocalServer::newConnection, this, &TXJustOne::serve);
+        } else {
+            // A lock nobody can reach would turn every later start away: better two
+            // editors than none.
+            outcome_ = Outcome::Unguarded;
+            resultText_ = QStringLiteral("%1: no socket could be offered").arg(lockPath_);
+            removeHeld(held->folder, held->fileName, held->file.get());
+            serverName_.clear();
+        }
+    }
+
+    if (outcome_ == Outcome::Unguarded) {
+        lockPath_.clear();
+    }
+    second_ = outcome_ != Outcome::First && outcome_ != Outcome::Unguarded;
     if (second_) {
         if (AlreadyExist) {
             AlreadyExist(this);
-        }
-        if (switchToPrevious_ && previous) {
-            askPreviousToSwitch(*previous);
         }
         if (RequestTerminate) {
             RequestTerminate();
@@ -115,31 +585,82 @@ void TXJustOne::Loaded() {
     MutexHeld_ = true;
 }
 
-std::optional<QString> TXJustOne::parseRequest(const QByteArray& line) {
+void TXJustOne::serve() {
+    while (QLocalSocket* peer = held_->server->nextPendingConnection()) {
+        answer(peer);
+    }
+}
+
+std::optional<TXJustOne::Request> TXJustOne::parseRequest(const QByteArray& line) {
     if (line == kRequest) {
-        return QString();
+        return Request{};
     }
     const QByteArray open(kOpenRequest);
     if (line.size() > kMaxRequest || !line.startsWith(open) || !line.endsWith('\n')) {
         return std::nullopt;
     }
-    const QByteArray path = line.mid(open.size(), line.size() - open.size() - 1);
-    if (!path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+    const qsizetype space = line.indexOf(' ', open.size());
+    if (space < 0) {
         return std::nullopt;
     }
-    return QFile::decodeName(path);
+    const QByteArray time = line.mid(open.size(), space - open.size());
+    bool number = !time.isEmpty() && (time.size() == 1 || time[0] != '0');
+    for (const char c : time) {
+        number = number && c >= '0' && c <= '9';
+    }
+    const qint64 startedAt = number ? time.toLongLong(&number) : 0;
+    const QByteArray path = line.mid(space + 1, line.size() - space - 2);
+    if (!number || !path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+        return std::nullopt;
+    }
+    return Request{QFile::decodeName(path), startedAt};
 }
 
-QByteArray TXJustOne::requestFor(const QString& fileToOpen) {
+QByteArray TXJustOne::requestFor(const QString& fileToOpen, qint64 startedAt) {
     if (fileToOpen.isEmpty()) {
         return kRequest;
     }
-    return kOpenRequest + QFile::encodeName(fileToOpen) + '\n';
+    return kOpenRequest + QByteArray::number(std::max<qint64>(0, startedAt)) + ' ' +
+           QFile::encodeName(fileToOpen) + '\n';
 }
 
-// A request from a later start of the same user; anyone else, anything that is not
-// one well-formed request, and a client that keeps silent are hung up on. Nothing
-// here waits: the window goes on while a client dawdles.
+TXJustOne::HandOverReply TXJustOne::HandOver(const QString& path, qint64 startedAt) {
+    if (!waiting_.isEmpty()) {
+        if (path == waiting_) { // it opens either way
+            waitingStartedAt_ = std::max(waitingStartedAt_, startedAt);
+            return {};
+        }
+        if (startedAt < waitingStartedAt_) {
+            passOver(path);
+            return {waiting_};
+        }
+        passOver(waiting_);
+    }
+    waiting_ = path;
+    waitingStartedAt_ = startedAt;
+    if (OnHandOver) {
+        OnHandOver();
+    }
+    return {};
+}
+
+void TXJustOne::passOver(const QString& path) {
+    ++passedOver_;
+    if (passedOverNamed_.size() < kMaxNamed) {
+        passedOverNamed_ << path;
+    }
+}
+
+TXJustOne::HandedOver TXJustOne::TakeHandedOver() {
+    waitingStartedAt_ = 0;
+    return {std::exchange(waiting_, {}), std::exchange(passedOver_, 0),
+            std::exchange(passedOverNamed_, {})};
+}
+
+// A request from a later start of the same user, answered at once; anyone else,
+// anything that is not one well-formed request, and a client that keeps silent are
+// hung up on. Nothing here waits or opens a dialog: this runs in whatever event
+// loop is running, a dialog's or a Device command's included.
 void TXJustOne::answer(QLocalSocket* peer) {
     connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
     if (!isSameUser(*peer)) {
@@ -157,32 +678,33 @@ void TXJustOne::answer(QLocalSocket* peer) {
             }
             return;
         }
-        const std::optional<QString> request = parseRequest(peer->readLine(kMaxRequest + 1));
+        const std::optional<Request> request = parseRequest(peer->readLine(kMaxRequest + 1));
         if (!request || peer->bytesAvailable() > 0) {
             peer->abort();
             return;
         }
         patience->stop();
-        bringOwnerToFront();
-        peer->write(kAnswer);
-        peer->flush();
-        if (!request->isEmpty()) {
-            // Handled once this socket's own event is over: opening a file may ask
-            // the operator (a nested event loop), and the socket may be gone by then.
-            QTimer::singleShot(0, this, [this, path = *request] {
-                if (OnOpenFile) {
-                    OnOpenFile(path);
-                }
-            });
+        // A start gives up kReachMs after it began and says its file was not handed
+        // over; a request that waited longer (this instance was stopped, say) must
+        // not open it after all.
+        const qint64 age =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count() -
+            request->startedAt;
+        if (!request->file.isEmpty() && age > qint64(kReachMs) * 1'000'000) {
+            peer->abort();
+            return;
         }
+        QByteArray reply = kAnswer;
+        if (!request->file.isEmpty()) {
+            const HandOverReply handed = HandOver(request->file, request->startedAt);
+            reply = handed.queued() ? QByteArray(kQueued)
+                                    : kDeclined + QFile::encodeName(handed.supersededBy) + '\n';
+        }
+        bringOwnerToFront();
+        peer->write(reply);
+        peer->disconnectFromServer(); // once the answer is out
     });
-}
-
-void TXJustOne::askPreviousToSwitch(QLocalSocket& previous) {
-    previous.write(requestFor(fileToOpen_));
-    previous.waitForBytesWritten(1000);
-    previous.waitForReadyRead(1000); // the first has acted (or the time is up)
-    previous.disconnectFromServer();
 }
 
 void TXJustOne::bringOwnerToFront() {

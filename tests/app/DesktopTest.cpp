@@ -355,7 +355,7 @@ TEST_F(Unsaved, AFileFromOutsideThatCannotBeReadChangesNothingAndOneOfOtherLengt
 
 TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     writeFile(file("handed.cfg"), 99);
-    clock.after(300ms, [&] { form->HandOverFile(file("handed.cfg")); });
+    clock.after(300ms, [&] { EXPECT_TRUE(form->HandOverFile(file("handed.cfg"), 1).queued()); });
     action("Upload1")->trigger(); // runs its waits on the fake clock
     EXPECT_EQ(record().preset(0).echoDelay, 180) << "not while the upload ran";
     QCoreApplication::processEvents();
@@ -368,7 +368,7 @@ TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     QDialog modal(form.get());
     bool openedWhileModal = true;
     QTimer::singleShot(0, &modal, [&] {
-        form->HandOverFile(file("later.cfg"));
+        EXPECT_TRUE(form->HandOverFile(file("later.cfg"), 2).queued());
         QTimer::singleShot(300, &modal, [&] {
             openedWhileModal = record().preset(0).echoDelay == 77;
             modal.accept();
@@ -380,6 +380,26 @@ TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
         QTest::qWait(10);
     }
     EXPECT_EQ(record().preset(0).echoDelay, 77) << "opened once the dialog closed";
+}
+
+// Files handed over one after another before the window is free: the latest start's
+// is the one asked about; cancelling keeps the work, and one message names every
+// file, none of which was opened.
+TEST_F(Unsaved, CancellingTheQuestionOfAHandedOverFileNamesEveryFileNotOpened) {
+    change();
+    EXPECT_TRUE(form->HandOverFile(file("a.cfg"), 10).queued());
+    EXPECT_EQ(form->HandOverFile(file("b.cfg"), 5).supersededBy, file("a.cfg"));
+    EXPECT_TRUE(form->HandOverFile(file("c.cfg"), 20).queued());
+    dialogs.saveAnswers = {Answer::Cancel};
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.questions.size(), 1);
+    EXPECT_TRUE(form->IsModified());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("None of the 3 files handed over was opened."));
+    EXPECT_EQ(dialogs.messages[0].detail,
+              QStringList({"Not opened:", file("c.cfg"), file("b.cfg"), file("a.cfg")})
+                  .join(QLatin1Char('\n')));
 }
 
 // ---------------------------------------------------------------------------------

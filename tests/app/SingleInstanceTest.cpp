@@ -1,8 +1,12 @@
-// Two real processes of the editor (offscreen): the second start hands over to the
-// first and ends, whatever its runtime and temporary folders; a start after the
-// first is gone runs normally.
+// Real processes of the editor (offscreen), with the guard in the user's real home:
+// a second start hands over to the first and ends, whatever its environment; a start
+// after the first is gone runs normally; one that cannot reach the first says so.
+// Then a burst of real starts handing files to a window whose question is open.
 
 #include "SingleInstance.h"
+#include "AppInfo.h"
+#include "ConfigFile.h"
+#include "WindowFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,15 +15,22 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
+
 #include <signal.h>
 
 namespace cantavel {
 namespace {
+
+using namespace std::chrono_literals;
 
 class TwoStarts : public ::testing::Test {
 protected:
@@ -42,8 +53,9 @@ protected:
             QString::number(QCoreApplication::applicationPid()));
         env.insert(QStringLiteral("CANTAVEL_INSTANCE"), instance);
         qputenv("CANTAVEL_INSTANCE", instance.toUtf8());
-        // The name the guard of the first instance listens on.
-        socket = TXJustOne::keyFor(QStringLiteral("Digital Cantavel Processor v1.5"));
+        // The lock file every editor of this instance meets.
+        lock = TXJustOne::guardFolder() + QLatin1Char('/') +
+               TXJustOne::lockFileName(QStringLiteral("Digital Cantavel Processor v1.5"));
     }
     void TearDown() override {
         for (QProcess* p : {&first, &second}) {
@@ -52,6 +64,7 @@ protected:
                 p->waitForFinished(3000);
             }
         }
+        QFile::remove(lock); // a killed editor leaves it
     }
 
     void start(QProcess& p, const QProcessEnvironment& environment) {
@@ -66,12 +79,18 @@ protected:
         s.connectToServer(name);
         return s.waitForConnected(ms);
     }
+    // The name the first instance listens on, as it wrote it into the lock file.
+    QString serverName() const {
+        QFile file(lock);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed())
+                                              : QString();
+    }
     bool waitForServer(int ms = 10000) {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < ms) {
             QLocalSocket probe;
-            if (connect(probe, socket, 100)) {
+            if (connect(probe, serverName(), 100)) {
                 return true;
             }
             QThread::msleep(50);
@@ -82,7 +101,7 @@ protected:
 
     QTemporaryDir dir;
     QString binary;
-    QString socket;
+    QString lock;
     QProcessEnvironment env;
     QProcess first;
     QProcess second;
@@ -104,14 +123,15 @@ TEST_F(TwoStarts, SecondStartHandsOverAndEndsWithoutAWindowOrSettings) {
 
     // The first instance answers a request to come to the front.
     QLocalSocket ask;
-    ASSERT_TRUE(connect(ask, socket, 2000));
+    ASSERT_TRUE(connect(ask, serverName(), 2000));
     ask.write(TXJustOne::kRequest);
     ASSERT_TRUE(ask.waitForReadyRead(2000));
     EXPECT_EQ(ask.readAll(), QByteArray(TXJustOne::kAnswer));
 }
 
 // Once the guard lived in the runtime (or else the temporary) folder, and a start
-// without XDG_RUNTIME_DIR, or with another TMPDIR, ran a second editor.
+// without XDG_RUNTIME_DIR, or with another TMPDIR, ran a second editor; the home and
+// state folders the environment names move nothing either.
 TEST_F(TwoStarts, EveryStartOfTheSameUserMeetsTheSameGuard) {
     QProcessEnvironment firstEnv = env;
     firstEnv.insert(QStringLiteral("TMPDIR"), dir.path());
@@ -122,10 +142,12 @@ TEST_F(TwoStarts, EveryStartOfTheSameUserMeetsTheSameGuard) {
     otherEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     otherEnv.insert(QStringLiteral("TMPDIR"), QStringLiteral("/var/tmp"));
     otherEnv.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("run")));
+    otherEnv.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("run")));
     start(second, otherEnv);
     ASSERT_TRUE(second.waitForFinished(5000)) << "the second start ends";
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("run"))).isEmpty()) << "nothing made there";
 }
 
 TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {
@@ -137,6 +159,137 @@ TEST_F(TwoStarts, StartAfterACrashedFirstInstanceRunsNormally) {
     start(second);
     EXPECT_FALSE(second.waitForFinished(1500)) << "the new start keeps running";
     EXPECT_TRUE(waitForServer(5000)) << "and is the first instance now";
+}
+
+// A first instance that is stopped (or hung) holds the guard but answers nothing: a
+// later start must not end as if its file had been handed over.
+TEST_F(TwoStarts, AStartThatCannotReachAStoppedFirstInstanceSaysSoAndFails) {
+    start(first);
+    ASSERT_TRUE(waitForServer());
+    ::kill(static_cast<pid_t>(first.processId()), SIGSTOP);
+
+    QElapsedTimer took;
+    took.start();
+    second.setProcessEnvironment(env);
+    second.start(binary, {dir.filePath(QStringLiteral("x.cfg"))});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_LT(took.elapsed(), 6000);
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith(QStringLiteral("cantavel: the running editor did not answer")))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(dir.filePath(QStringLiteral("x.cfg")))) << err.toStdString();
+    ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
+}
+
+// ---------------------------------------------------------------------------------
+// Files handed over while the operator has a question open
+
+// Fifty real later starts, each with a file, while this window (the first instance)
+// asks about unsaved changes: each start learns at once whether its file waits or
+// was superseded; once the question is answered the latest start's file opens (after
+// its own question), and one message accounts for all the others.
+class HandOverBurst : public testing::WindowTest {
+protected:
+    // The editor's title, which its starts key their guard on.
+    void SetUp() override {
+        qApp->setProperty("ApplicationTitle", applicationTitle());
+        WindowTest::SetUp();
+    }
+    void TearDown() override { qApp->setProperty("ApplicationTitle", QVariant()); }
+    QString file(int i) const {
+        return dir.filePath(QStringLiteral("handed-%1.cfg").arg(i, 2, 10, QLatin1Char('0')));
+    }
+};
+
+TEST_F(HandOverBurst, FiftyStartsDuringAQuestionOpenTheLatestAndNameEveryOther) {
+    ASSERT_EQ(form->Guard().Result(), TXJustOne::Outcome::First);
+    constexpr int kStarts = 50;
+    constexpr int kAtOnce = 4;
+    std::set<QString> ours;
+    for (int i = 0; i < kStarts; ++i) {
+        ConfigRecord r;
+        r.resetToDefaults();
+        r.preset(0).echoDelay = static_cast<std::uint8_t>(i + 1);
+        ASSERT_TRUE(saveConfigFile(file(i), r).ok);
+        ours.insert(file(i));
+    }
+    // This process's CANTAVEL_INSTANCE: the window is their first instance.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString run = dir.filePath(QStringLiteral("run"));
+    ASSERT_TRUE(QDir().mkdir(run));
+    QFile::setPermissions(run,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
+
+    std::vector<std::unique_ptr<QProcess>> starts;
+    const auto launch = [&](int i) {
+        starts.push_back(std::make_unique<QProcess>());
+        starts.back()->setProcessEnvironment(env);
+        starts.back()->start(QStringLiteral(CANTAVEL_EDITOR_PATH), {file(i)});
+    };
+    const auto running = [&] {
+        return std::count_if(starts.begin(), starts.end(),
+                             [](const auto& p) { return p->state() != QProcess::NotRunning; });
+    };
+    dialogs.saveAnswers = {EditorDialogs::Answer::Cancel}; // to the question open meanwhile
+    dialogs.whileAsking = [&] {
+        for (int i = 0; i < kStarts - 1;) {
+            if (running() < kAtOnce) {
+                launch(i++);
+            } else {
+                QTest::qWait(5);
+            }
+        }
+        ASSERT_TRUE(testing::pumpUntil([&] { return running() == 0; }, 120s));
+        launch(kStarts - 1); // begun after every other has ended: the latest
+        ASSERT_TRUE(testing::pumpUntil([&] { return running() == 0; }, 30s));
+    };
+    child<QSlider>("TrackBar11")->setValue(100); // unsaved work
+    action("New1")->trigger();
+    ASSERT_EQ(starts.size(), std::size_t{kStarts});
+    ASSERT_TRUE(testing::pumpUntil([&] { return !dialogs.messages.empty(); }, 10s));
+
+    const QRegularExpression declined(QStringLiteral(
+        "^cantavel: (.+) was not opened: (.+), handed over by a later start, supersedes it\n$"));
+    for (int i = 0; i < kStarts; ++i) {
+        SCOPED_TRACE(i);
+        QProcess& start = *starts[static_cast<std::size_t>(i)];
+        EXPECT_EQ(start.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromLocal8Bit(start.readAllStandardError());
+        if (start.exitCode() == 0) {
+            EXPECT_EQ(err, QString()) << "queued";
+            continue;
+        }
+        EXPECT_EQ(start.exitCode(), 1);
+        const QRegularExpressionMatch line = declined.match(err);
+        ASSERT_TRUE(line.hasMatch()) << err.toStdString();
+        EXPECT_EQ(line.captured(1), file(i));
+        EXPECT_TRUE(ours.count(line.captured(2)) == 1 && line.captured(2) != file(i))
+            << "superseded by another of the files handed over";
+    }
+    EXPECT_EQ(starts.back()->exitCode(), 0);
+
+    EXPECT_EQ(state.currentFileName, file(kStarts - 1));
+    EXPECT_EQ(record().preset(0).echoDelay, kStarts);
+    EXPECT_EQ(dialogs.questions.size(), 2) << "the open question, then the file's own";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("Only the newest of 50 files handed over was opened."));
+    QStringList lines = dialogs.messages[0].detail.split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("Opened: ") + file(kStarts - 1));
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("Not opened:"));
+    const QString more = lines.takeLast();
+    const QSet<QString> named(lines.begin(), lines.end());
+    EXPECT_EQ(named.size(), lines.size()) << "each once";
+    for (const QString& name : named) {
+        EXPECT_TRUE(ours.count(name) == 1 && name != file(kStarts - 1)) << name.toStdString();
+    }
+    EXPECT_EQ(lines.size(), TXJustOne::kMaxNamed);
+    EXPECT_EQ(more, QStringLiteral("and %1 more").arg(kStarts - 1 - lines.size()));
 }
 
 } // namespace

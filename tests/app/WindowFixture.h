@@ -28,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace cantavel::testing {
@@ -51,11 +52,16 @@ struct FakeDialogs : EditorDialogs {
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     // "Save changes to ...?": the questions asked, answered in order (Discard when
-    // the test gave no answer).
+    // the test gave no answer). whileAsking runs once, while the next question is
+    // open, as what happens before the operator answers.
     QStringList questions;
     std::vector<Answer> saveAnswers;
+    std::function<void()> whileAsking;
     Answer askToSave(QWidget*, const QString&, const QString& text) override {
         questions << text;
+        if (whileAsking) {
+            std::exchange(whileAsking, nullptr)();
+        }
         if (saveAnswers.empty()) {
             return Answer::Discard;
         }

@@ -83,6 +83,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     harness = new Harness;
     harness->app = std::make_unique<QApplication>(*argc, *argv);
     qputenv("CANTAVEL_INSTANCE", "fuzz " + QByteArray::number(QCoreApplication::applicationPid()));
+    // The window is never destroyed, so its guard never removes its lock file: it
+    // keeps that in the harness's folder rather than in the user's home.
+    cantavel::TXJustOne::setPlacesForTesting(cantavel::TXJustOne::Places{harness->dir.path(), {}});
     harness->form = std::make_unique<cantavel::TForm1>(
         harness->record, harness->state,
         cantavel::TForm1Options{.settingsPath =
