@@ -388,11 +388,7 @@ struct TXJustOne::Held {
     std::unique_ptr<QLocalServer> server;
 };
 
-TXJustOne::TXJustOne(QWidget* owner)
-    : QObject(owner), owner_(owner),
-      startedAt_(
-          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-              .count()) {
+TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
     SetSwitchToPrevious(true);
     RequestTerminate = [] {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
@@ -464,6 +460,12 @@ bool TXJustOne::isSameUser(const QLocalSocket& socket) {
 
 void TXJustOne::Loaded() {
     MutexHeld_ = false;
+    // This start's time: the running instance opens the latest start's file. Taken
+    // here rather than when the owner began to build itself, so that a slow build of
+    // the window (a loaded machine, a debugger) does not use up the time to ask.
+    startedAt_ =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
     // The running instance ignores a request older than this (see answer()).
     const auto deadline = Clock::time_point(std::chrono::nanoseconds(startedAt_)) +
                           std::chrono::milliseconds(kReachMs);

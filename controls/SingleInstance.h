@@ -35,7 +35,7 @@
 //   "raise\n"                        -> "raised\n"
 //   "open <start time> /abs/path\n"  -> "queued\n" | "declined: superseded by /abs/path\n"
 // The start time is the steady clock's (CLOCK_MONOTONIC, the same for every process)
-// in nanoseconds when the asking start built its guard: of the files handed over
+// in nanoseconds when the asking start ran its check: of the files handed over
 // while the owner is busy, the one of the latest start wins.
 
 #include <QObject>
@@ -158,7 +158,7 @@ public:
 
     struct Request {
         QString file;         // empty for a plain request to come to the front
-        qint64 startedAt = 0; // when the asking start built its guard
+        qint64 startedAt = 0; // when the asking start ran its check
         friend bool operator==(const Request&, const Request&) = default;
     };
     // A request line (with its "\n") as it arrived, or nothing when it is not well
@@ -177,7 +177,7 @@ private:
     bool switchToPrevious_ = true;
     bool MutexHeld_ = false;
     bool second_ = false;
-    qint64 startedAt_;
+    qint64 startedAt_ = 0; // when Loaded began (steady clock, ns)
     QString fileToOpen_;
     Outcome outcome_ = Outcome::First;
     QString resultText_;
