@@ -228,8 +228,12 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     ASSERT_TRUE(QFile::setPermissions(tty, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     ASSERT_TRUE(QFile::setPermissions(err, QFileDevice::WriteOther | QFileDevice::ReadOwner));
     ASSERT_TRUE(QFile::setPermissions(a, QFileDevice::ReadOther | QFileDevice::ReadOwner));
+    // A copy of the program where the other user can reach it: a build folder may
+    // lie in a private one (a clone made in `mktemp -d`).
+    const QString copy = dir.filePath(QStringLiteral("cantavel-cfg"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CANTAVEL_CFG_PATH), copy));
     testing::makeTraversable(dir.path());
-    const QByteArray program = CANTAVEL_CFG_PATH;
+    const QByteArray program = QFile::encodeName(copy);
     const QByteArray file = QFile::encodeName(a);
     const QByteArray port = QFile::encodeName(tty);
     const QByteArray errors = QFile::encodeName(err);
