@@ -15,17 +15,23 @@ FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fil
     if (!file) {
         return file.result();
     }
-    // Read into a buffer first so that a read error cannot leave half a record.
+    // Read into a buffer first so that a read error cannot leave half a record. One
+    // byte more tells whether the file ends with the record.
     QByteArray bytes;
-    if (const FileResult read = file.read(kConfigImageSize, bytes); !read) {
+    if (const FileResult read = file.read(kConfigImageSize + 1, bytes); !read) {
         return read;
     }
     if (fileSize) {
-        *fileSize = file.size();
+        // A file that ended is as long as what was read (a file in /proc says it
+        // is 0 bytes); a longer one as its size says, if that is not less.
+        const qint64 got = bytes.size();
+        *fileSize = got <= static_cast<qint64>(kConfigImageSize) ? got
+                    : file.size() >= got                         ? file.size()
+                                                                 : -1;
     }
     auto image = record.image();
-    std::copy_n(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size(),
-                image.begin());
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                std::min<qsizetype>(bytes.size(), kConfigImageSize), image.begin());
     return {};
 }
 

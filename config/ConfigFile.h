@@ -15,7 +15,8 @@ namespace cantavel {
 // a shorter file leaves the rest of the record as it was, and bytes beyond the
 // image are ignored. A file that cannot be opened or read, and anything that is not
 // a regular file (a FIFO, a device, a folder), leaves the record whole. fileSize, if
-// given, receives the file's length.
+// given, receives the file's length, or -1 for a file longer than the record whose
+// length cannot be known (one in /proc).
 FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fileSize = nullptr);
 
 // The length of the regular file at path (a symbolic link followed) when it is not

@@ -38,6 +38,12 @@ InputFile::InputFile(const QString& path, Accept accept) {
     if (name.isEmpty() || ::stat(name.constData(), &st) != 0) {
         error_ = name.isEmpty() ? ENOENT : errno;
         result_ = FileResult::failure(systemReason(error_));
+        if (error_ == ENOENT && path.contains(QChar::ReplacementCharacter)) {
+            // Names reach the program as text: bytes that are not UTF-8 are lost on
+            // the way, and the name no longer leads to the file.
+            result_.reason += QStringLiteral("; a name that is not valid UTF-8 cannot be "
+                                             "opened: rename the file");
+        }
         return;
     }
     if (!accepted(st.st_mode, accept)) {

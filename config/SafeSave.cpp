@@ -15,9 +15,11 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace cantavel {
@@ -94,6 +96,9 @@ private:
     int fd_;
 };
 
+// How long a device or pipe may take no bytes at all before a save gives up on it.
+constexpr int kStallMs = 5000;
+
 // Writes everything the source gives; 0, or the error number of the failed step.
 int writeAll(int fd, Source& source) {
     for (;;) {
@@ -110,6 +115,18 @@ int writeAll(int fd, Source& source) {
             if (n < 0 && errno == EINTR) {
                 continue;
             }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // A device or pipe that is full: wait for room, but not for ever.
+                pollfd room{fd, POLLOUT, 0};
+                const int ready = ::poll(&room, 1, kStallMs);
+                if (ready == 0) {
+                    return ETIMEDOUT;
+                }
+                if (ready < 0 && errno != EINTR) {
+                    return errno;
+                }
+                continue;
+            }
             if (n < 0) {
                 return errno;
             }
@@ -123,19 +140,23 @@ int writeAll(int fd, Source& source) {
 }
 
 // A device or a FIFO keeps its identity: it is written in place. Opening does not
-// wait for a FIFO's reader (a FIFO nobody reads is refused at once); writing then
-// waits for the reader to take the bytes.
+// wait for a FIFO's reader (a FIFO nobody reads is refused at once); writing waits
+// for the reader to take the bytes, but a target that takes nothing for kStallMs (a
+// terminal nobody reads) fails the save rather than holding the window.
 FileResult writeInPlace(const QByteArray& target, Source& source) {
     Fd fd(::open(target.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         return FileResult::failure(systemReason(errno));
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        return FileResult::failure(systemReason(errno));
-    }
     if (const int error = writeAll(fd.get(), source)) {
-        return FileResult::failure(systemReason(error));
+        if (::isatty(fd.get())) {
+            ::tcflush(fd.get(), TCOFLUSH); // or closing waits for the terminal to drain
+        }
+        return FileResult::failure(
+            error == ETIMEDOUT
+                ? QStringLiteral("It took nothing for %1 s: a device or pipe that nobody reads")
+                      .arg(kStallMs / 1000)
+                : systemReason(error));
     }
     if (const int error = fd.close()) {
         return FileResult::failure(systemReason(error));
@@ -195,8 +216,16 @@ void removeAbandonedTemporaries(const QByteArray& target) {
         if (!isMarkedTemporary(name, prefix)) {
             continue;
         }
-        Fd fd(::openat(dirFd, entry->d_name,
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        // A temporary takes its target's mode, which may allow no reading.
+        int opened = -1;
+        for (const int access : {O_RDONLY, O_WRONLY}) {
+            opened = ::openat(dirFd, entry->d_name,
+                              access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (opened >= 0 || errno != EACCES) {
+                break;
+            }
+        }
+        Fd fd(opened);
         struct stat held {};
         struct stat named {};
         if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) ||

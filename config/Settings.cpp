@@ -115,7 +115,9 @@ QString settingsPathFor(const QString& executablePath, const QString& installBin
                         const QString& configFolder) {
     const QString folder = QFileInfo(QFileInfo(executablePath).path()).canonicalFilePath();
     const QString installed = QFileInfo(installBinFolder).canonicalFilePath();
-    if (!folder.isEmpty() && folder == installed && !configFolder.isEmpty()) {
+    // A folder that cannot be found by its name (one that is not valid UTF-8 cannot)
+    // gives no place beside the program: the user's folder serves.
+    if ((folder.isEmpty() || folder == installed) && !configFolder.isEmpty()) {
         return configFolder + QStringLiteral("/cantavel.ini");
     }
     return settingsPathFor(executablePath);

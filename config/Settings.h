@@ -19,7 +19,8 @@ QString settingsPathFor(const QString& executablePath);
 
 // Where a program at `executablePath` keeps its settings: an installed one (run
 // from `installBinFolder`) in `configFolder`/cantavel.ini, where its user can write
-// whoever that is; any other (a build tree, a copied folder) beside itself.
+// whoever that is; any other (a build tree, a copied folder) beside itself, unless
+// its folder cannot be found by name (then in `configFolder` too).
 QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
                         const QString& configFolder);
 

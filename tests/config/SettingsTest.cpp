@@ -62,6 +62,10 @@ TEST_F(SettingsTest, AnInstalledEditorKeepsItsSettingsInTheUsersFolder) {
     QDir().mkpath(dir.filePath(QStringLiteral("copy")));
     EXPECT_EQ(settingsPathFor(copy, bin, config),
               dir.filePath(QStringLiteral("copy/cantavel.ini")));
+    // A folder whose name is not valid UTF-8 reaches the program decoded, a name that
+    // leads nowhere: the settings once went to /.ini.
+    EXPECT_EQ(settingsPathFor(dir.filePath(QStringLiteral("dir\uFFFD/cantavel")), bin, config),
+              config + QStringLiteral("/cantavel.ini"));
 
     // The folder is made when the settings are first written.
     RuntimeState state;
