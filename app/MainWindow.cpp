@@ -26,8 +26,11 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
+
+#include <sys/stat.h>
 #include <utility>
 
 namespace cantavel {
@@ -456,11 +459,12 @@ bool TForm1::openChosen(const QString& path) {
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
     if (size != static_cast<qint64>(kConfigImageSize)) {
-        showMessage(QStringLiteral("%1 is %2 bytes, not a preset file.")
-                        .arg(elideMiddle(QFileInfo(path).fileName()))
-                        .arg(size),
+        const QString length = size < 0 ? QStringLiteral("longer than 294 bytes")
+                                        : QStringLiteral("%1 bytes").arg(size);
+        showMessage(QStringLiteral("%1 is %2, not a preset file.")
+                        .arg(elideMiddle(QFileInfo(path).fileName()), length),
                     (size == 0 ? QStringLiteral("Nothing was read from it. ")
-                     : size < static_cast<qint64>(kConfigImageSize)
+                     : size > 0 && size < static_cast<qint64>(kConfigImageSize)
                          ? QStringLiteral("Its %1 bytes were read over the start of "
                                           "the record; the rest is as it was. ")
                                .arg(size)
@@ -576,7 +580,11 @@ void TForm1::updateRecentMenu() {
 }
 
 void TForm1::openRecentFile(const QString& path) {
-    if (!QFileInfo::exists(path)) {
+    // Only a name that leads nowhere is gone; anything else that cannot be opened
+    // (a link loop, a folder the user may not enter) says why and stays listed.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 &&
+        (errno == ENOENT || errno == ENOTDIR)) {
         state_.recentFiles.removeAll(path);
         updateRecentMenu();
         showMessage(QStringLiteral("%1 no longer exists.").arg(elideMiddle(path)),

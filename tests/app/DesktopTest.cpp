@@ -317,6 +317,14 @@ TEST_F(Unsaved, RecentFilesKeepTheLastEightAndDropOneThatIsGone) {
     EXPECT_EQ(recent->actions().size(), 7);
     EXPECT_EQ(record().preset(0).echoDelay, 16) << "nothing else changed";
 
+    // A file that is there but cannot be opened says why and stays listed.
+    QFile::remove(file("f5.cfg"));
+    ASSERT_TRUE(QFile::link(file("f5.cfg"), file("f5.cfg"))); // a link to itself
+    recent->actions()[3]->trigger();                          // f5
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].detail, QStringLiteral("Too many levels of symbolic links"));
+    EXPECT_EQ(recent->actions().size(), 7);
+
     form->close();
     RuntimeState reread;
     readSettings(settingsPath(), reread);

@@ -74,8 +74,15 @@ int slotOption(const QCommandLineParser& parser, const QString& command) {
 // The record a file gives, read as File > Open reads it into a new record. Says why
 // not when it cannot be read (anything but a regular file is refused), and warns
 // when the file is not a whole record. fileSize receives its length.
+// "300 bytes", or for a file whose length is not known "longer than 294 bytes".
+QString lengthOf(qint64 size) {
+    return size < 0 ? QStringLiteral("longer than %1 bytes").arg(kConfigImageSize)
+                    : QStringLiteral("%1 bytes").arg(size);
+}
+
+// warn: say so when the file is not a whole record.
 std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
-                                       qint64* fileSize = nullptr) {
+                                       qint64* fileSize = nullptr, bool warn = true) {
     ConfigRecord record{};
     record.resetToDefaults();
     qint64 size = 0;
@@ -86,12 +93,11 @@ std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
     if (fileSize) {
         *fileSize = size;
     }
-    if (size != static_cast<qint64>(kConfigImageSize)) {
-        say(stderr, QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not %3; %4")
-                        .arg(path)
-                        .arg(size)
+    if (warn && size != static_cast<qint64>(kConfigImageSize)) {
+        say(stderr, QStringLiteral("cantavel-cfg: warning: %1 is %2, not %3; %4")
+                        .arg(path, lengthOf(size))
                         .arg(kConfigImageSize)
-                        .arg(size < static_cast<qint64>(kConfigImageSize)
+                        .arg(size >= 0 && size < static_cast<qint64>(kConfigImageSize)
                                  ? QStringLiteral("the rest is the defaults")
                                  : QStringLiteral("the bytes after the record are ignored")));
     }
@@ -302,16 +308,15 @@ int runSet(QCommandLineParser& parser) {
     const QString path = args.takeFirst();
     QString why;
     qint64 size = 0;
-    std::optional<ConfigRecord> record = readRecord(path, why, &size);
+    std::optional<ConfigRecord> record = readRecord(path, why, &size, false);
     if (!record) {
         return fail(why);
     }
     if (size != static_cast<qint64>(kConfigImageSize) && !parser.isSet(QStringLiteral("force"))) {
         // Writing 294 bytes over it would lose whatever else it holds.
-        return fail(QStringLiteral("%1 is %2 bytes, not a preset file; give --force to replace "
-                                   "it with a preset")
-                        .arg(path)
-                        .arg(size));
+        return fail(QStringLiteral("%1 is %2, not a preset file; give --force to replace it "
+                                   "with a preset")
+                        .arg(path, lengthOf(size)));
     }
     const ConfigRecord before = *record;
     for (const QString& assignment : args) {
