@@ -323,7 +323,7 @@ void TForm1::connectControls() {
     // is the operator's pick all the same and wins when the command ends.
     connect(ui->TabControl1->TabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0 && link_->runningCommands() > 0) {
-            pickedDuringCommand_ = index;
+            pickDuringCommand(index);
         }
     });
 
@@ -375,6 +375,7 @@ void TForm1::FormShow() {
 
 void TForm1::FormClose() {
     pickedDuringCommand_ = -1;
+    numberedPickedDuringCommand_ = false;
     (void)link_->CancelCommands(); // a waiting upload ends here, sending nothing more
     comm_->StopComm();
     if (const FileResult written = writeSettings(settingsPath_, state_); !written) {
@@ -720,7 +721,7 @@ void TForm1::TabControl1Change(QObject* Sender) {
     if (Sender != nullptr && link_->runningCommands() > 0) {
         // A running command selects each slot it sends and must not be cut short:
         // the pick is shown now, and its Link and port rules wait for the end.
-        pickedDuringCommand_ = slot;
+        pickDuringCommand(slot);
         showSlot(slot);
         return;
     }
@@ -1216,11 +1217,22 @@ QString TForm1::slotName(int slot) const {
     return ui->TabControl1->TabBar()->tabText(slot);
 }
 
+void TForm1::pickDuringCommand(int slot) {
+    pickedDuringCommand_ = slot;
+    numberedPickedDuringCommand_ = numberedPickedDuringCommand_ || isPresetSlot(slot);
+}
+
 void TForm1::commandsEnded() {
     if (XJustOne1->HasHandedOver()) {
         handOverTimer_->start(0); // once the command has unwound
     }
     const int picked = std::exchange(pickedDuringCommand_, -1);
+    if (std::exchange(numberedPickedDuringCommand_, false)) {
+        // A numbered tab ends Link when it is picked; a later pick does not bring
+        // it back.
+        ui->Link1->setChecked(false);
+        comm_->StopComm();
+    }
     if (picked >= 0 && picked < tabCount()) {
         ui->TabControl1->SetTabIndexQuietly(picked);
         TabControl1Change(ui->TabControl1);

@@ -177,6 +177,7 @@ private:
     static void selectItem(QComboBox* list, int index);
     void setCaptionOfUpload(const QString& name);
     void CommHangup();
+    void pickDuringCommand(int slot);
     // Tells the operator which slots a command ended by `cause` left unsent.
     void reportUnsent(const std::vector<int>& unsent, const QString& cause);
     void connectControls();
@@ -238,6 +239,7 @@ private:
     // The tab the operator picked while a Device command ran; applied (Link and
     // port rules included) when the command has ended. -1 for none.
     int pickedDuringCommand_ = -1;
+    bool numberedPickedDuringCommand_ = false; // one of them ends Link at the end
     bool hangupReported_ = false;
     QString unreadSettings_; // why the settings could not be read, told once shown
 

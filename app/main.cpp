@@ -78,6 +78,14 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    // Without a display the toolkit would abort; say so instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !arguments.contains(QStringLiteral("-platform"))) {
+        std::fputs("cantavel: no display to show the window on (DISPLAY is not set)\n", stderr);
+        return 1;
+    }
+
     // 1. The application object.
     cantavel::TApplication app(argc, argv);
     int status = 0;

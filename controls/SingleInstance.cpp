@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -720,6 +721,12 @@ void TXJustOne::bringOwnerToFront() {
         window->raise();
     }
     window->activateWindow();
+    // A question the window has open stays above it (without a window manager
+    // nothing else keeps it there), or the window looks frozen.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 } // namespace cantavel

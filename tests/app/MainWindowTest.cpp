@@ -326,22 +326,38 @@ TEST_F(Window, TabPicksDuringUploadAllNeitherStopNorChangeIt) {
 }
 
 // A click on the tab the command has just selected changes no tab, and was once
-// lost: the window ended on "Mode B" with Link on, and the next edits went there.
-TEST_F(Window, AClickOnTheTabUploadAllJustSelectedIsThePickThatWins) {
-    linkOn();
-    const QByteArray expected = uploadAllFrames(record());
-    int shownWhenClicked = -1;
-    clock.after(1600ms, [&] { // "2" was selected at 1.5 s
-        shownWhenClicked = tabs()->currentIndex();
-        clickTab(2);
-    });
-    action("Configuator1")->trigger();
-    EXPECT_EQ(shownWhenClicked, 2);
-    EXPECT_EQ(sent().toHex(' '), expected.toHex(' '));
-    EXPECT_EQ(tabs()->currentIndex(), 2);
-    EXPECT_EQ(action("Upload1")->text().remove('&'), QStringLiteral("Upload 2"));
-    EXPECT_FALSE(action("Link1")->isChecked()) << "a numbered tab picked ends Link";
-    EXPECT_FALSE(form->Comm().IsOpen());
+// lost: the window ended on "Mode B" with Link on, and the next edits went there. And
+// a numbered tab picked on the way ends Link, as its click would have.
+TEST_F(Window, TheLastTabClickedDuringUploadAllWinsWithTheLinkRuleOfEveryClick) {
+    struct Case {
+        std::vector<std::pair<std::chrono::milliseconds, int>> clicks; // into the command
+        int endsOn;
+        bool linkStays;
+    };
+    const Case cases[] = {
+        {{{1600ms, 2}}, 2, false}, // "2" was selected at 1.5 s
+        {{{1200ms, 1}, {2600ms, 0}}, 0, false},
+        {{{1200ms, 5}, {2600ms, 0}}, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.endsOn);
+        clickTab(0);
+        linkOn();
+        const QByteArray expected = uploadAllFrames(record());
+        for (const auto& [when, tab] : c.clicks) {
+            clock.after(when, [this, tab = tab] { clickTab(tab); });
+        }
+        action("Configuator1")->trigger();
+        EXPECT_EQ(sent().toHex(' '), expected.toHex(' '));
+        EXPECT_EQ(tabs()->currentIndex(), c.endsOn);
+        EXPECT_EQ(action("Upload1")->text().remove('&'),
+                  QStringLiteral("Upload ") + tabs()->tabText(c.endsOn));
+        EXPECT_EQ(action("Link1")->isChecked(), c.linkStays);
+        EXPECT_EQ(form->Comm().IsOpen(), c.linkStays);
+        if (c.linkStays) {
+            action("Link1")->trigger(); // off again for the next case
+        }
+    }
 }
 
 TEST_F(Window, NewDuringUploadAllSaysWhichSlotsDidNotReachTheUnit) {

@@ -26,6 +26,11 @@ status=0
 env -u DISPLAY "$editor" --no-such-option 2>"$work/err" || status=$?
 [ "$status" -eq 2 ] || fail "an unknown option exited $status"
 grep -q "no-such-option" "$work/err" || fail "an unknown option was not named"
+# Without a display the toolkit would abort: one line and status 1 instead.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$editor" 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] || fail "a start without a display exited $status"
+grep -q "^cantavel: no display" "$work/err" || fail "a start without a display said: $(cat "$work/err")"
 
 cp "$editor" "$work/cantavel" # settings beside it, in the scratch folder
 mkdir -m 700 "$work/run"
