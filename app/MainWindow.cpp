@@ -399,10 +399,14 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A file handed over from now on would never be opened: its start is told so.
+    XJustOne1->SetClosing(true);
     if (!maybeSave()) {
+        XJustOne1->SetClosing(false);
         event->ignore();
         return;
     }
+    dropHandedOver(QStringLiteral("The editor closed first."));
     FormClose();
     event->accept();
 }
@@ -424,6 +428,7 @@ void TForm1::New1Click() {
     setCaption(applicationTitle());
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("New"));
+    dropHandedOver(QStringLiteral("You made a new record meanwhile."));
 }
 
 void TForm1::Open1Click() {
@@ -431,8 +436,10 @@ void TForm1::Open1Click() {
         return;
     }
     const QString path = chooseFile(OpenDialog1());
-    if (!path.isEmpty()) {
-        (void)openChosen(path);
+    if (!path.isEmpty() && openChosen(path)) {
+        // The operator's own choice is newer than any file handed over before it.
+        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
+                           .arg(elideMiddle(QFileInfo(path).fileName())));
     }
 }
 
@@ -592,7 +599,10 @@ void TForm1::openRecentFile(const QString& path) {
                     QStringLiteral("It has been taken off the list of recent files."));
         return;
     }
-    (void)OpenFile(path);
+    if (OpenFile(path)) {
+        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
+                           .arg(elideMiddle(QFileInfo(path).fileName())));
+    }
 }
 
 QString TForm1::chooseFile(QFileDialog& dialog) {
@@ -678,13 +688,35 @@ void TForm1::tryHandOver() {
         }
         return;
     }
+    // What is open now is settled first. Files handed over while the question about
+    // unsaved work is open are newer still; Cancel keeps every one of them out.
+    const bool goOn = maybeSave();
     const TXJustOne::HandedOver files = XJustOne1->TakeHandedOver();
-    const bool opened = OpenFile(files.newest);
-    if (files.others == 0) {
+    if (files.newest.isEmpty()) {
         return;
     }
+    const bool opened = goOn && openChosen(files.newest);
+    if (files.others > 0 || !goOn) {
+        reportHandedOver(files, opened,
+                         goOn ? QString() : QStringLiteral("The question about unsaved changes "
+                                                           "was cancelled."));
+    }
+}
+
+// Files handed over that the operator's own Open or New, or closing, leave unopened.
+void TForm1::dropHandedOver(const QString& why) {
+    if (XJustOne1->HasHandedOver()) {
+        reportHandedOver(XJustOne1->TakeHandedOver(), false, why);
+    }
+}
+
+void TForm1::reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
+                              const QString& why) {
     QStringList detail;
-    if (opened) {
+    if (!why.isEmpty()) {
+        detail << why;
+    }
+    if (newestOpened) {
         detail << QStringLiteral("Opened: %1").arg(elideMiddle(files.newest, 160))
                << QStringLiteral("Not opened:");
     } else {
@@ -697,10 +729,11 @@ void TForm1::tryHandOver() {
         detail << QStringLiteral("and %1 more").arg(files.others - files.othersNamed.size());
     }
     const qint64 all = files.others + 1;
-    showMessage(opened
-                    ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
-                    : QStringLiteral("None of the %1 files handed over was opened.").arg(all),
-                detail.join(QLatin1Char('\n')));
+    const QString text =
+        newestOpened ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
+        : all == 1   ? QStringLiteral("The file handed over was not opened.")
+                     : QStringLiteral("None of the %1 files handed over was opened.").arg(all);
+    showMessage(text, detail.join(QLatin1Char('\n')));
 }
 
 void TForm1::Close1Click() {

@@ -204,6 +204,11 @@ private:
     void updateRecentMenu();
     void openRecentFile(const QString& path);
     void tryHandOver();
+    void dropHandedOver(const QString& why);
+    // One message for files handed over that were not opened (all, or all but the
+    // newest): why, and their names.
+    void reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
+                          const QString& why);
 
     // Undo and redo: the changes a handler makes are recorded, except while the
     // controls are loaded or a step is replayed.

@@ -31,6 +31,12 @@ int endOfLaterStart(const cantavel::TXJustOne& guard, const QString& file) {
                      "supersedes it\n",
                      qPrintable(file), qPrintable(guard.ResultText()));
         return 1;
+    case Outcome::Closing:
+        std::fprintf(stderr,
+                     "cantavel: %s was not opened: the running editor is closing; start it "
+                     "again once it has closed\n",
+                     qPrintable(file));
+        return 1;
     case Outcome::Unreachable:
         break;
     }

@@ -240,6 +240,11 @@ QByteArray lockFilePrefix() {
     return "cantavel-" + hexHash(hostName(), 8) + '-';
 }
 
+// The socket file beside a lock file: "x.lock" -> "x.sock".
+QByteArray socketFileName(const QByteArray& lockName) {
+    return lockName.chopped(static_cast<qsizetype>(std::strlen(".lock"))) + ".sock";
+}
+
 // Lock files that killed instances of this host left, which nobody holds, go at a
 // clean exit (the guards of tests and scripts are many). Each is removed only while
 // held here, so a start taking it at the same moment finds it gone and takes a new
@@ -256,10 +261,25 @@ void removeStale(const Folder& folder, const QByteArray& own) {
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, &::closedir);
     const QByteArray prefix = lockFilePrefix();
     std::vector<QByteArray> names;
+    std::vector<QByteArray> sockets;
     while (const dirent* entry = ::readdir(listing)) {
         const QByteArray name(entry->d_name);
         if (name != own && name.startsWith(prefix) && name.endsWith(".lock") && names.size() < 64) {
             names.push_back(name);
+        } else if (name.startsWith(prefix) && name.endsWith(".sock") && sockets.size() < 64) {
+            sockets.push_back(name);
+        }
+    }
+    // A socket file outlives its lock file only when its holder was killed and the
+    // lock file removed since: a holder makes the lock file first and removes it last.
+    for (const QByteArray& name : sockets) {
+        struct stat st {};
+        const QByteArray lock = name.chopped(5) + ".lock";
+        if (::fstatat(folder.fd.get(), lock.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT &&
+            ::fstatat(folder.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::unlinkat(folder.fd.get(), name.constData(), 0);
         }
     }
     for (const QByteArray& name : names) {
@@ -268,6 +288,7 @@ void removeStale(const Folder& folder, const QByteArray& own) {
         struct stat st {};
         if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
             ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(folder.fd.get(), socketFileName(name).constData(), 0);
             removeHeld(folder, name, fd.get());
         }
     }
@@ -284,23 +305,39 @@ QByteArray randomServerName() {
                                .toHex();
 }
 
-// The name the holder wrote into the lock file; empty while there is none yet.
-QByteArray serverNameIn(int file) {
-    std::array<char, 64> buffer{};
+// The socket the holder listens on, beside its lock file in the private folder: no
+// other user can reach it there, let alone flood it. A folder too deep for a socket's
+// path makes it an abstract socket with a random name instead, which anyone may
+// connect to but only this user learns before it is in use. Empty for that case.
+QByteArray socketPathIn(const Folder& folder, const QByteArray& lockName) {
+    const QByteArray path = QFile::encodeName(folder.path) + '/' + socketFileName(lockName);
+    return path.size() < static_cast<qsizetype>(sizeof(sockaddr_un::sun_path)) ? path
+                                                                               : QByteArray();
+}
+
+// The socket the holder wrote into the lock file: its path in the folder, or a random
+// abstract name; empty while there is none yet (or the file holds anything else).
+QByteArray serverNameIn(int file, const QByteArray& socketPath) {
+    std::array<char, 256> buffer{};
     const ssize_t size = ::pread(file, buffer.data(), buffer.size(), 0);
-    const QByteArray prefix(kServerPrefix);
     const QByteArray text(buffer.data(), size > 0 ? size : 0);
-    if (text.size() != prefix.size() + kServerDigits + 1 || !text.startsWith(prefix) ||
-        !text.endsWith('\n')) {
+    if (!text.endsWith('\n')) {
         return {};
     }
-    const QByteArray digits = text.mid(prefix.size(), kServerDigits);
-    for (const char c : digits) {
+    const QByteArray name = text.chopped(1);
+    if (!socketPath.isEmpty() && name == socketPath) {
+        return name;
+    }
+    const QByteArray prefix(kServerPrefix);
+    if (name.size() != prefix.size() + kServerDigits || !name.startsWith(prefix)) {
+        return {};
+    }
+    for (const char c : name.mid(prefix.size())) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
             return {};
         }
     }
-    return text.chopped(1);
+    return name;
 }
 
 int millisecondsUntil(Clock::time_point deadline) {
@@ -324,10 +361,13 @@ Asked ask(const QByteArray& server, const QByteArray& request, Clock::time_point
     if (!fd) {
         return {Asked::TryAgain, {}, QString::fromLocal8Bit(std::strerror(errno))};
     }
+    // A path names a socket file; anything else an abstract socket (a leading NUL).
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, server.constData(), static_cast<std::size_t>(server.size()));
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + server.size());
+    const std::size_t at = server.startsWith('/') ? 0 : 1;
+    std::memcpy(address.sun_path + at, server.constData(), static_cast<std::size_t>(server.size()));
+    const auto length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + at + server.size() + (1 - at));
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         return {Asked::TryAgain,
                 {},
@@ -400,6 +440,9 @@ TXJustOne::TXJustOne(QWidget* owner) : QObject(owner), owner_(owner) {
 TXJustOne::~TXJustOne() {
     if (held_) {
         held_->server.reset();
+        if (serverName_.startsWith(QLatin1Char('/'))) { // its socket file goes first
+            ::unlinkat(held_->folder.fd.get(), socketFileName(held_->fileName).constData(), 0);
+        }
         removeStale(held_->folder, held_->fileName);
         removeHeld(held_->folder, held_->fileName, held_->file.get());
         held_.reset(); // releases the lock: the next start is the first instance again
@@ -471,109 +514,49 @@ void TXJustOne::Loaded() {
     const auto deadline = Clock::time_point(std::chrono::nanoseconds(startedAt_)) +
                           std::chrono::milliseconds(kReachMs);
     const Places places = currentPlaces();
-    auto held = std::make_unique<Held>();
-    held->fileName = QFile::encodeName(lockFileName(applicationTitle()));
+    const QByteArray lockName = QFile::encodeName(lockFileName(applicationTitle()));
 
     // The home's folder, else the runtime folder: the first where the lock file can
-    // be had at all.
-    Lock lock = Lock::Failed;
+    // be had and the holder's socket offered. A folder where the holder cannot offer
+    // one (a full disk) is let go, so that every start moves on to the same next one.
     QStringList whyNot;
+    bool decided = false;
     for (const bool home : {true, false}) {
         QString why;
         std::optional<Folder> folder = openFolder(home, places, why);
-        if (folder) {
-            lock = takeLock(*folder, held->fileName, held->file, why);
+        auto held = std::make_unique<Held>();
+        held->fileName = lockName;
+        Lock lock = folder ? takeLock(*folder, lockName, held->file, why) : Lock::Failed;
+        if (lock == Lock::Failed) {
+            whyNot << why;
+            continue;
         }
-        if (lock != Lock::Failed) {
-            held->folder = std::move(*folder);
+        held->folder = std::move(*folder);
+        lockPath_ = held->folder.path + QLatin1Char('/') + QFile::decodeName(lockName);
+        if (lock == Lock::Theirs) {
+            const Asking asking = askHolder(*held, deadline, why);
+            if (asking == Asking::Decided) {
+                decided = true; // asked (or not to ask): the outcome is set
+                break;
+            }
+            lock = asking == Asking::LockIsOurs ? Lock::Ours : Lock::Failed;
+        }
+        if (lock == Lock::Ours && offer(*held, why)) {
+            held_ = std::move(held);
+            connect(held_->server.get(), &QLocalServer::newConnection, this, &TXJustOne::serve);
+            outcome_ = Outcome::First;
+            decided = true;
             break;
+        }
+        if (lock == Lock::Ours) {
+            removeHeld(held->folder, lockName, held->file.get());
         }
         whyNot << why;
     }
-    if (lock == Lock::Failed) {
+    if (!decided) {
+        // Better two editors than none: nobody else may keep this one from starting.
         outcome_ = Outcome::Unguarded;
         resultText_ = whyNot.join(QStringLiteral("; "));
-        MutexHeld_ = true;
-        return;
-    }
-    lockPath_ = held->folder.path + QLatin1Char('/') + QFile::decodeName(held->fileName);
-
-    // Held by another: ask it, and go on asking while it is starting (no name yet)
-    // or gone (the lock is free again) until the time is up.
-    QString why;
-    while (lock == Lock::Theirs && switchToPrevious_) {
-        const QByteArray server = serverNameIn(held->file.get());
-        if (server.isEmpty()) {
-            why = QStringLiteral("the lock file names no socket yet");
-        } else {
-            const Asked asked = ask(server, requestFor(fileToOpen_, startedAt_), deadline);
-            if (asked.kind == Asked::Answered) {
-                const QByteArray declined(kDeclined);
-                if (asked.answer == kAnswer || asked.answer == kQueued) {
-                    outcome_ = Outcome::HandedOver;
-                } else if (asked.answer.startsWith(declined + '/') && asked.answer.endsWith('\n')) {
-                    outcome_ = Outcome::Declined;
-                    resultText_ = QFile::decodeName(asked.answer.mid(declined.size()).chopped(1));
-                } else {
-                    outcome_ = Outcome::Unreachable;
-                    resultText_ = QStringLiteral("its answer was not understood");
-                }
-                break;
-            }
-            why = asked.why;
-            if (asked.kind == Asked::Silent) {
-                break;
-            }
-        }
-        if (Clock::now() >= deadline) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        QString lockWhy;
-        lock = takeLock(held->folder, held->fileName, held->file, lockWhy);
-        if (lock == Lock::Failed) {
-            why = lockWhy;
-        }
-    }
-    if (lock == Lock::Theirs) {
-        if (!switchToPrevious_) {
-            outcome_ = Outcome::NotAsked;
-        } else if (outcome_ == Outcome::First) { // not answered in time
-            outcome_ = Outcome::Unreachable;
-            resultText_ = why;
-        }
-    } else if (lock == Lock::Failed) {
-        outcome_ = Outcome::Unguarded;
-        resultText_ = why;
-    } else {
-        // The first instance: a socket of a name nobody can foresee, and its name
-        // where only this user can read it.
-        for (int attempt = 0; attempt < 3 && !held->server; ++attempt) {
-            const QByteArray name = randomServerName();
-            auto server = std::make_unique<QLocalServer>();
-            server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-            if (server->listen(QString::fromLatin1(name))) {
-                held->server = std::move(server);
-                serverName_ = QString::fromLatin1(name);
-            }
-        }
-        const QByteArray line = serverName_.toLatin1() + '\n';
-        if (held->server && ::ftruncate(held->file.get(), 0) == 0 &&
-            ::pwrite(held->file.get(), line.constData(), static_cast<std::size_t>(line.size()),
-                     0) == line.size()) {
-            held_ = std::move(held);
-            connect(held_->server.get(), &QLocalServer::newConnection, this, &TXJustOne::serve);
-        } else {
-            // A lock nobody can reach would turn every later start away: better two
-            // editors than none.
-            outcome_ = Outcome::Unguarded;
-            resultText_ = QStringLiteral("%1: no socket could be offered").arg(lockPath_);
-            removeHeld(held->folder, held->fileName, held->file.get());
-            serverName_.clear();
-        }
-    }
-
-    if (outcome_ == Outcome::Unguarded) {
         lockPath_.clear();
     }
     second_ = outcome_ != Outcome::First && outcome_ != Outcome::Unguarded;
@@ -586,6 +569,99 @@ void TXJustOne::Loaded() {
         }
     }
     MutexHeld_ = true;
+}
+
+// The lock is another's: asks its holder, and goes on asking while it is starting (no
+// socket named yet) or gone (the lock is free again) until the time is up.
+TXJustOne::Asking TXJustOne::askHolder(Held& held, std::chrono::steady_clock::time_point deadline,
+                                       QString& why) {
+    if (!switchToPrevious_) {
+        outcome_ = Outcome::NotAsked;
+        return Asking::Decided;
+    }
+    const QByteArray socketPath = socketPathIn(held.folder, held.fileName);
+    for (;;) {
+        const QByteArray server = serverNameIn(held.file.get(), socketPath);
+        if (server.isEmpty()) {
+            why = QStringLiteral("the lock file names no socket yet");
+        } else {
+            const Asked asked = ask(server, requestFor(fileToOpen_, startedAt_), deadline);
+            if (asked.kind == Asked::Answered) {
+                takeAnswer(asked.answer);
+                return Asking::Decided;
+            }
+            why = asked.why;
+            if (asked.kind == Asked::Silent) {
+                break;
+            }
+        }
+        if (Clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QString lockWhy;
+        const Lock lock = takeLock(held.folder, held.fileName, held.file, lockWhy);
+        if (lock != Lock::Theirs) {
+            why = lockWhy;
+            return lock == Lock::Ours ? Asking::LockIsOurs : Asking::LockFailed;
+        }
+    }
+    outcome_ = Outcome::Unreachable; // not answered in time
+    resultText_ = why;
+    return Asking::Decided;
+}
+
+void TXJustOne::takeAnswer(const QByteArray& answer) {
+    const QByteArray superseded = QByteArray(kDeclined) + kSuperseded;
+    if (answer == kAnswer || answer == kQueued) {
+        outcome_ = Outcome::HandedOver;
+    } else if (answer == QByteArray(kDeclined) + kClosing + '\n') {
+        outcome_ = Outcome::Closing;
+    } else if (answer.startsWith(superseded + '/') && answer.endsWith('\n')) {
+        outcome_ = Outcome::Declined;
+        resultText_ = QFile::decodeName(
+            QByteArray::fromPercentEncoding(answer.mid(superseded.size()).chopped(1)));
+    } else {
+        outcome_ = Outcome::Unreachable;
+        resultText_ = QStringLiteral("its answer was not understood");
+    }
+}
+
+// The first instance: a socket only this user can reach (or, failing that, of a name
+// nobody can foresee), named in the lock file. False, and why, when either fails.
+bool TXJustOne::offer(Held& held, QString& why) {
+    const QByteArray path = socketPathIn(held.folder, held.fileName);
+    auto server = std::make_unique<QLocalServer>();
+    QByteArray name = path;
+    if (!path.isEmpty()) {
+        // Holding the lock, any socket file left there is a killed holder's.
+        QLocalServer::removeServer(QFile::decodeName(path));
+        if (!server->listen(QFile::decodeName(path))) {
+            why = QStringLiteral("%1: %2").arg(QFile::decodeName(path), server->errorString());
+            return false;
+        }
+    } else {
+        server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        for (int attempt = 0; attempt < 3 && !server->isListening(); ++attempt) {
+            name = randomServerName();
+            (void)server->listen(QString::fromLatin1(name));
+        }
+        if (!server->isListening()) {
+            why = QStringLiteral("no socket could be offered: %1").arg(server->errorString());
+            return false;
+        }
+    }
+    const QByteArray line = name + '\n';
+    if (::ftruncate(held.file.get(), 0) != 0 ||
+        ::pwrite(held.file.get(), line.constData(), static_cast<std::size_t>(line.size()), 0) !=
+            line.size()) {
+        // A lock whose socket nobody can learn would turn every later start away.
+        why = described(lockPath_, errno);
+        return false;
+    }
+    held.server = std::move(server);
+    serverName_ = QFile::decodeName(name);
+    return true;
 }
 
 void TXJustOne::serve() {
@@ -612,11 +688,17 @@ std::optional<TXJustOne::Request> TXJustOne::parseRequest(const QByteArray& line
         number = number && c >= '0' && c <= '9';
     }
     const qint64 startedAt = number ? time.toLongLong(&number) : 0;
-    const QByteArray path = line.mid(space + 1, line.size() - space - 2);
-    if (!number || !path.startsWith('/') || path.contains('\0') || path.contains('\n')) {
+    // The path is percent-encoded: a name may hold a line's end.
+    const QByteArray encoded = line.mid(space + 1, line.size() - space - 2);
+    const QByteArray path = QByteArray::fromPercentEncoding(encoded);
+    if (!number || encoded.contains('\n') || !path.startsWith('/') || path.contains('\0')) {
         return std::nullopt;
     }
     return Request{QFile::decodeName(path), startedAt};
+}
+
+QByteArray TXJustOne::encodedPath(const QString& path) {
+    return QFile::encodeName(path).toPercentEncoding("/");
 }
 
 QByteArray TXJustOne::requestFor(const QString& fileToOpen, qint64 startedAt) {
@@ -624,7 +706,7 @@ QByteArray TXJustOne::requestFor(const QString& fileToOpen, qint64 startedAt) {
         return kRequest;
     }
     return kOpenRequest + QByteArray::number(std::max<qint64>(0, startedAt)) + ' ' +
-           QFile::encodeName(fileToOpen) + '\n';
+           encodedPath(fileToOpen) + '\n';
 }
 
 TXJustOne::HandOverReply TXJustOne::HandOver(const QString& path, qint64 startedAt) {
@@ -699,10 +781,13 @@ void TXJustOne::answer(QLocalSocket* peer) {
             return;
         }
         QByteArray reply = kAnswer;
-        if (!request->file.isEmpty()) {
+        if (!request->file.isEmpty() && closing_) {
+            reply = QByteArray(kDeclined) + kClosing + '\n'; // it would never be opened
+        } else if (!request->file.isEmpty()) {
             const HandOverReply handed = HandOver(request->file, request->startedAt);
             reply = handed.queued() ? QByteArray(kQueued)
-                                    : kDeclined + QFile::encodeName(handed.supersededBy) + '\n';
+                                    : kDeclined + QByteArray(kSuperseded) +
+                                          encodedPath(handed.supersededBy) + '\n';
         }
         bringOwnerToFront();
         peer->write(reply);

@@ -22,10 +22,12 @@
 //   machines whose sockets cannot reach each other). The first instance holds
 //   flock(LOCK_EX) on it for its whole life; the kernel releases it however the
 //   holder ends. A start that finds the lock held is a later start.
-// - The holder listens on an abstract socket with a random name (128 bits) written
-//   into the lock file, so only this user learns it before it is in use, and a
-//   stranger who binds it after the holder has gone binds a name no start asks
-//   for. Each side hangs up on a peer of another user (SO_PEERCRED).
+// - The holder listens on a socket file beside the lock file, named in it: in the
+//   private folder no other user can connect to it, let alone flood it (an abstract
+//   socket can be reached by anyone who reads its name in /proc/net/unix). Where the
+//   folder's path is too long for a socket's, the holder listens on an abstract
+//   socket with a random name (128 bits) instead, so only this user learns it before
+//   it is in use. Each side hangs up on a peer of another user (SO_PEERCRED).
 // - A later start asks the holder over the socket and waits for one answer line,
 //   trying again until about 3 s have passed (the holder may still be starting). A
 //   holder that does not answer (stopped, hung) makes the start Unreachable, which
@@ -34,6 +36,8 @@
 // Requests and answers, one line each:
 //   "raise\n"                        -> "raised\n"
 //   "open <start time> /abs/path\n"  -> "queued\n" | "declined: superseded by /abs/path\n"
+//                                      | "declined: closing\n"
+// Paths are percent-encoded (but for their slashes): a name may hold a line's end.
 // The start time is the steady clock's (CLOCK_MONOTONIC, the same for every process)
 // in nanoseconds when the asking start ran its check: of the files handed over
 // while the owner is busy, the one of the latest start wins.
@@ -44,6 +48,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -91,6 +96,7 @@ public:
         Declined,    // the running instance declined the file: a later start's wins
         Unreachable, // another instance holds the guard and did not answer in time
         NotAsked,    // another instance holds the guard; SwitchToPrevious is off
+        Closing,     // the running instance declined the file: it is closing
     };
     Outcome Result() const { return outcome_; }
     // Declined: the file that superseded this start's. Unguarded, Unreachable: why.
@@ -102,7 +108,7 @@ public:
     bool MutexHeld() const { return MutexHeld_; }
     // The lock file held or asked about; empty when unguarded.
     const QString& LockPath() const { return lockPath_; }
-    // The abstract socket name the first instance listens on.
+    // The socket the first instance listens on: a path, or an abstract name.
     const QString& ServerName() const { return serverName_; }
 
     // A file handed over by a later start that began at `startedAt`: queued (it
@@ -148,7 +154,9 @@ public:
     static constexpr const char* kOpenRequest = "open ";
     static constexpr const char* kAnswer = "raised\n";
     static constexpr const char* kQueued = "queued\n";
-    static constexpr const char* kDeclined = "declined: superseded by ";
+    static constexpr const char* kDeclined = "declined: ";
+    static constexpr const char* kSuperseded = "superseded by "; // and the file that does
+    static constexpr const char* kClosing = "closing";
     // The longest request: a path as long as a path can be, a time and the words.
     static constexpr qsizetype kMaxRequest = 4096 + 32;
     // A client that has not sent a whole request in this time is hung up on.
@@ -165,9 +173,18 @@ public:
     // formed.
     static std::optional<Request> parseRequest(const QByteArray& line);
     static QByteArray requestFor(const QString& fileToOpen, qint64 startedAt);
+    // A path as requests and answers carry it: percent-encoded but for its slashes.
+    static QByteArray encodedPath(const QString& path);
+
+    // While the owner closes, files handed over are declined: they would never open.
+    void SetClosing(bool closing) { closing_ = closing; }
 
 private:
     struct Held;
+    enum class Asking { Decided, LockIsOurs, LockFailed };
+    Asking askHolder(Held& held, std::chrono::steady_clock::time_point deadline, QString& why);
+    void takeAnswer(const QByteArray& answer);
+    bool offer(Held& held, QString& why);
     void bringOwnerToFront();
     void answer(QLocalSocket* peer);
     void serve();
@@ -177,6 +194,7 @@ private:
     bool switchToPrevious_ = true;
     bool MutexHeld_ = false;
     bool second_ = false;
+    bool closing_ = false;
     qint64 startedAt_ = 0; // when Loaded began (steady clock, ns)
     QString fileToOpen_;
     Outcome outcome_ = Outcome::First;

@@ -406,7 +406,8 @@ TEST_F(Unsaved, CancellingTheQuestionOfAHandedOverFileNamesEveryFileNotOpened) {
     EXPECT_EQ(dialogs.messages[0].text,
               QStringLiteral("None of the 3 files handed over was opened."));
     EXPECT_EQ(dialogs.messages[0].detail,
-              QStringList({"Not opened:", file("c.cfg"), file("b.cfg"), file("a.cfg")})
+              QStringList({"The question about unsaved changes was cancelled.", "Not opened:",
+                           file("c.cfg"), file("b.cfg"), file("a.cfg")})
                   .join(QLatin1Char('\n')));
 }
 

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <set>
 
 #include <signal.h>
@@ -64,7 +65,8 @@ protected:
                 p->waitForFinished(3000);
             }
         }
-        QFile::remove(lock); // a killed editor leaves it
+        QFile::remove(lock); // a killed editor leaves it, and its socket
+        QFile::remove(lock.chopped(5) + QStringLiteral(".sock"));
     }
 
     void start(QProcess& p, const QProcessEnvironment& environment) {
@@ -74,8 +76,11 @@ protected:
         ASSERT_TRUE(p.waitForStarted(5000));
     }
     void start(QProcess& p) { start(p, env); }
+    // A path names a socket file, anything else an abstract socket.
     static bool connect(QLocalSocket& s, const QString& name, int ms) {
-        s.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        if (!name.startsWith(QLatin1Char('/'))) {
+            s.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        }
         s.connectToServer(name);
         return s.waitForConnected(ms);
     }
@@ -290,6 +295,83 @@ TEST_F(HandOverBurst, FiftyStartsDuringAQuestionOpenTheLatestAndNameEveryOther) 
     }
     EXPECT_EQ(lines.size(), TXJustOne::kMaxNamed);
     EXPECT_EQ(more, QStringLiteral("and %1 more").arg(kStarts - 1 - lines.size()));
+}
+
+// A file handed over is never dropped without a word: Cancel on the question it
+// raised keeps out every file handed over meanwhile (and asks no more), the operator's
+// own Open is newer than a file still waiting, and a window that is closing declines
+// new files at once and names the ones that waited.
+TEST_F(HandOverBurst, FilesThatCancelTheOperatorsOpenOrClosingLeaveUnopenedAreNamed) {
+    ASSERT_EQ(form->Guard().Result(), TXJustOne::Outcome::First);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(saveConfigFile(file(i), record()).ok);
+    }
+    const auto named = [&](std::initializer_list<int> files) {
+        QStringList names;
+        for (const int i : files) {
+            names << file(i);
+        }
+        return names;
+    };
+    const auto unsaved = [&] {
+        child<QSlider>("TrackBar11")->setValue(90 + dialogs.questions.size());
+    };
+
+    unsaved();
+    dialogs.saveAnswers = {EditorDialogs::Answer::Cancel};
+    dialogs.whileAsking = [&] { (void)form->HandOverFile(file(1), 2); };
+    (void)form->HandOverFile(file(0), 1);
+    ASSERT_TRUE(testing::pumpUntil([&] { return !dialogs.messages.empty(); }, 5s));
+    testing::pumpFor(300ms);
+    EXPECT_EQ(dialogs.questions.size(), 1) << "no question more after Cancel";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("None of the 2 files handed over was opened."));
+    EXPECT_EQ(dialogs.messages[0].detail,
+              (QStringList{"The question about unsaved changes was cancelled.", "Not opened:"} +
+               named({1, 0}))
+                  .join('\n'));
+    EXPECT_TRUE(state.currentFileName.isEmpty());
+
+    dialogs.messages.clear();
+    (void)form->HandOverFile(file(2), 3); // waits for the next turn of the event loop
+    dialogs.answers << file(3);
+    action("Open1")->trigger(); // the operator's own choice, made after it
+    testing::pumpFor(300ms);
+    EXPECT_EQ(state.currentFileName, file(3));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].detail,
+              (QStringList{"You opened handed-03.cfg meanwhile.", "Not opened:"} + named({2}))
+                  .join('\n'));
+
+    dialogs.messages.clear();
+    unsaved();
+    (void)form->HandOverFile(file(4), 4);
+    QByteArray answer;
+    dialogs.whileAsking = [&] {
+        QLocalSocket late;
+        const QString server = form->Guard().ServerName();
+        if (!server.startsWith('/')) {
+            late.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        }
+        late.connectToServer(server);
+        ASSERT_TRUE(late.waitForConnected(2000));
+        late.write(TXJustOne::requestFor(dir.filePath(QStringLiteral("late.cfg")),
+                                         std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             std::chrono::steady_clock::now().time_since_epoch())
+                                             .count()));
+        testing::pumpUntil([&] {
+            answer += late.readAll();
+            return answer.endsWith('\n');
+        });
+    };
+    form->close(); // asks about the unsaved work before file(4)'s turn came
+    EXPECT_EQ(answer, QByteArray("declined: closing\n"));
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("The file handed over was not opened."));
+    EXPECT_EQ(dialogs.messages[0].detail,
+              (QStringList{"The editor closed first.", "Not opened:"} + named({4})).join('\n'));
 }
 
 } // namespace

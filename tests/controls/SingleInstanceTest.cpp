@@ -5,6 +5,7 @@
 
 #include "SingleInstance.h"
 #include "EventPump.h"
+#include "FullDisk.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,15 +148,19 @@ protected:
         return guardFolder() + QLatin1Char('/') +
                TXJustOne::lockFileName(TXJustOne::applicationTitle());
     }
+    // A path names a socket file, anything else an abstract socket.
     static std::unique_ptr<QLocalSocket> connectTo(const QString& name) {
         auto socket = std::make_unique<QLocalSocket>();
-        socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        if (!name.startsWith(QLatin1Char('/'))) {
+            socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        }
         socket->connectToServer(name);
         EXPECT_TRUE(socket->waitForConnected(2000));
         return socket;
     }
 
-    QTemporaryDir dir;
+    // Short, so that the socket's path beside the lock file fits a socket address.
+    QTemporaryDir dir{QStringLiteral("/tmp/g-XXXXXX")};
     QString home;
     QString runtime;
 };
@@ -214,9 +219,22 @@ TEST_F(Guard, ACleanExitLeavesNoLockFileOfItsOwnOrOfKilledInstances) {
         QFile killed(lockPathOf(instance + " killed"));
         ASSERT_TRUE(killed.open(QIODevice::WriteOnly));
         killed.write("cantavel-00000000000000000000000000000000\n");
+        // A killed holder's socket file whose lock file is gone already.
+        const QByteArray orphan =
+            QFile::encodeName(lockPathOf(instance + " orphan").chopped(5)) + ".sock";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, orphan.constData(), static_cast<std::size_t>(orphan.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
     }
     EXPECT_FALSE(QFile::exists(lockPath()));
     EXPECT_FALSE(QFile::exists(lockPathOf(instance + " killed")));
+    EXPECT_EQ(QDir(guardFolder()).entryList(QDir::System | QDir::Files),
+              (QStringList{QFileInfo(other.LockPath()).fileName(),
+                           QFileInfo(other.ServerName()).fileName()}))
+        << "no socket file of the first's, of the killed or of the orphan";
     EXPECT_TRUE(QFile::exists(other.LockPath())) << "held by a running guard";
 
     QWidget window;
@@ -224,6 +242,71 @@ TEST_F(Guard, ACleanExitLeavesNoLockFileOfItsOwnOrOfKilledInstances) {
     next.RequestTerminate = [] { FAIL() << "the next start is the first instance"; };
     next.Loaded();
     EXPECT_EQ(next.Result(), TXJustOne::Outcome::First);
+}
+
+// The holder's socket is a file beside the lock file, where no other user reaches
+// it; where that path is too long for a socket, an abstract socket with a random
+// name. A home on a full disk (the name cannot be written into the lock file) is let
+// go for the runtime folder: a stranger who fills the disk once switched the guard off.
+TEST_F(Guard, TheSocketLiesBesideTheLockOrHasARandomNameAndAFullDiskMovesOn) {
+    testing::FullDisk disk;
+    const QString deep = dir.filePath(QStringLiteral("a-home-folder-deep-enough-that-the-"
+                                                     "socket-path-does-not-fit"));
+    makeFolder(deep + QStringLiteral("/.local/state"), 0755);
+    makeFolder(deep + QStringLiteral("/.local"), 0755);
+    makeFolder(deep, 0755);
+    enum Socket { BesideTheLock, Abstract, InTheRuntimeFolder };
+    const std::pair<QString, Socket> cases[] = {
+        {home, BesideTheLock},
+        {deep, Abstract},
+        {disk.valid() ? disk.path(QStringLiteral("home")) : QString(), InTheRuntimeFolder},
+    };
+    for (const auto& [where, socket] : cases) {
+        if (where.isEmpty()) {
+            continue; // a full disk needs root
+        }
+        SCOPED_TRACE(where.toStdString());
+        if (socket == InTheRuntimeFolder) {
+            makeFolder(where + QStringLiteral("/.local/state/cantavel"), 0700);
+            makeFolder(where + QStringLiteral("/.local/state"), 0755);
+            makeFolder(where + QStringLiteral("/.local"), 0755);
+            makeFolder(where, 0755);
+            ASSERT_TRUE(disk.fill());
+        }
+        TXJustOne::setPlacesForTesting(TXJustOne::Places{where, runtime});
+        QWidget window;
+        TXJustOne first(&window);
+        first.Loaded();
+        ASSERT_EQ(first.Result(), TXJustOne::Outcome::First) << first.ResultText().toStdString();
+        const QString lock = first.LockPath();
+        switch (socket) {
+        case BesideTheLock:
+            EXPECT_EQ(first.ServerName(), lock.chopped(5) + QStringLiteral(".sock"));
+            EXPECT_EQ(QFileInfo(lock).path(), where + QStringLiteral("/.local/state/cantavel"));
+            break;
+        case Abstract:
+            EXPECT_TRUE(first.ServerName().startsWith(QStringLiteral("cantavel-")));
+            break;
+        case InTheRuntimeFolder:
+            EXPECT_EQ(QFileInfo(lock).path(), runtime);
+            break;
+        }
+        const std::unique_ptr<QLocalSocket> client = connectTo(first.ServerName());
+        client->write(TXJustOne::requestFor(QStringLiteral("/x.cfg"), steadyNow()));
+        QByteArray answer;
+        testing::pumpUntil([&] {
+            answer += client->readAll();
+            return answer.endsWith('\n');
+        });
+        EXPECT_EQ(answer, QByteArray(TXJustOne::kQueued));
+
+        QWidget laterWindow;
+        TXJustOne later(&laterWindow);
+        later.SetSwitchToPrevious(false);
+        later.RequestTerminate = [] {};
+        later.Loaded();
+        EXPECT_EQ(later.Result(), TXJustOne::Outcome::NotAsked) << "the same guard";
+    }
 }
 
 TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
@@ -242,7 +325,9 @@ TEST_F(Guard, RequestRestoresAMinimisedWindowAndAnswers) {
     std::atomic<bool> answered{false};
     std::thread second([&] {
         QLocalSocket socket;
-        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        if (!name.startsWith(QLatin1Char('/'))) {
+            socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        }
         socket.connectToServer(name);
         if (socket.waitForConnected(2000)) {
             socket.write(TXJustOne::kRequest);
@@ -284,9 +369,13 @@ TEST(GuardRequest, OnlyWellFormedRequestsAreTaken) {
     for (const auto& [line, expected] : cases) {
         EXPECT_EQ(TXJustOne::parseRequest(line), expected) << line.left(40).constData();
     }
-    const QString path = QStringLiteral("/tmp/Prés ets/a.cfg");
-    EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor(path, 123456789)),
-              open(path, 123456789));
+    // Any name a file can have goes over: a line's end once made it "not answered".
+    for (const QString& path :
+         {QStringLiteral("/tmp/Prés ets/a.cfg"), QStringLiteral("/tmp/new\nline%0A.cfg")}) {
+        const QByteArray request = TXJustOne::requestFor(path, 123456789);
+        EXPECT_EQ(request.count('\n'), 1);
+        EXPECT_EQ(TXJustOne::parseRequest(request), open(path, 123456789));
+    }
     EXPECT_EQ(TXJustOne::parseRequest(TXJustOne::requestFor({}, 5)), TXJustOne::Request{});
 }
 
@@ -480,23 +569,28 @@ TEST_F(Guard, OnlyPrivateFoldersOfTheUserHoldTheLock) {
     }
 }
 
-// Another user can read every abstract socket name in /proc/net/unix and bind any
-// name, but can neither read the lock file, nor get an answer from the first
-// instance, nor (by binding the name the first used, with a full backlog) keep the
-// next start from being the first or make it run unguarded. Needs root, to run the
-// stranger as user nobody.
+// Another user can read every socket name in /proc/net/unix and bind any abstract
+// name, but can neither read the lock file, nor reach the first instance's socket (a
+// file in the private folder) or get an answer from it (an abstract one, where the
+// folder's path is too long), nor (by binding a name a killed holder left in the lock
+// file, with a full backlog) keep the next start from being the first or make it run
+// unguarded. Needs root, to run the stranger as user nobody.
 TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "running a process as another user needs root";
     }
-    QByteArray oldName;
-    {
+    const QString deep = dir.filePath(QStringLiteral("a-home-folder-deep-enough-that-the-"
+                                                     "socket-path-does-not-fit"));
+    makeFolder(deep, 0755);
+    for (const auto& [where, reached] : {std::pair{home, 'c'}, std::pair{deep, 'h'}}) {
+        SCOPED_TRACE(where.toStdString());
+        TXJustOne::setPlacesForTesting(TXJustOne::Places{where, runtime});
         QWidget window;
         window.showMinimized();
         TXJustOne first(&window);
         first.Loaded();
         ASSERT_EQ(first.Result(), TXJustOne::Outcome::First);
-        oldName = first.ServerName().toLatin1();
+        const QByteArray server = QFile::encodeName(first.ServerName());
         const QByteArray lockFile = QFile::encodeName(first.LockPath());
 
         Stranger reader(
@@ -509,8 +603,16 @@ TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
 
         Stranger asker(
             [&] {
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
                 socklen_t length = 0;
-                const sockaddr_un address = abstractAddress(oldName, length);
+                if (server.startsWith('/')) {
+                    std::memcpy(address.sun_path, server.constData(),
+                                static_cast<std::size_t>(server.size()));
+                    length = sizeof address;
+                } else {
+                    address = abstractAddress(server, length);
+                }
                 const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
                 if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
                     return 'c';
@@ -521,14 +623,16 @@ TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
                 return ::read(fd, answer, sizeof answer) > 0 ? 'a' : 'h'; // answered or hung up
             },
             false);
-        EXPECT_EQ(asker.report(), 'h') << "the stranger is hung up on";
+        EXPECT_EQ(asker.report(), reached) << "c: cannot connect, h: hung up on";
         testing::pumpFor(50ms);
         EXPECT_TRUE(window.isMinimized());
         EXPECT_FALSE(first.HasHandedOver());
     }
+    TXJustOne::setPlacesForTesting(TXJustOne::Places{home, runtime});
 
-    // The name is free again: the stranger binds it and fills its backlog, and the
-    // lock file names it again, as a first instance that was killed leaves it.
+    // A killed holder left the name of its abstract socket in the lock file; the
+    // stranger binds that name and fills its backlog.
+    const QByteArray oldName = "cantavel-0123456789abcdef0123456789abcdef";
     Stranger squatter(
         [&] {
             socklen_t length = 0;
@@ -549,6 +653,7 @@ TEST_F(Guard, AnotherUsersProcessCannotReadBlockOrUnguard) {
         true);
     ASSERT_EQ(squatter.report(), 'f');
     {
+        makeFolder(guardFolder(), 0700);
         QFile leftOver(lockPath());
         ASSERT_TRUE(leftOver.open(QIODevice::WriteOnly));
         leftOver.write(oldName + '\n');
