@@ -29,9 +29,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include <sys/stat.h>
-#include <utility>
 
 namespace cantavel {
 
@@ -467,10 +467,8 @@ bool TForm1::openChosen(const QString& path) {
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
     if (size != static_cast<qint64>(kConfigImageSize)) {
-        const QString length = size < 0 ? QStringLiteral("longer than 294 bytes")
-                                        : QStringLiteral("%1 bytes").arg(size);
         showMessage(QStringLiteral("%1 is %2, not a preset file.")
-                        .arg(elideMiddle(QFileInfo(path).fileName()), length),
+                        .arg(elideMiddle(QFileInfo(path).fileName()), presetFileLength(size)),
                     (size == 0 ? QStringLiteral("Nothing was read from it. ")
                      : size > 0 && size < static_cast<qint64>(kConfigImageSize)
                          ? QStringLiteral("Its %1 bytes were read over the start of "
@@ -507,11 +505,11 @@ bool TForm1::saveTo(const QString& path) {
     if (const std::optional<qint64> size = nonPresetFileSize(path)) {
         // Whatever else the file holds would be lost to 294 bytes of preset.
         const DialogOpen open(dialogsOpen_);
-        if (!dialogs_->confirm(this, applicationTitle(),
-                               QStringLiteral("%1 is %2 bytes, not a preset file: replace it "
-                                              "with this preset?")
-                                   .arg(elideMiddle(QFileInfo(path).fileName()))
-                                   .arg(*size))) {
+        if (!dialogs_->confirm(
+                this, applicationTitle(),
+                QStringLiteral("%1 is %2, not a preset file: replace it with "
+                               "this preset?")
+                    .arg(elideMiddle(QFileInfo(path).fileName()), presetFileLength(*size)))) {
             return false;
         }
     }
@@ -698,8 +696,9 @@ void TForm1::tryHandOver() {
     const bool opened = goOn && openChosen(files.newest);
     if (files.others > 0 || !goOn) {
         reportHandedOver(files, opened,
-                         goOn ? QString() : QStringLiteral("The question about unsaved changes "
-                                                           "was cancelled."));
+                         goOn ? QString()
+                              : QStringLiteral("The question about unsaved changes "
+                                               "was cancelled."));
     }
 }
 
@@ -730,9 +729,10 @@ void TForm1::reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpe
     }
     const qint64 all = files.others + 1;
     const QString text =
-        newestOpened ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
-        : all == 1   ? QStringLiteral("The file handed over was not opened.")
-                     : QStringLiteral("None of the %1 files handed over was opened.").arg(all);
+        newestOpened
+            ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
+        : all == 1 ? QStringLiteral("The file handed over was not opened.")
+                   : QStringLiteral("None of the %1 files handed over was opened.").arg(all);
     showMessage(text, detail.join(QLatin1Char('\n')));
 }
 

@@ -35,6 +35,11 @@ FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fil
     return {};
 }
 
+QString presetFileLength(qint64 size) {
+    return size < 0 ? QStringLiteral("longer than %1 bytes").arg(kConfigImageSize)
+                    : QStringLiteral("%1 bytes").arg(size);
+}
+
 std::optional<qint64> nonPresetFileSize(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -19,6 +19,10 @@ namespace cantavel {
 // length cannot be known (one in /proc).
 FileResult loadConfigFile(const QString& path, ConfigRecord& record, qint64* fileSize = nullptr);
 
+// A file's length as loadConfigFile() gives it, for messages: "300 bytes", or "longer
+// than 294 bytes" for a length that cannot be known.
+QString presetFileLength(qint64 size);
+
 // The length of the regular file at path (a symbolic link followed) when it is not
 // that of a preset file: replacing it with 294 bytes would lose what it holds.
 // Nothing for a preset file, a name that does not exist, a device or a FIFO.

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include <dirent.h>
@@ -206,12 +207,13 @@ bool isMarkedTemporary(const QByteArray& name, const QByteArray& prefix) {
 // could clean up: marked, this user's, and held by no save.
 void removeAbandonedTemporaries(const QByteArray& target) {
     const QByteArray prefix = temporaryPrefix(target);
-    DIR* folder = ::opendir(folderOf(target).constData());
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(folderOf(target).constData()),
+                                                     &::closedir);
     if (!folder) {
         return;
     }
-    const int dirFd = ::dirfd(folder);
-    while (const dirent* entry = ::readdir(folder)) {
+    const int dirFd = ::dirfd(folder.get());
+    while (const dirent* entry = ::readdir(folder.get())) {
         const QByteArray name(entry->d_name);
         if (!isMarkedTemporary(name, prefix)) {
             continue;
@@ -239,7 +241,6 @@ void removeAbandonedTemporaries(const QByteArray& target) {
             ::unlinkat(dirFd, entry->d_name, 0);
         }
     }
-    ::closedir(folder);
 }
 
 // A temporary file beside the target, made anew (never an existing one), with the

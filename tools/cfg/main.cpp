@@ -72,15 +72,8 @@ int slotOption(const QCommandLineParser& parser, const QString& command) {
 }
 
 // The record a file gives, read as File > Open reads it into a new record. Says why
-// not when it cannot be read (anything but a regular file is refused), and warns
-// when the file is not a whole record. fileSize receives its length.
-// "300 bytes", or for a file whose length is not known "longer than 294 bytes".
-QString lengthOf(qint64 size) {
-    return size < 0 ? QStringLiteral("longer than %1 bytes").arg(kConfigImageSize)
-                    : QStringLiteral("%1 bytes").arg(size);
-}
-
-// warn: say so when the file is not a whole record.
+// not when it cannot be read (anything but a regular file is refused), and, with
+// warn, when the file is not a whole record. fileSize receives its length.
 std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
                                        qint64* fileSize = nullptr, bool warn = true) {
     ConfigRecord record{};
@@ -95,7 +88,7 @@ std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
     }
     if (warn && size != static_cast<qint64>(kConfigImageSize)) {
         say(stderr, QStringLiteral("cantavel-cfg: warning: %1 is %2, not %3; %4")
-                        .arg(path, lengthOf(size))
+                        .arg(path, presetFileLength(size))
                         .arg(kConfigImageSize)
                         .arg(size >= 0 && size < static_cast<qint64>(kConfigImageSize)
                                  ? QStringLiteral("the rest is the defaults")
@@ -316,7 +309,7 @@ int runSet(QCommandLineParser& parser) {
         // Writing 294 bytes over it would lose whatever else it holds.
         return fail(QStringLiteral("%1 is %2, not a preset file; give --force to replace it "
                                    "with a preset")
-                        .arg(path, lengthOf(size)));
+                        .arg(path, presetFileLength(size)));
     }
     const ConfigRecord before = *record;
     for (const QString& assignment : args) {
