@@ -689,12 +689,15 @@ std::optional<TXJustOne::Request> TXJustOne::parseRequest(const QByteArray& line
     }
     const qint64 startedAt = number ? time.toLongLong(&number) : 0;
     // The path is percent-encoded: a name may hold a line's end.
+    // Only the form a start sends is taken: a name that is not UTF-8 would come out
+    // as another name, and a path written two ways would be two files.
     const QByteArray encoded = line.mid(space + 1, line.size() - space - 2);
-    const QByteArray path = QByteArray::fromPercentEncoding(encoded);
-    if (!number || encoded.contains('\n') || !path.startsWith('/') || path.contains('\0')) {
+    const QString path = QFile::decodeName(QByteArray::fromPercentEncoding(encoded));
+    if (!number || !path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)) ||
+        encodedPath(path) != encoded) {
         return std::nullopt;
     }
-    return Request{QFile::decodeName(path), startedAt};
+    return Request{path, startedAt};
 }
 
 QByteArray TXJustOne::encodedPath(const QString& path) {

@@ -348,7 +348,9 @@ TEST(GuardRequest, OnlyWellFormedRequestsAreTaken) {
     };
     const std::pair<QByteArray, R> cases[] = {
         {"raise\n", TXJustOne::Request{}},
-        {"open 12 /home/op/a b.cfg\n", open("/home/op/a b.cfg", 12)},
+        {"open 12 /home/op/a%20b.cfg\n", open("/home/op/a b.cfg", 12)},
+        {"open 12 /home/op/a b.cfg\n", std::nullopt},    // not as a start sends it
+        {"open 12 /home/op/%C1%C1.cfg\n", std::nullopt}, // not UTF-8
         {"open 0 /x\n", open("/x", 0)},
         {"open 9223372036854775807 /x\n", open("/x", 9223372036854775807)},
         {"open 9223372036854775808 /x\n", std::nullopt},
