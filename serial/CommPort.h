@@ -140,6 +140,9 @@ public:
     virtual CommTimeouts timeouts() const = 0;
     // Modem status bits: kModemCts, kModemDsr, kModemRing, kModemCarrier.
     virtual bool modemStatus(std::uint32_t& bits) = 0;
+    // Bytes written but still in the driver's output queue, not yet on the line.
+    // False when the driver cannot tell.
+    virtual bool outputQueued(std::size_t& bytes) = 0;
 
     // Waits until the stop signal is set, the port is readable (forWrite false) or
     // writable (forWrite true), a line event is due, or timeoutMs passes (-1: no

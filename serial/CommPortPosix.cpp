@@ -274,6 +274,15 @@ public:
         return true;
     }
 
+    bool outputQueued(std::size_t& bytes) override {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) {
+            return false;
+        }
+        bytes = static_cast<std::size_t>(queued);
+        return true;
+    }
+
     Wake wait(const Signal& stop, bool forWrite, int timeoutMs) override {
         using Clock = std::chrono::steady_clock;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

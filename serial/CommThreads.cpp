@@ -300,6 +300,7 @@ bool TWriteThread::HandleWriteData(const std::uint8_t* data, std::size_t length)
         const IoResult r = PortHandle->write(data + written, length - written);
         if (r.count > 0) {
             written += r.count;
+            Queue.noteWritten(r.count);
             continue;
         }
         if (r.error != 0) {

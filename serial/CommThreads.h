@@ -13,11 +13,14 @@
 //  - the notification sink: both threads post to it; it is thread-safe and outlives
 //    them;
 //  - the write queue: appended to by the user-interface thread, drained by the
-//    transmit thread, guarded by its own mutex.
+//    transmit thread, guarded by its own mutex; its count of bytes written is
+//    raised by the transmit thread only and read by the user-interface thread,
+//    an atomic so that neither waits for the other.
 
 #include "CommPort.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,8 +81,12 @@ public:
     void close();
     bool valid() const { return wake_.valid(); }
     const Signal& wake() const { return wake_; }
+    // Bytes the port's write has taken so far; the transmit thread adds them.
+    void noteWritten(std::size_t count) { written_.fetch_add(count, std::memory_order_release); }
+    std::uint64_t written() const { return written_.load(std::memory_order_acquire); }
 
 private:
+    std::atomic<std::uint64_t> written_{0};
     std::mutex mutex_;
     std::deque<DataBlock> blocks_; // guarded by mutex_
     bool closed_ = false;          // guarded by mutex_
@@ -171,7 +178,7 @@ public:
 
 protected:
     void Execute() override;
-    // Writes one block completely; false ends the loop.
+    // Writes one block completely, counting what the port takes; false ends the loop.
     bool HandleWriteData(const std::uint8_t* data, std::size_t length);
     void PostHangupCall();
 };

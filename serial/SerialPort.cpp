@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <mutex>
+#include <thread>
 
 namespace cantavel {
 
@@ -118,6 +119,7 @@ void TComm::StartComm() {
         throw ECommsError("Cannot setup comm buffer", "not a serial device", opened.device);
     }
     PortHandle = std::move(opened.port);
+    queued_ = 0;
     PortHandle->purge(PurgeAbortWrites | PurgeAbortReads | PurgeClearOutput | PurgeClearInput);
     _SetCommTimeout();
     _SetCommState();
@@ -208,7 +210,33 @@ bool TComm::WriteCommData(const std::uint8_t* data, std::uint16_t length) {
     if (!copy) {
         return false;
     }
-    return WriteThread->Queue.push(std::move(copy));
+    if (!WriteThread->Queue.push(std::move(copy))) {
+        return false;
+    }
+    queued_ += length;
+    return true;
+}
+
+bool TComm::HasSent(std::uint64_t total, std::chrono::milliseconds grace) {
+    if (!WriteThread || total > queued_) {
+        return false;
+    }
+    // The transmit thread counts a write just after it returned: a frame already on
+    // the line may be a moment away from being counted.
+    const auto until = std::chrono::steady_clock::now() + grace;
+    while (WriteThread->Queue.written() < total) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The driver's queue holds the last bytes written; those after `total` may be
+    // all of them.
+    std::size_t inDriver = 0;
+    if (!PortHandle->outputQueued(inDriver)) {
+        return false;
+    }
+    return inDriver <= WriteThread->Queue.written() - total;
 }
 
 std::uint32_t TComm::GetModemState() {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,6 +108,13 @@ public:
     void StartComm();
     void StopComm() noexcept;
     bool WriteCommData(const std::uint8_t* data, std::uint16_t length);
+    // Bytes WriteCommData has queued since the port opened.
+    std::uint64_t BytesQueued() const { return queued_; }
+    // Whether the first `total` bytes queued since the port opened have left: the
+    // port's write took them and the driver's output queue holds none of them. A
+    // count the transmit thread has not reached yet is waited for up to `grace`.
+    // False when the port is closed or the driver cannot tell.
+    bool HasSent(std::uint64_t total, std::chrono::milliseconds grace);
     std::uint32_t GetModemState();
     bool IsOpen() const { return PortHandle != nullptr; }
 
@@ -259,6 +267,7 @@ private:
     std::unique_ptr<TWriteThread> WriteThread;
     PortOpener openPort_;
     std::string devicePath_;
+    std::uint64_t queued_ = 0; // bytes queued since StartComm
 };
 
 using TDtrControl = TComm::TDtrControl;

@@ -24,8 +24,9 @@ public:
         CommTimeouts timeouts;
         Signal readable;
         std::atomic<int> readCalls{0};
-        std::atomic<int> lastTakingCall{0}; // the number of the last read that took bytes
-        std::atomic<int> readPurges{0};     // the receive thread purges as it ends
+        std::atomic<int> lastTakingCall{0};      // the number of the last read that took bytes
+        std::atomic<int> readPurges{0};          // the receive thread purges as it ends
+        std::atomic<std::size_t> driverQueue{0}; // what outputQueued reports
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -70,6 +71,10 @@ public:
     }
     bool modemStatus(std::uint32_t& bits) override {
         bits = 0x30;
+        return true;
+    }
+    bool outputQueued(std::size_t& bytes) override {
+        bytes = s_.driverQueue;
         return true;
     }
     Wake wait(const Signal& stop, bool forWrite, int timeoutMs) override {
