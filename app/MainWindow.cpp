@@ -128,14 +128,10 @@ void TForm1::applyDesignValues() {
         knob->SetCurValue(0);
     }
 
-    // The port the Device commands open: 9600 8N1, no flow control, DTR and RTS off.
+    // The port the Device commands open, with the unit's line settings.
     comm_->setObjectName(QStringLiteral("Comm"));
     comm_->SetCommName(QStringLiteral("COM1"));
-    comm_->SetDtrControl(TDtrControl::DtrDisable);
-    comm_->SetTxContinueOnXoff(false);
-    comm_->SetOutx_XonXoffFlow(false);
-    comm_->SetInx_XonXoffFlow(false);
-    comm_->SetRtsControl(TRtsControl::RtsDisable);
+    useUnitLine(*comm_);
 
     // Edit, between File and Device: undo and redo of the operator's changes.
     auto* edit = new QMenu(QStringLiteral("&Edit"), ui->MainMenu1);

@@ -7,6 +7,7 @@
 //  - CPU time of an open, idle port over 10 s.
 // Usage: cantavel-serial-bench [frames] [idle-seconds]
 
+#include "DeviceLink.h"
 #include "SerialPort.h"
 
 #include <QSerialPort>
@@ -88,11 +89,7 @@ double cpuSeconds() {
 
 void configure(TComm& comm, const char* name) {
     comm.SetCommName(QString::fromLocal8Bit(name));
-    comm.SetDtrControl(cantavel::TDtrControl::DtrDisable);
-    comm.SetTxContinueOnXoff(false);
-    comm.SetOutx_XonXoffFlow(false);
-    comm.SetInx_XonXoffFlow(false);
-    comm.SetRtsControl(cantavel::TRtsControl::RtsDisable);
+    cantavel::useUnitLine(comm);
 }
 
 } // namespace

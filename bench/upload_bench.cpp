@@ -80,11 +80,7 @@ int main(int argc, char** argv) {
     cantavel::RuntimeState state;
     state.comPortName = QString::fromLocal8Bit(name.data());
     cantavel::TComm comm;
-    comm.SetDtrControl(cantavel::TDtrControl::DtrDisable);
-    comm.SetTxContinueOnXoff(false);
-    comm.SetOutx_XonXoffFlow(false);
-    comm.SetInx_XonXoffFlow(false);
-    comm.SetRtsControl(cantavel::TRtsControl::RtsDisable);
+    cantavel::useUnitLine(comm);
     Host host;
     cantavel::DeviceLink link(record, state, comm, host);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace cantavel {
 
@@ -35,8 +36,10 @@ private:
 struct DeviceLink::Command {
     std::vector<int> toSend;  // slots not yet handed to the port, in sending order
     std::vector<int> refused; // slots whose frame the port did not take
-    int lastSlot = -1;        // the slot handed over last, and when
+    std::vector<int> stuck;   // slots whose frame did not leave the port in time
+    int lastSlot = -1;        // the slot handed over last and not yet seen leave, and when
     CommandClock::Clock::time_point lastAt;
+    std::uint64_t lastEnd = 0; // the port's queued-byte count at the end of its frame
     std::chrono::microseconds lastLineTime{0}; // how long its frame takes on the line
     bool cancelled = false;
 };
@@ -57,6 +60,22 @@ private:
     DeviceLink& link_;
     Command command_;
 };
+
+void useUnitLine(TComm& comm) {
+    comm.SetBaudRate(9600);
+    comm.SetByteSize(TByteSize::_8);
+    comm.SetParity(TParity::None);
+    comm.SetParityCheck(false);
+    comm.SetStopBits(TStopBits::_1);
+    comm.SetOutx_CtsFlow(false);
+    comm.SetOutx_DsrFlow(false);
+    comm.SetDsrSensitivity(false);
+    comm.SetTxContinueOnXoff(false);
+    comm.SetOutx_XonXoffFlow(false);
+    comm.SetInx_XonXoffFlow(false);
+    comm.SetDtrControl(TDtrControl::DtrDisable);
+    comm.SetRtsControl(TRtsControl::RtsDisable);
+}
 
 void usePortPaths(const QMap<QString, QString>& paths) {
     std::map<std::string, std::string> native;
@@ -120,7 +139,23 @@ void DeviceLink::sendFor(Command& command, int slot) {
     command.lastSlot = slot;
     command.lastAt = clock_.now();
     command.lastLineTime = std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
-    host_.frameSent(slot, bytes);
+    command.lastEnd = comm_.BytesQueued();
+}
+
+// After the wait that follows a frame, which is longer than the frame's time on the
+// line: the frame counts as sent once the port's write has taken all of it and the
+// driver's queue has let it go. A frame still held (flow control, a stalled
+// adapter) did not reach the unit, whatever the port took.
+void DeviceLink::confirmSent(Command& command) {
+    if (command.lastSlot < 0) {
+        return;
+    }
+    const int slot = std::exchange(command.lastSlot, -1);
+    if (comm_.HasSent(command.lastEnd, std::chrono::milliseconds(100))) {
+        host_.frameSent(slot, slotFrameLength(slot));
+    } else {
+        command.stuck.push_back(slot);
+    }
 }
 
 bool DeviceLink::waitPumping(std::chrono::milliseconds duration) {
@@ -145,8 +180,16 @@ std::vector<int> DeviceLink::CancelCommands() {
         command->cancelled = true;
         unsent.insert(unsent.end(), command->toSend.begin(), command->toSend.end());
         unsent.insert(unsent.end(), command->refused.begin(), command->refused.end());
-        if (command->lastSlot >= 0 && now - command->lastAt < command->lastLineTime + kSlack) {
-            unsent.push_back(command->lastSlot);
+        unsent.insert(unsent.end(), command->stuck.begin(), command->stuck.end());
+        // The driver's queue cannot be asked any more (the line may be gone): a frame
+        // handed over long enough ago is counted as arrived.
+        if (command->lastSlot >= 0) {
+            const int slot = std::exchange(command->lastSlot, -1);
+            if (now - command->lastAt < command->lastLineTime + kSlack) {
+                unsent.push_back(slot);
+            } else {
+                host_.frameSent(slot, slotFrameLength(slot));
+            }
         }
     }
     std::sort(unsent.begin(), unsent.end());
@@ -159,10 +202,18 @@ void DeviceLink::commandEnded(Command& command) {
     // A command that ran to its end but whose frames the port refused (it failed
     // without a word from the threads) says so itself; a cancelled one was
     // reported by whoever cancelled it.
-    if (!command.cancelled && !command.refused.empty()) {
+    if (!command.cancelled && (!command.refused.empty() || !command.stuck.empty())) {
+        QStringList why;
+        if (!command.refused.empty()) {
+            why << QStringLiteral("The serial port did not take the frames of %1.")
+                       .arg(slotList(command.refused));
+        }
+        if (!command.stuck.empty()) {
+            why << QStringLiteral("The frames of %1 did not leave the serial port.")
+                       .arg(slotList(command.stuck));
+        }
         host_.showMessage(QStringLiteral("Not every slot reached the unit."),
-                          QStringLiteral("The serial port did not take the frames of %1.")
-                              .arg(slotList(command.refused)));
+                          why.join(QLatin1Char(' ')));
     }
     if (commands_.empty()) {
         host_.commandsEnded();
@@ -183,6 +234,7 @@ QString DeviceLink::slotList(const std::vector<int>& which) const {
 }
 
 bool DeviceLink::openPort() {
+    useUnitLine(comm_);
     comm_.SetCommName(state_.comPortName);
     try {
         comm_.StartComm();
@@ -215,7 +267,9 @@ void DeviceLink::Upload1Click() {
         }
     }
     sendFor(running.command(), slot);
-    waitPumping(kAfterUpload);
+    if (waitPumping(kAfterUpload)) {
+        confirmSent(running.command());
+    }
     closeUnlessLinked();
 }
 
@@ -238,6 +292,9 @@ void DeviceLink::Configuator1Click() {
             host_.selectTabQuietly(order[i]);
             sendFor(running.command(), order[i]);
             cancelled = !waitPumping(kUploadAllStep);
+            if (!cancelled) {
+                confirmSent(running.command());
+            }
         }
         if (!cancelled) {
             waitPumping(kUploadAllStep);

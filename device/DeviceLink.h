@@ -42,12 +42,17 @@ public:
     virtual QString slotName(int slot) const { return QString::number(slot); }
     // The last running command has ended (however it ended).
     virtual void commandsEnded() {}
-    // A command handed a slot's upload frame of `length` bytes to the port.
+    // A slot's upload frame of `length` bytes has left the port for the unit.
     virtual void frameSent(int slot, std::size_t length) {
         (void)slot;
         (void)length;
     }
 };
+
+// The unit's line: 9600 baud, 8 data bits, no parity, one stop bit, no flow control
+// of any kind, DTR and RTS off. Every Device command opens the port with it; the
+// unit answers nothing, so a stray XOFF byte from it must not stop what we send.
+void useUnitLine(TComm& comm);
 
 // Tells the serial component which device each name of the settings' [Ports]
 // section stands for.
@@ -91,7 +96,8 @@ public:
     // Ends every command that is waiting: its waits return at once and it sends
     // nothing more. For New, Open, a lost port and closing the window. Returns the
     // slots those commands had not got to the unit (in slot order): never handed to
-    // the port, refused by it, or handed over too recently to have left the line.
+    // the port, refused by it, or handed over too recently to have left the line
+    // (or found still in the driver's queue).
     // The caller tells the operator (or, when the window closes, nobody).
     std::vector<int> CancelCommands();
     // How many commands are running (waiting) now.
@@ -113,6 +119,7 @@ private:
     // Gives the port the first `length` bytes of txFrame_; false when it refused.
     bool handOver(std::size_t length);
     void sendFor(Command& command, int slot);
+    void confirmSent(Command& command);
     void commandEnded(Command& command);
 
     ConfigRecord& record_;

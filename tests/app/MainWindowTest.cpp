@@ -274,6 +274,18 @@ TEST_F(Window, LinkOnUploadAllReloadsTheSlotItSelects) {
     EXPECT_EQ(sent().size(), 157);
 }
 
+// Upload, Upload All and Link each hold the port with the unit's line settings.
+TEST_F(Window, EveryDeviceCommandHoldsThePortWithTheUnitsLine) {
+    for (const char* command : {"Upload1", "Configuator1", "Link1"}) {
+        QString mismatch = QStringLiteral("never looked");
+        clock.after(100ms, [&] { mismatch = pty.unitLineMismatch(); });
+        action(command)->trigger();
+        EXPECT_EQ(mismatch.toStdString(), "") << command;
+    }
+    ASSERT_TRUE(action("Link1")->isChecked());
+    EXPECT_EQ(pty.unitLineMismatch().toStdString(), "") << "Link keeps the port so";
+}
+
 TEST_F(Window, ClosingDuringAnUploadEndsItWithoutSending) {
     clock.after(300ms, [this] { form->close(); });
     action("Upload1")->trigger();

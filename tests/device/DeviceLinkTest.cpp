@@ -5,8 +5,8 @@
 #include "CommPort.h"
 #include "EventPump.h"
 #include "FakeClock.h"
+#include "FakePort.h"
 #include "LineRecorder.h"
-#include "MainWindowPort.h"
 #include "Pty.h"
 #include "SerialPort.h"
 
@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 namespace cantavel {
@@ -57,6 +58,8 @@ struct FakeHost : DeviceCommandHost {
         messages.emplace_back(text, detail);
     }
     void checkComPortItem(int tag) override { checkedTag = tag; }
+    void frameSent(int s, std::size_t) override { sent.push_back(s); }
+    std::vector<int> sent; // slots whose frame was seen leave the port
 };
 
 class DeviceLinkTest : public ::testing::Test {
@@ -66,7 +69,7 @@ protected:
         record.resetToDefaults(); // as after New
         state.comPortName = pty.slavePath();
         comm.SetCommName(QStringLiteral("COM1"));
-        testing::useMainWindowValues(comm);
+        useUnitLine(comm);
         comm.SetPortOpener([this](const std::string& name) {
             ++opens;
             handedOverAtOpen = link.bytesHandedOver();
@@ -147,7 +150,7 @@ TEST(DeviceLinkPacing, UploadWaitsForThePortThenSendsThenCloses) {
     RuntimeState state;
     state.comPortName = pty.slavePath();
     TComm comm;
-    testing::useMainWindowValues(comm);
+    useUnitLine(comm);
     FakeHost host;
     host.slot = 1;
     DeviceLink link(record, state, comm, host);
@@ -341,6 +344,91 @@ TEST_F(DeviceLinkTest, FramesThePortRefusesAreReportedAtTheEnd) {
     EXPECT_EQ(host.messages[0].first, QStringLiteral("Not every slot reached the unit."));
     EXPECT_EQ(host.messages[0].second,
               QStringLiteral("The serial port did not take the frames of \"2\"."));
+}
+
+// Whatever the component was set to before, each command opens the port with the
+// unit's line: checked on the pty while the port is open, and proved by an XOFF
+// from the unit's side that stops nothing.
+TEST_F(DeviceLinkTest, EveryCommandOpensTheUnitsLineAndAnXoffStopsNothing) {
+    const struct {
+        const char* name;
+        std::function<void(DeviceLink&)> run;
+        qsizetype bytes;
+        std::vector<int> sent;
+    } commands[] = {
+        {"Upload", [](DeviceLink& l) { l.Upload1Click(); }, 19, {1}},
+        {"Upload All", [](DeviceLink& l) { l.Configuator1Click(); }, 157, {0, 1, 2, 3, 4, 5, 6}},
+        {"Link", [](DeviceLink& l) { l.Link1Click(); }, 27, {0}},
+    };
+    for (const auto& c : commands) {
+        // The component's own defaults: XON/XOFF both ways, DTR and RTS on.
+        TComm fresh;
+        comm.SetBaudRate(fresh.BaudRate() == 9600 ? 19200 : fresh.BaudRate());
+        comm.SetOutx_XonXoffFlow(fresh.Outx_XonXoffFlow());
+        comm.SetInx_XonXoffFlow(fresh.Inx_XonXoffFlow());
+        comm.SetTxContinueOnXoff(fresh.TxContinueOnXoff());
+        comm.SetParity(TParity::Even);
+        comm.SetStopBits(TStopBits::_2);
+        comm.SetOutx_CtsFlow(true);
+        host = {};
+        host.slot = 1;
+        QString mismatch = QStringLiteral("never looked");
+        clock.after(100ms, [&] {
+            mismatch = pty.unitLineMismatch();
+            ASSERT_TRUE(pty.write(QByteArray(1, '\x13')));
+        });
+        const qsizetype before = line.size();
+        c.run(link);
+        EXPECT_EQ(mismatch.toStdString(), "") << c.name;
+        EXPECT_EQ(waitBytes(before + c.bytes).size() - before, c.bytes) << c.name;
+        EXPECT_EQ(host.sent, c.sent) << c.name;
+        EXPECT_TRUE(host.messages.empty()) << c.name;
+        if (host.link) {
+            EXPECT_EQ(pty.unitLineMismatch().toStdString(), "") << c.name << ": Link keeps it";
+            link.Link1Click();
+        }
+        ASSERT_FALSE(comm.IsOpen()) << c.name;
+    }
+}
+
+// A frame the port's write took but the driver still holds when its time on the
+// line is long past has not reached the unit: the command names it at its end.
+// A pseudo-terminal never holds anything, so a fake port holds it here.
+TEST(DeviceLinkDriverQueue, FramesTheDriverStillHoldsAreNotCountedAsSent) {
+    for (const std::size_t held : {std::size_t{0}, std::size_t{5}}) {
+        testing::FakePort::Shared shared;
+        shared.driverQueue = held;
+        TComm comm;
+        comm.SetPortOpener([&](const std::string& name) {
+            OpenResult r;
+            r.port = std::make_unique<testing::FakePort>(shared);
+            r.device = name;
+            return r;
+        });
+        ConfigRecord record;
+        record.resetToDefaults();
+        RuntimeState state;
+        state.comPortName = QStringLiteral("COM1");
+        FakeHost host;
+        testing::FakeClock clock;
+        DeviceLink link(record, state, comm, host, &clock);
+        link.Configuator1Click();
+        {
+            const std::lock_guard lock(shared.mutex);
+            EXPECT_EQ(shared.written.size(), 157u) << "the port took every frame";
+        }
+        if (held == 0) {
+            EXPECT_EQ(host.sent, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+            EXPECT_TRUE(host.messages.empty());
+            continue;
+        }
+        EXPECT_TRUE(host.sent.empty());
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].first, QStringLiteral("Not every slot reached the unit."));
+        EXPECT_EQ(host.messages[0].second,
+                  QStringLiteral("The frames of \"0\", \"1\", \"2\", \"3\", \"4\", \"5\" and "
+                                 "\"6\" did not leave the serial port."));
+    }
 }
 
 TEST(EventLoopWait, HandlesEventsWhileItWaitsAndEndsWhenInterrupted) {

@@ -2,9 +2,9 @@
 // that reach the driver, which a pseudo-terminal cannot show.
 
 #include "CommThreads.h"
+#include "DeviceLink.h"
 #include "EventPump.h"
 #include "FakePort.h"
-#include "MainWindowPort.h"
 #include "SerialPort.h"
 
 #include <QMetaProperty>
@@ -88,9 +88,9 @@ TEST_F(FakeComm, ErrorComesBeforeAModemEventOfTheSameWait) {
     EXPECT_EQ(log, (std::vector<std::string>{"error 18", "modem 8"}));
 }
 
-TEST_F(FakeComm, StartAppliesTheMainWindowValues) {
+TEST_F(FakeComm, StartAppliesTheUnitLine) {
     comm.SetCommName(QStringLiteral("COM1"));
-    testing::useMainWindowValues(comm);
+    useUnitLine(comm);
     EXPECT_EQ(stateCalls(), 0u) << "a closed port is not touched";
     comm.StartComm();
 

@@ -4,7 +4,7 @@
 #include "CommPort.h"
 #include "EventPump.h"
 #include "LineRecorder.h"
-#include "MainWindowPort.h"
+#include "DeviceLink.h"
 #include "PosixTermios.h"
 #include "Pty.h"
 #include "SerialPort.h"
@@ -47,14 +47,14 @@ std::string startError(TComm& comm) {
     return "(no error)";
 }
 
-// A component with the main window's values, on a fresh pseudo-terminal, that
+// A component with the unit's line settings, on a fresh pseudo-terminal, that
 // records every event it raises.
 class PtyComm : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pty.valid());
         comm.SetCommName(pty.slavePath());
-        testing::useMainWindowValues(comm);
+        useUnitLine(comm);
         comm.OnReceiveData = [this](QObject* sender, const std::uint8_t* buffer,
                                     std::uint16_t length) {
             EXPECT_EQ(sender, &comm);

@@ -1,5 +1,7 @@
 #include "Pty.h"
 
+#include <QStringList>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -31,6 +33,35 @@ Pty::Pty() {
 
 Pty::~Pty() {
     closeMaster();
+}
+
+QString Pty::unitLineMismatch() const {
+    termios t{};
+    if (::tcgetattr(master_, &t) != 0) {
+        return QStringLiteral("no line settings");
+    }
+    QStringList wrong;
+    if (::cfgetospeed(&t) != B9600 || ::cfgetispeed(&t) != B9600) {
+        wrong << QStringLiteral("speed");
+    }
+    if ((t.c_cflag & CSIZE) != CS8) {
+        wrong << QStringLiteral("data bits");
+    }
+    const std::pair<tcflag_t, const char*> cflags[] = {
+        {PARENB, "parity"}, {CSTOPB, "two stop bits"}, {CRTSCTS, "RTS/CTS"}};
+    for (const auto& [flag, name] : cflags) {
+        if (t.c_cflag & flag) {
+            wrong << QString::fromLatin1(name);
+        }
+    }
+    const std::pair<tcflag_t, const char*> iflags[] = {
+        {IXON, "XON/XOFF out"}, {IXOFF, "XON/XOFF in"}, {IXANY, "any byte restarts"}};
+    for (const auto& [flag, name] : iflags) {
+        if (t.c_iflag & flag) {
+            wrong << QString::fromLatin1(name);
+        }
+    }
+    return wrong.join(QStringLiteral(", "));
 }
 
 void Pty::closeMaster() {

@@ -32,6 +32,10 @@ public:
     bool catchUp(qint64 total, std::chrono::milliseconds timeout = std::chrono::seconds(2));
     // Bytes taken off the master so far.
     qint64 total() const { return total_; }
+    // How the line the program under test set up differs from the unit's (9600
+    // baud, 8N1, no flow control of any kind): empty when it does not. The master
+    // reads the settings of the program's end.
+    QString unitLineMismatch() const;
     // Closes the master: the line is gone, as when a USB adapter is pulled out.
     void closeMaster();
 

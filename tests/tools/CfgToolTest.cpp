@@ -252,6 +252,37 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
                                 "devices (on Debian, a member of the group \"dialout\").\n");
 }
 
+// The first frame of an upload (Default's, 27 bytes), as it reaches the line.
+QByteArray firstFrame(testing::Pty& line) {
+    // Until the program opens its end the master reads nothing but errors: ask again.
+    QByteArray first;
+    for (int i = 0; i < 250 && first.size() < 27; ++i) {
+        first += line.read(27 - static_cast<int>(first.size()), std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return first;
+}
+
+// The port is held with the unit's line settings, as the editor holds it: an XOFF
+// from the unit's side stops nothing, and every slot reported sent arrived.
+TEST_F(CfgTool, UploadHoldsTheUnitsLineAndAnXoffStopsNothing) {
+    testing::Pty line;
+    ASSERT_TRUE(line.valid());
+    QProcess p;
+    p.start(QStringLiteral(CANTAVEL_CFG_PATH),
+            {QStringLiteral("upload"), a, QStringLiteral("--port"), line.slavePath(),
+             QStringLiteral("--all")});
+    ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
+    EXPECT_EQ(line.unitLineMismatch().toStdString(), "");
+    ASSERT_TRUE(line.write(QByteArray(1, '\x13')));
+    EXPECT_EQ(line.read(157 - 27, std::chrono::seconds(10)).size(), 157 - 27) << "the other six";
+    ASSERT_TRUE(p.waitForFinished(15000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QStringList sent =
+        QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(sent.size(), kSlotCount) << sent.join('|').toStdString();
+}
+
 // A line that goes away mid-upload (an adapter pulled out) ends it at once, and
 // says which slots did not arrive.
 TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
@@ -261,13 +292,7 @@ TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
     p.start(QStringLiteral(CANTAVEL_CFG_PATH),
             {QStringLiteral("upload"), a, QStringLiteral("--port"), line.slavePath(),
              QStringLiteral("--all")});
-    // Until the program opens its end the master reads nothing but errors: ask again.
-    QByteArray first;
-    for (int i = 0; i < 250 && first.size() < 27; ++i) {
-        first += line.read(27 - static_cast<int>(first.size()), std::chrono::milliseconds(20));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_EQ(first.size(), 27) << "the first frame";
+    ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
     // Pulled out well after the first frame left (and well before the next).
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     line.closeMaster();
