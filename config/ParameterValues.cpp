@@ -63,6 +63,35 @@ int slotFromName(QStringView name) {
     return -1;
 }
 
+namespace {
+
+// A name as it is compared: lower case, without spaces.
+QString plainName(QStringView name) {
+    QString plain;
+    for (const QChar c : name) {
+        if (!c.isSpace()) {
+            plain += c.toLower();
+        }
+    }
+    return plain;
+}
+
+} // namespace
+
+const Parameter* parameterFromName(QStringView name) {
+    const QString plain = plainName(name);
+    if (plain.isEmpty()) {
+        return nullptr;
+    }
+    for (const Parameter& p : parameterTable()) {
+        if (plain == plainName(QString::fromLatin1(p.key)) ||
+            plain == plainName(QString::fromLatin1(p.name))) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
 bool slotHas(int slot, const Parameter& p) {
     return slotKind(slot) == SlotKind::Mode ||
            (slotKind(slot) == SlotKind::Preset && p.field.part == RecordPart::Preset);

@@ -24,6 +24,11 @@ QString slotKey(int slot);
 // The slot a name stands for: a key, a tab's name (any case) or 0 to 6; -1 for none.
 int slotFromName(QStringView name);
 
+// The parameter a name stands for: its identifier ("musicVolMax") or the window's
+// name for it ("Music Vol Max", "F.B-EX"), in any case, spaces not counting; null
+// for none.
+const Parameter* parameterFromName(QStringView name);
+
 // Whether the window shows this parameter on this slot's tab: the Default Setting
 // only on mode slots.
 bool slotHas(int slot, const Parameter& p);

@@ -28,6 +28,30 @@ TEST(ParameterValues, SlotsAreNamedByKeyTitleOrNumber) {
     EXPECT_EQ(slotParameters(1).size(), 16u);
 }
 
+// A parameter is found by its identifier or the window's name, in any case and
+// however spaced, and no name stands for two parameters.
+TEST(ParameterValues, ParametersAreNamedByIdentifierOrWindowNameInAnyCase) {
+    for (const Parameter& p : parameterTable()) {
+        const QString key = QString::fromLatin1(p.key);
+        const QString name = QString::fromLatin1(p.name);
+        QString spaced = name;
+        spaced.replace(QLatin1Char(' '), QStringLiteral("  ")).append(QLatin1Char(' '));
+        QString joined = name;
+        joined.remove(QLatin1Char(' '));
+        for (const QString& given : {key, key.toUpper(), name, name.toLower(), spaced, joined}) {
+            EXPECT_EQ(parameterFromName(given), &p) << given.toStdString();
+        }
+        for (const Parameter& other : parameterTable()) {
+            if (&other != &p) {
+                EXPECT_NE(parameterFromName(QString::fromLatin1(other.name)), &p);
+            }
+        }
+    }
+    for (const char* none : {"", " ", "echo delay", "F.B", "key index 2", "volume", "music."}) {
+        EXPECT_EQ(parameterFromName(QString::fromLatin1(none)), nullptr) << none;
+    }
+}
+
 struct SetCase {
     const char* slot;
     const char* key;

@@ -9,6 +9,7 @@
 #include "Unprivileged.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -166,7 +167,7 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
          "changed"},
         {{"set", a, "default.echoDelay=100", "mode-a.frob=1"},
          1,
-         "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg show'); nothing "
+         "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg params'); nothing "
          "was changed"},
         {{"set", a, "9.echoDelay=100"},
          1,
@@ -373,17 +374,125 @@ TEST_F(CfgTool, OutputThatCannotBeWrittenOrSaidTooSoonIsAFailure) {
               QStringList{"cantavel-cfg: cannot write " + full + ": No space left on device"});
 }
 
-TEST_F(CfgTool, EveryCommandHasHelp) {
-    for (const char* command : {"new", "show", "diff", "set", "upload", "sheet"}) {
-        const CfgRun help = cfg({QString::fromLatin1(command), QStringLiteral("--help")});
-        EXPECT_EQ(help.status, 0) << command;
-        EXPECT_TRUE(help.out.startsWith(
-            QStringLiteral("Usage: cantavel-cfg %1 [options]").arg(QLatin1String(command))))
-            << help.out.toStdString();
+// The sheet never takes the place of its own preset, by whatever name it is given,
+// and replaces any other file only with --force.
+TEST_F(CfgTool, SheetNeverReplacesItsPresetAndOtherFilesOnlyWithForce) {
+    const QByteArray preset = bytesOf(a);
+    const QString link = dir.filePath(QStringLiteral("link.cfg"));
+    const QString hard = dir.filePath(QStringLiteral("hard.cfg"));
+    const QString old = dir.filePath(QStringLiteral("old.pdf"));
+    ASSERT_TRUE(QFile::link(a, link));
+    ASSERT_EQ(::link(QFile::encodeName(a).constData(), QFile::encodeName(hard).constData()), 0);
+    {
+        QFile f(old);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
     }
+    const QString itself = QStringLiteral(" itself; give another file to -o");
+    const struct {
+        QStringList args;
+        int status;
+        QString err;
+    } cases[] = {
+        {{a, "-o", a}, 1, "cantavel-cfg: " + a + " is the preset file " + a + itself},
+        {{a, "-o", a, "--force"}, 1, "cantavel-cfg: " + a + " is the preset file " + a + itself},
+        {{link, "-o", a, "--force"},
+         1,
+         "cantavel-cfg: " + a + " is the preset file " + link + itself},
+        {{a, "-o", hard, "--force"},
+         1,
+         "cantavel-cfg: " + hard + " is the preset file " + a + itself},
+        {{a, "-o", old}, 1, "cantavel-cfg: " + old + " exists; give --force to overwrite it"},
+        {{a, "-o", old, "--force"}, 0, QString()},
+    };
+    for (const auto& c : cases) {
+        const CfgRun r = cfg(QStringList{QStringLiteral("sheet")} + c.args);
+        const std::string what = c.args.join(' ').toStdString();
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_EQ(r.err.toStdString(), (c.err.isEmpty() ? QString() : c.err + '\n').toStdString())
+            << what;
+        EXPECT_EQ(bytesOf(a), preset) << what;
+    }
+    EXPECT_TRUE(bytesOf(old).startsWith("%PDF-")) << "replaced with --force";
+
+    // Whatever platform the environment names, even one without its display, the
+    // sheet is made and nothing is said on standard error.
+    for (const char* platform : {"xcb", "minimal", "nonesuch"}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(platform));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CANTAVEL_CFG_PATH),
+                {QStringLiteral("sheet"), a, QStringLiteral("-o"), old, QStringLiteral("--force")});
+        ASSERT_TRUE(p.waitForFinished(30000)) << platform;
+        EXPECT_EQ(p.exitCode(), 0) << platform;
+        EXPECT_EQ(p.readAllStandardError().toStdString(), "") << platform;
+        EXPECT_EQ(p.readAllStandardOutput(), QFile::encodeName(old) + ": 1 page\n") << platform;
+    }
+}
+
+// Every help text lists its arguments each with what it is, and every example in
+// it runs as it stands: in a folder with live.cfg and backup.cfg, a unit on the
+// port it names, and nothing said on standard error.
+TEST_F(CfgTool, EveryHelpTextsExamplesRun) {
     const CfgRun overview = cfg({QStringLiteral("--help")});
-    EXPECT_EQ(overview.status, 0);
-    EXPECT_TRUE(overview.out.contains(QStringLiteral("mode-a")));
+    ASSERT_EQ(overview.status, 0);
+    QStringList texts{overview.out};
+    const QString listed =
+        overview.out.section(QStringLiteral("Commands:\n"), 1).section("\n\n", 0, 0);
+    for (const QString& line : listed.split('\n', Qt::SkipEmptyParts)) {
+        const QString command = line.simplified().section(' ', 0, 0);
+        const CfgRun help = cfg({command, QStringLiteral("--help")});
+        EXPECT_EQ(help.status, 0) << command.toStdString();
+        EXPECT_TRUE(help.out.startsWith("Usage: cantavel-cfg " + command + " [options]"))
+            << help.out.toStdString();
+        const QString arguments =
+            help.out.section(QStringLiteral("Arguments:\n"), 1).section("\n\n", 0, 0);
+        for (const QString& entry : arguments.split('\n', Qt::SkipEmptyParts)) {
+            if (!entry.startsWith(QStringLiteral("   "))) { // not a continued description
+                EXPECT_GE(entry.simplified().count(' '), 1)
+                    << command.toStdString()
+                    << ": an argument without a description: " << entry.toStdString();
+            }
+        }
+        texts << help.out;
+    }
+    EXPECT_GE(texts.size(), 8) << "the overview and seven commands";
+
+    int examples = 0;
+    for (const QString& text : texts) {
+        const QString block = text.section(QStringLiteral("Examples:\n"), 1);
+        for (const QString& line : block.split('\n', Qt::SkipEmptyParts)) {
+            QString example = line.trimmed();
+            ASSERT_TRUE(example.startsWith(QStringLiteral("cantavel-cfg "))) << line.toStdString();
+            QTemporaryDir work;
+            ASSERT_TRUE(QFile::copy(a, work.filePath(QStringLiteral("live.cfg"))));
+            ASSERT_EQ(
+                cfg({QStringLiteral("set"), b, QStringLiteral("default.echoDelay=99")}).status, 0);
+            ASSERT_TRUE(QFile::copy(b, work.filePath(QStringLiteral("backup.cfg"))));
+            testing::Pty unit;
+            ASSERT_TRUE(unit.valid());
+            example.replace(QStringLiteral("/dev/ttyUSB0"), unit.slavePath());
+            QProcess sh;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(CANTAVEL_CFG_PATH)).path() +
+                                                   ':' + env.value(QStringLiteral("PATH")));
+            env.insert(QStringLiteral("HOME"), work.path());
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            sh.setProcessEnvironment(env);
+            sh.setWorkingDirectory(work.path());
+            sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), example});
+            ASSERT_TRUE(sh.waitForFinished(30000)) << example.toStdString();
+            const int allowed = example.startsWith(QStringLiteral("cantavel-cfg diff")) ? 1 : 0;
+            EXPECT_EQ(sh.exitCode(), allowed) << example.toStdString();
+            EXPECT_EQ(sh.readAllStandardError().toStdString(), "") << example.toStdString();
+            ++examples;
+        }
+    }
+    EXPECT_GE(examples, 12);
 }
 
 } // namespace

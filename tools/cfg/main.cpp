@@ -18,9 +18,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,6 +54,28 @@ int finish(int status, int trouble = kFailure) {
     }
     return status;
 }
+// What Qt says on the way (a runtime folder it had to make up, a font it replaced)
+// is no news when the sheet is made: it is kept, and told only when it is not.
+constexpr int kQtMessagesKept = 20;
+QStringList& qtMessages() {
+    static QStringList kept;
+    return kept;
+}
+void keepQtMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtFatalMsg) {
+        say(stderr, QStringLiteral("cantavel-cfg: ") + text);
+        std::abort();
+    }
+    if (qtMessages().size() < kQtMessagesKept) {
+        qtMessages() << text;
+    }
+}
+void tellQtMessages() {
+    for (const QString& text : qtMessages()) {
+        say(stderr, QStringLiteral("cantavel-cfg: Qt: ") + text);
+    }
+}
+
 int usage(const QString& why, const QString& command = QString()) {
     fail(why);
     say(stderr, QStringLiteral("Try 'cantavel-cfg %1--help'.")
@@ -97,13 +122,24 @@ std::optional<ConfigRecord> readRecord(const QString& path, QString& why,
     return record;
 }
 
-// A command's own options and arguments: parsed, or the usage error said.
+// One of a command's arguments: its name in the help's list, what it is, and how
+// the usage line writes it (the name when empty).
+struct Argument {
+    QString name;
+    QString description;
+    QString syntax;
+};
+
+// A command's own options and arguments: parsed, or the usage error said. Its
+// examples run as they stand in a folder holding live.cfg and backup.cfg, with a
+// unit on /dev/ttyUSB0.
 struct Command {
     QString name;
     QString summary;
-    QString arguments; // for the help line
     std::function<int(QCommandLineParser&)> run;
+    QList<Argument> arguments;
     QList<QCommandLineOption> options;
+    QStringList examples;
     int minArgs = 1;
     int maxArgs = 1;
 };
@@ -326,10 +362,10 @@ int runSet(QCommandLineParser& parser) {
             return fail(QStringLiteral("%1: no slot '%2': %3; nothing was changed")
                             .arg(assignment, slotName, QLatin1String(kSlotNames)));
         }
-        const Parameter* p = findParameterByKey(key.toStdString());
+        const Parameter* p = parameterFromName(key);
         if (!p) {
-            return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg show'); nothing "
-                                       "was changed")
+            return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg params'); "
+                                       "nothing was changed")
                             .arg(assignment, key));
         }
         if (const QString error = setShownValue(*record, slot, *p, assignment.mid(equals + 1));
@@ -483,12 +519,58 @@ int runSheet(QCommandLineParser& parser) {
         return fail(why);
     }
     const QString out = parser.value(QStringLiteral("output"));
+    // The sheet never takes the place of its own preset, by whatever name it is
+    // given (a link, another path); any other file only with --force.
+    struct stat input {};
+    struct stat output {};
+    if (::stat(QFile::encodeName(path).constData(), &input) == 0 &&
+        ::stat(QFile::encodeName(out).constData(), &output) == 0 && input.st_dev == output.st_dev &&
+        input.st_ino == output.st_ino) {
+        return fail(QStringLiteral("%1 is the preset file %2 itself; give another file to -o")
+                        .arg(out, path));
+    }
+    if (!parser.isSet(QStringLiteral("force")) && QFileInfo::exists(out)) {
+        return fail(QStringLiteral("%1 exists; give --force to overwrite it").arg(out));
+    }
     const SheetResult sheet = exportPresetSheet(*record, sheetTitle(path), date, out);
     if (!sheet.ok) {
+        tellQtMessages();
         return fail(QStringLiteral("cannot write %1: %2").arg(out, sheet.reason));
     }
     say(stdout,
         QStringLiteral("%1: %2 page%3").arg(out).arg(sheet.pages).arg(sheet.pages == 1 ? "" : "s"));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+
+// ---------------------------------------------------------------------------------
+// params
+
+int runParams(QCommandLineParser&) {
+    say(stdout, QStringLiteral("%1 %2 %3 %4")
+                    .arg(QStringLiteral("IDENTIFIER"), -13)
+                    .arg(QStringLiteral("NAME"), -14)
+                    .arg(QStringLiteral("SLOTS"), -24)
+                    .arg(QStringLiteral("VALUES")));
+    for (const Parameter& p : parameterTable()) {
+        QString values = listItems(p).join(QStringLiteral(", "));
+        if (values.isEmpty()) {
+            values = QStringLiteral("%1 to %2").arg(p.shown(p.minValue)).arg(p.shown(p.maxValue));
+        }
+        if (p.id == ParameterId::MusicVolume || p.id == ParameterId::MicVolume) {
+            values += QStringLiteral(", at most %1")
+                          .arg(QLatin1String(p.id == ParameterId::MusicVolume ? "musicVolMax"
+                                                                              : "micVolMax"));
+        }
+        const QString where =
+            slotHas(1, p) ? QStringLiteral("all") : QStringLiteral("default, mode-a, mode-b");
+        say(stdout, QStringLiteral("%1 %2 %3 %4")
+                        .arg(QLatin1String(p.key), -13)
+                        .arg(QLatin1String(p.name), -14)
+                        .arg(where, -24)
+                        .arg(values));
+    }
     return 0;
 }
 
@@ -499,43 +581,68 @@ std::vector<Command> commands() {
         QStringLiteral("slot"),
         QStringLiteral("One slot: default, 1 to 4, mode-a, mode-b or 0 to 6."),
         QStringLiteral("slot"));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   QStringLiteral("Overwrite a file that exists."));
+    const Argument file{QStringLiteral("FILE"), QStringLiteral("A preset file (.cfg)."), QString()};
     return {
         {QStringLiteral("new"),
          QStringLiteral("Writes a file with the editor's start-up defaults."),
-         QStringLiteral("FILE"),
          runNew,
-         {QCommandLineOption(QStringLiteral("force"),
-                             QStringLiteral("Overwrite a file that exists."))}},
+         {file},
+         {force},
+         {QStringLiteral("cantavel-cfg new fresh.cfg")}},
         {QStringLiteral("show"),
          QStringLiteral("Shows every parameter of every slot (or one): its identifier, the "
                         "window's name for it, the value as shown and as stored."),
-         QStringLiteral("FILE"),
          runShow,
-         {slot, QCommandLineOption(QStringLiteral("json"), QStringLiteral("Write JSON."))}},
+         {file},
+         {slot, QCommandLineOption(QStringLiteral("json"), QStringLiteral("Write JSON."))},
+         {QStringLiteral("cantavel-cfg show live.cfg --slot mode-a"),
+          QStringLiteral("cantavel-cfg show live.cfg --json")}},
         {QStringLiteral("diff"),
          QStringLiteral("Shows the parameters that differ, slot by slot, and every other byte "
                         "that differs. Exit status 0 when equal, 1 when they differ, 2 on an "
                         "error."),
-         QStringLiteral("A B"),
          runDiff,
+         {{QStringLiteral("A"), QStringLiteral("The preset file before."), QString()},
+          {QStringLiteral("B"), QStringLiteral("The preset file after."), QString()}},
          {},
+         {QStringLiteral("cantavel-cfg diff backup.cfg live.cfg")},
          2,
          2},
         {QStringLiteral("set"),
          QStringLiteral("Sets parameters to values as the window shows them (a tone -10 to 10, "
-                        "a list item by its text), e.g. default.echoDelay=120 mode-a.key=#+2. "
-                        "Nothing is written unless every value is valid."),
-         QStringLiteral("FILE SLOT.PARAMETER=VALUE..."),
+                        "a list item by its text). Nothing is written unless every value is "
+                        "valid."),
          runSet,
+         {file,
+          {QStringLiteral("SETTINGS"),
+           QStringLiteral("SLOT.PARAMETER=VALUE, one or more: a slot, a parameter by its "
+                          "identifier or the window's name for it (any case; "
+                          "'cantavel-cfg params' lists them), and its value."),
+           QStringLiteral("SLOT.PARAMETER=VALUE...")}},
          {QCommandLineOption(QStringLiteral("force"),
                              QStringLiteral("Replace a file that is not 294 bytes long."))},
+         {QStringLiteral("cantavel-cfg set live.cfg default.echoDelay=120 mode-a.keyIndex=#+2 "
+                         "3.micTreble=-4"),
+          QStringLiteral("cantavel-cfg set live.cfg 'Mode A.Music Vol Max=50' default.F.B-EX=2 "
+                         "mode-b.input=dvd")},
          2,
          1000},
+        {QStringLiteral("params"),
+         QStringLiteral("Lists every parameter: its identifier, the window's name for it, its "
+                        "values and the slots that have it."),
+         runParams,
+         {},
+         {},
+         {QStringLiteral("cantavel-cfg params")},
+         0,
+         0},
         {QStringLiteral("upload"),
          QStringLiteral("Sends one slot or all slots to the unit, as Device > Upload and "
                         "Upload All do."),
-         QStringLiteral("FILE"),
          runUpload,
+         {file},
          {QCommandLineOption(QStringLiteral("port"),
                              QStringLiteral("The port: COM1 to COM15, a device path, or a name "
                                             "from the editor's [Ports] settings."),
@@ -544,17 +651,39 @@ std::vector<Command> commands() {
           QCommandLineOption(QStringLiteral("settings"),
                              QStringLiteral("Read [Ports] from this settings file instead of "
                                             "the editor's."),
-                             QStringLiteral("file"))}},
+                             QStringLiteral("file"))},
+         {QStringLiteral("cantavel-cfg upload live.cfg --port /dev/ttyUSB0 --slot default"),
+          QStringLiteral("cantavel-cfg upload live.cfg --port /dev/ttyUSB0 --all")}},
         {QStringLiteral("sheet"),
          QStringLiteral("Prints the preset sheet to a PDF file."),
-         QStringLiteral("FILE"),
          runSheet,
+         {file},
          {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                             QStringLiteral("The PDF to write."), QStringLiteral("file.pdf")),
+                             QStringLiteral("The PDF to write; - for standard output."),
+                             QStringLiteral("file.pdf")),
+          force,
           QCommandLineOption(QStringLiteral("date"),
                              QStringLiteral("The date printed under the title (default today)."),
-                             QStringLiteral("yyyy-mm-dd"))}},
+                             QStringLiteral("yyyy-mm-dd"))},
+         {QStringLiteral("cantavel-cfg sheet live.cfg -o live.pdf")}},
     };
+}
+
+// The usage line's arguments: "FILE SLOT.PARAMETER=VALUE...".
+QString argumentLine(const Command& c) {
+    QStringList words;
+    for (const Argument& a : c.arguments) {
+        words << (a.syntax.isEmpty() ? a.name : a.syntax);
+    }
+    return words.join(QLatin1Char(' '));
+}
+
+QString exampleLines(const QStringList& examples) {
+    QString text = QStringLiteral("\nExamples:\n");
+    for (const QString& example : examples) {
+        text += QStringLiteral("  ") + example + QLatin1Char('\n');
+    }
+    return text;
 }
 
 QString overview(const std::vector<Command>& all) {
@@ -563,11 +692,18 @@ QString overview(const std::vector<Command>& all) {
         "Preset files (.cfg) of the Digital Cantavel Processor from the command line.\n\n"
         "Commands:\n");
     for (const Command& c : all) {
-        text += QStringLiteral("  %1 %2\n").arg(c.name, -7).arg(c.arguments);
+        QString line = QStringLiteral("  %1 %2").arg(c.name, -7).arg(argumentLine(c));
+        while (line.endsWith(QLatin1Char(' '))) {
+            line.chop(1);
+        }
+        text += line + QLatin1Char('\n');
     }
     text += QStringLiteral("\nSlots are named default, 1 to 4, mode-a and mode-b (or 0 to 6).\n"
                            "'cantavel-cfg COMMAND --help' tells more. Exit status: 0 done, 1 "
                            "failed, 2 not understood.\n");
+    text += exampleLines({QStringLiteral("cantavel-cfg new fresh.cfg"),
+                          QStringLiteral("cantavel-cfg set live.cfg default.echoDelay=120"),
+                          QStringLiteral("cantavel-cfg show live.cfg --slot default")});
     return text;
 }
 
@@ -602,8 +738,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     parser.addOption(help);
-    for (const QString& name : command->arguments.split(QLatin1Char(' '))) {
-        parser.addPositionalArgument(name, QString());
+    for (const Argument& a : command->arguments) {
+        parser.addPositionalArgument(a.name, a.description, a.syntax);
     }
     QStringList commandArgs = args.mid(2);
     commandArgs.prepend(QStringLiteral("cantavel-cfg ") + command->name);
@@ -612,23 +748,29 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(help)) {
         // Parsed before there is an application object, which would give the name.
-        const QString text = parser.helpText().replace(
-            QStringLiteral("<executable_name>"), QStringLiteral("cantavel-cfg ") + command->name);
+        const QString text =
+            parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                      QStringLiteral("cantavel-cfg ") + command->name) +
+            exampleLines(command->examples);
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return finish(0);
     }
     const qsizetype given = parser.positionalArguments().size();
     if (given < command->minArgs || given > command->maxArgs) {
-        return usage(QStringLiteral("%1 wants %2").arg(command->name, command->arguments),
+        return usage(QStringLiteral("%1 wants %2")
+                         .arg(command->name, command->arguments.isEmpty()
+                                                 ? QStringLiteral("no arguments")
+                                                 : argumentLine(*command)),
                      command->name);
     }
 
-    // Only the sheet needs fonts, and no command a screen.
+    // Only the sheet needs fonts, and no command a screen: whatever platform the
+    // environment names (a display that is not there, another one's fonts), the
+    // sheet is laid out off screen, the same everywhere.
+    qInstallMessageHandler(keepQtMessage);
     std::unique_ptr<QCoreApplication> app;
     if (command->name == QLatin1String("sheet")) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
