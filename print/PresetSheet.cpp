@@ -6,6 +6,8 @@
 #include "QuickPrint.h"
 
 #include <QFileInfo>
+#include <QPageSize>
+#include <QPrinter>
 #include <QStringList>
 
 #include <algorithm>
@@ -171,7 +173,7 @@ SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, cons
 }
 
 SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
-                              const QString& path) {
+                              const QString& path, SheetPaper paper) {
     if (const QString why = whyNotWritable(path); !why.isEmpty()) {
         return {false, why, 0};
     }
@@ -182,6 +184,10 @@ SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, 
     SheetResult result;
     {
         QtPrinter printer(pdf.path());
+        if (!printer.qprinter().setPageSize(pageSize(paper))) {
+            return {false, QStringLiteral("the PDF writer refused %1 paper").arg(paperName(paper)),
+                    0};
+        }
         result = printPresetSheet(printer, record, title, date);
     } // the PDF writer lets go of the document
     if (!result.ok) {

@@ -7,12 +7,15 @@
 #include "Poppler.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 
 namespace cantavel {
@@ -182,6 +185,67 @@ TEST(PresetSheet, PdfReadsBackWithTheTitleAsItStands) {
     EXPECT_FALSE(failed.ok);
     EXPECT_EQ(failed.reason, QStringLiteral("No such file or directory"));
     EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+// Names as a command line gives them, in any case; other text is no paper. The
+// default follows the locale's paper: Letter where it says 216 x 279 mm.
+TEST(SheetPaper, NamesAndTheLocalesPaper) {
+    for (const SheetPaper paper : kSheetPapers) {
+        EXPECT_EQ(paperFromName(paperName(paper)), paper);
+        EXPECT_EQ(paperFromName(paperName(paper).toLower()), paper);
+        EXPECT_EQ(paperFromName(paperName(paper).toUpper()), paper);
+    }
+    for (const char* other : {"", "A", "A3", "Legal", " A4", "A4 ", "Letters", "A4\\0"}) {
+        EXPECT_EQ(paperFromName(QString::fromLatin1(other)), std::nullopt) << other;
+    }
+    EXPECT_EQ(paperNames(), QStringLiteral("A4, Letter, A5, A6"));
+
+    struct Saved {
+        const char* name;
+        std::optional<QByteArray> value;
+    };
+    std::vector<Saved> saved;
+    for (const char* name : {"LC_ALL", "LC_PAPER", "LANG", "LOCPATH"}) {
+        saved.push_back({name, qEnvironmentVariableIsSet(name)
+                                   ? std::optional<QByteArray>(qgetenv(name))
+                                   : std::nullopt});
+        qunsetenv(name);
+    }
+    const auto restore = qScopeGuard([&saved] {
+        for (const Saved& s : saved) {
+            s.value ? qputenv(s.name, *s.value) : qunsetenv(s.name);
+        }
+    });
+    qputenv("LANG", "C");
+    EXPECT_EQ(defaultPaper(), SheetPaper::A4);
+    qputenv("LC_PAPER", "xx_NOWHERE.UTF-8");
+    EXPECT_EQ(defaultPaper(), SheetPaper::A4) << "a locale that is not installed";
+
+    // A Letter locale: installed, or made from the C library's sources for this test.
+    QTemporaryDir made;
+    const QString letter = QStringLiteral("en_US.UTF-8");
+    QProcess list;
+    list.start(QStringLiteral("locale"), {QStringLiteral("-a")});
+    const bool installed =
+        list.waitForFinished(10000) && QString::fromLocal8Bit(list.readAllStandardOutput())
+                                           .split(QLatin1Char('\n'))
+                                           .contains(QStringLiteral("en_US.utf8"));
+    if (!installed) {
+        QProcess localedef;
+        localedef.start(QStringLiteral("localedef"),
+                        {QStringLiteral("-i"), QStringLiteral("en_US"), QStringLiteral("-f"),
+                         QStringLiteral("UTF-8"), made.filePath(letter)});
+        if (!localedef.waitForFinished(60000) || localedef.exitStatus() != QProcess::NormalExit ||
+            !QFile::exists(made.filePath(letter + QStringLiteral("/LC_PAPER")))) {
+            GTEST_SKIP() << "no en_US locale is installed and localedef cannot make one";
+        }
+        qputenv("LOCPATH", QFile::encodeName(made.path()));
+    }
+    qputenv("LC_PAPER", letter.toLatin1());
+    EXPECT_EQ(defaultPaper(), SheetPaper::Letter);
+    qunsetenv("LC_PAPER");
+    qputenv("LANG", letter.toLatin1());
+    EXPECT_EQ(defaultPaper(), SheetPaper::Letter) << "LANG when LC_PAPER is not set";
 }
 
 } // namespace
