@@ -163,6 +163,10 @@ QString shownText(const ConfigRecord& record, int slot, const Parameter& p) {
     return QString::number(value);
 }
 
+QString shownOrNone(const QString& shown) {
+    return shown.isEmpty() ? QStringLiteral("(none)") : shown;
+}
+
 void bringIntoRange(ConfigRecord& record, int slot) {
     for (const Parameter* p : slotParameters(slot)) {
         if (p->kind == ControlKind::Slider || p->kind == ControlKind::Knob) {

@@ -51,6 +51,9 @@ ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p);
 int shownValue(const ConfigRecord& record, int slot, const Parameter& p);
 // The same as text: a number, or the list item ("" when none).
 QString shownText(const ConfigRecord& record, int slot, const Parameter& p);
+// A shown text where an empty one would vanish (a listing, the printed sheet):
+// "(none)" for a list that shows no item.
+QString shownOrNone(const QString& shown);
 
 // What showing a slot stores: sliders and knobs report the value they were brought
 // to, and their handlers store it; lists and up-downs show theirs and store nothing.

@@ -7,6 +7,7 @@
 
 #include "ConfigRecord.h"
 #include "Printer.h"
+#include "SheetPaper.h"
 
 #include <QDate>
 #include <QString>
@@ -27,8 +28,8 @@ QString sheetTitle(const QString& path);
 SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, const QString& title,
                              const QDate& date);
 
-// The sheet as a PDF file at `path`, saved whole or not at all.
+// The sheet as a PDF file at `path` on `paper`, saved whole or not at all.
 SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
-                              const QString& path);
+                              const QString& path, SheetPaper paper = SheetPaper::A4);
 
 } // namespace cantavel
