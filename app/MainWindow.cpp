@@ -9,6 +9,7 @@
 #include "QtPrinter.h"
 #include "SerialPort.h"
 #include "Settings.h"
+#include "SheetPaper.h"
 #include "SingleInstance.h"
 #include "TrackBarStyle.h"
 
@@ -551,8 +552,8 @@ void TForm1::ExportPdf1Click() {
     if (path.isEmpty()) {
         return;
     }
-    const SheetResult exported =
-        exportPresetSheet(record_, sheetTitle(state_.currentFileName), QDate::currentDate(), path);
+    const SheetResult exported = exportPresetSheet(record_, sheetTitle(state_.currentFileName),
+                                                   QDate::currentDate(), path, defaultPaper());
     if (!exported.ok) {
         showMessage(QStringLiteral("Cannot export %1").arg(elideMiddle(path)), exported.reason);
     }

@@ -422,4 +422,12 @@ FileResult saveFileSafelyFrom(const QString& path, int sourceFd) {
     return save(path, source);
 }
 
+FileResult copyToStream(int targetFd, int sourceFd) {
+    FdSource source(sourceFd);
+    if (const int error = writeAll(targetFd, source)) {
+        return FileResult::failure(systemReason(error));
+    }
+    return {};
+}
+
 } // namespace cantavel

@@ -33,6 +33,10 @@ FileResult saveFileSafely(const QString& path, QByteArrayView data);
 // end) as the whole content of path. A failed read is reported like a failed write.
 FileResult saveFileSafelyFrom(const QString& path, int sourceFd);
 
+// Writes everything that can be read from sourceFd to targetFd, an open stream
+// such as standard output, every write checked; it waits for a slow reader.
+FileResult copyToStream(int targetFd, int sourceFd);
+
 // The system's text for an error number ("No space left on device").
 QString systemReason(int error);
 

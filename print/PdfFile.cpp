@@ -53,6 +53,19 @@ FileResult PdfFile::saveTo(const QString& target) const {
     return saveFileSafelyFrom(target, fd_);
 }
 
+FileResult PdfFile::writeTo(int fd) const {
+    if (!valid()) {
+        return FileResult::failure(error());
+    }
+    if (!holdsAWholePdf()) {
+        return FileResult::failure(QStringLiteral("the PDF could not be made whole"));
+    }
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        return FileResult::failure(systemReason(errno));
+    }
+    return copyToStream(fd, fd_);
+}
+
 QString whyNotWritable(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};

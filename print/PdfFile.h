@@ -26,6 +26,8 @@ public:
     // Saves the document as the whole of target once the writer has let go of it;
     // a document without its end (the job failed) is not saved.
     FileResult saveTo(const QString& target) const;
+    // Writes the finished document to an open stream (standard output).
+    FileResult writeTo(int fd) const;
 
 private:
     bool holdsAWholePdf() const;

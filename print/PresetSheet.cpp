@@ -325,29 +325,48 @@ SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, cons
     return result;
 }
 
+namespace {
+
+// The sheet laid out on `paper` in `pdf`.
+SheetResult makePdf(PdfFile& pdf, const ConfigRecord& record, const QString& title,
+                    const QDate& date, SheetPaper paper) {
+    if (!pdf.valid()) {
+        return {false, pdf.error(), 0};
+    }
+    QtPrinter printer(pdf.path());
+    if (!printer.qprinter().setPageSize(pageSize(paper))) {
+        return {false, QStringLiteral("the PDF writer refused %1 paper").arg(paperName(paper)), 0};
+    }
+    return printPresetSheet(printer, record, title, date);
+} // the PDF writer lets go of the document with the printer
+
+} // namespace
+
 SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
                               const QString& path, SheetPaper paper) {
     if (const QString why = whyNotWritable(path); !why.isEmpty()) {
         return {false, why, 0};
     }
     PdfFile pdf;
-    if (!pdf.valid()) {
-        return {false, pdf.error(), 0};
-    }
-    SheetResult result;
-    {
-        QtPrinter printer(pdf.path());
-        if (!printer.qprinter().setPageSize(pageSize(paper))) {
-            return {false, QStringLiteral("the PDF writer refused %1 paper").arg(paperName(paper)),
-                    0};
-        }
-        result = printPresetSheet(printer, record, title, date);
-    } // the PDF writer lets go of the document
+    SheetResult result = makePdf(pdf, record, title, date, paper);
     if (!result.ok) {
         return result;
     }
     if (const FileResult saved = pdf.saveTo(path); !saved) {
         return {false, saved.reason, 0};
+    }
+    return result;
+}
+
+SheetResult writePresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
+                             int fd, SheetPaper paper) {
+    PdfFile pdf;
+    SheetResult result = makePdf(pdf, record, title, date, paper);
+    if (!result.ok) {
+        return result;
+    }
+    if (const FileResult written = pdf.writeTo(fd); !written) {
+        return {false, written.reason, 0};
     }
     return result;
 }

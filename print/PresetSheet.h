@@ -31,5 +31,8 @@ SheetResult printPresetSheet(TPrinter& printer, const ConfigRecord& record, cons
 // The sheet as a PDF file at `path` on `paper`, saved whole or not at all.
 SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
                               const QString& path, SheetPaper paper = SheetPaper::A4);
+// The same PDF written whole to an open stream (standard output), once it is made.
+SheetResult writePresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
+                             int fd, SheetPaper paper = SheetPaper::A4);
 
 } // namespace cantavel

@@ -4,6 +4,7 @@
 #include "ConfigFile.h"
 #include "FullDisk.h"
 #include "ParameterValues.h"
+#include "Poppler.h"
 #include "Pty.h"
 #include "ToolRun.h"
 #include "Unprivileged.h"
@@ -414,6 +415,24 @@ TEST_F(CfgTool, SheetNeverReplacesItsPresetAndOtherFilesOnlyWithForce) {
         EXPECT_EQ(bytesOf(a), preset) << what;
     }
     EXPECT_TRUE(bytesOf(old).startsWith("%PDF-")) << "replaced with --force";
+
+    // -o - writes the PDF to standard output on the paper asked for, but never onto
+    // the preset itself (appended to it).
+    const QString streamed = dir.filePath(QStringLiteral("streamed.pdf"));
+    const CfgRun a5 = cfg({QStringLiteral("sheet"), a, QStringLiteral("--paper"),
+                           QStringLiteral("a5"), QStringLiteral("-o"), QStringLiteral("-")},
+                          {.standardOutput = streamed, .timeoutMs = 30000});
+    EXPECT_EQ(a5.status, 0) << a5.err.toStdString();
+    EXPECT_TRUE(a5.err.isEmpty()) << a5.err.toStdString();
+    EXPECT_TRUE(testing::runPoppler(QStringLiteral("pdfinfo"), {streamed})
+                    .contains(QStringLiteral("(A5)")));
+    QProcess append;
+    append.setStandardOutputFile(a, QIODevice::Append);
+    append.start(QStringLiteral(CANTAVEL_CFG_PATH),
+                 {QStringLiteral("sheet"), a, QStringLiteral("-o"), QStringLiteral("-")});
+    ASSERT_TRUE(append.waitForFinished(30000));
+    EXPECT_EQ(append.exitCode(), 1);
+    EXPECT_EQ(bytesOf(a), preset);
 
     // Whatever platform the environment names, even one without its display, the
     // sheet is made and nothing is said on standard error.

@@ -8,6 +8,7 @@
 #include "PresetSheet.h"
 #include "SerialPort.h"
 #include "Settings.h"
+#include "SheetPaper.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -19,6 +20,7 @@
 #include <QJsonObject>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -65,6 +67,10 @@ void keepQtMessage(QtMsgType type, const QMessageLogContext&, const QString& tex
     if (type == QtFatalMsg) {
         say(stderr, QStringLiteral("cantavel-cfg: ") + text);
         std::abort();
+    }
+    // The runtime folder it makes up is never used here.
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) {
+        return;
     }
     if (qtMessages().size() < kQtMessagesKept) {
         qtMessages() << text;
@@ -224,7 +230,7 @@ int runShow(QCommandLineParser& parser) {
             say(stdout, QStringLiteral("%1 %2 %3 %4")
                             .arg(slotKey(slot) + QLatin1Char('.') + QLatin1String(p->key), -20)
                             .arg(QLatin1String(p->name), -14)
-                            .arg(shown.isEmpty() ? QStringLiteral("(none)") : shown, -7)
+                            .arg(shownOrNone(shown), -7)
                             .arg(p->field.get(*record, slot)));
         }
     }
@@ -306,8 +312,7 @@ int runDiff(QCommandLineParser& parser) {
             const QString shownAfter = shownText(*b, slot, *p);
             QString line = QStringLiteral("%1.%2 (%3): %4 -> %5")
                                .arg(slotKey(slot), QLatin1String(p->key), QLatin1String(p->name),
-                                    shownBefore.isEmpty() ? QStringLiteral("(none)") : shownBefore,
-                                    shownAfter.isEmpty() ? QStringLiteral("(none)") : shownAfter);
+                                    shownOrNone(shownBefore), shownOrNone(shownAfter));
             if (shownBefore == shownAfter) {
                 line += QStringLiteral(" (stored %1 -> %2)").arg(before).arg(after);
             }
@@ -513,36 +518,57 @@ int runSheet(QCommandLineParser& parser) {
                          QStringLiteral("sheet"));
         }
     }
+    std::optional<SheetPaper> paper = defaultPaper();
+    if (parser.isSet(QStringLiteral("paper"))) {
+        const QString name = parser.value(QStringLiteral("paper"));
+        paper = paperFromName(name);
+        if (!paper) {
+            return usage(QStringLiteral("'%1' is no paper: %2").arg(name, paperNames()),
+                         QStringLiteral("sheet"));
+        }
+    }
     QString why;
     const std::optional<ConfigRecord> record = readRecord(path, why);
     if (!record) {
         return fail(why);
     }
     const QString out = parser.value(QStringLiteral("output"));
+    const bool toStream = out == QLatin1String("-");
+    if (toStream && ::isatty(STDOUT_FILENO)) {
+        return fail(QStringLiteral("a PDF is not for the terminal; send standard output to a "
+                                   "file or program, or give a file to -o"));
+    }
     // The sheet never takes the place of its own preset, by whatever name it is
-    // given (a link, another path); any other file only with --force.
+    // given (a link, another path, standard output appending to it); any other file
+    // only with --force.
     struct stat input {};
     struct stat output {};
-    if (::stat(QFile::encodeName(path).constData(), &input) == 0 &&
-        ::stat(QFile::encodeName(out).constData(), &output) == 0 && input.st_dev == output.st_dev &&
-        input.st_ino == output.st_ino) {
+    const bool outputThere = toStream ? ::fstat(STDOUT_FILENO, &output) == 0
+                                      : ::stat(QFile::encodeName(out).constData(), &output) == 0;
+    if (outputThere && ::stat(QFile::encodeName(path).constData(), &input) == 0 &&
+        input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
         return fail(QStringLiteral("%1 is the preset file %2 itself; give another file to -o")
-                        .arg(out, path));
+                        .arg(toStream ? QStringLiteral("standard output") : out, path));
     }
-    if (!parser.isSet(QStringLiteral("force")) && QFileInfo::exists(out)) {
+    if (!toStream && !parser.isSet(QStringLiteral("force")) && QFileInfo::exists(out)) {
         return fail(QStringLiteral("%1 exists; give --force to overwrite it").arg(out));
     }
-    const SheetResult sheet = exportPresetSheet(*record, sheetTitle(path), date, out);
+    const SheetResult sheet =
+        toStream ? writePresetSheet(*record, sheetTitle(path), date, STDOUT_FILENO, *paper)
+                 : exportPresetSheet(*record, sheetTitle(path), date, out, *paper);
     if (!sheet.ok) {
         tellQtMessages();
-        return fail(QStringLiteral("cannot write %1: %2").arg(out, sheet.reason));
+        return fail(QStringLiteral("cannot write %1: %2")
+                        .arg(toStream ? QStringLiteral("standard output") : out, sheet.reason));
     }
-    say(stdout,
-        QStringLiteral("%1: %2 page%3").arg(out).arg(sheet.pages).arg(sheet.pages == 1 ? "" : "s"));
+    if (!toStream) {
+        say(stdout, QStringLiteral("%1: %2 page%3")
+                        .arg(out)
+                        .arg(sheet.pages)
+                        .arg(sheet.pages == 1 ? "" : "s"));
+    }
     return 0;
 }
-
-// ---------------------------------------------------------------------------------
 
 // ---------------------------------------------------------------------------------
 // params
@@ -662,10 +688,15 @@ std::vector<Command> commands() {
                              QStringLiteral("The PDF to write; - for standard output."),
                              QStringLiteral("file.pdf")),
           force,
+          QCommandLineOption(QStringLiteral("paper"),
+                             QStringLiteral("A4, Letter, A5 or A6 (default A4, or the locale's "
+                                            "Letter)."),
+                             QStringLiteral("paper")),
           QCommandLineOption(QStringLiteral("date"),
                              QStringLiteral("The date printed under the title (default today)."),
                              QStringLiteral("yyyy-mm-dd"))},
-         {QStringLiteral("cantavel-cfg sheet live.cfg -o live.pdf")}},
+         {QStringLiteral("cantavel-cfg sheet live.cfg -o live.pdf"),
+          QStringLiteral("cantavel-cfg sheet live.cfg --paper Letter -o - > live-letter.pdf")}},
     };
 }
 
