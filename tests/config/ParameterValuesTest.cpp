@@ -47,7 +47,7 @@ TEST(ParameterValues, ParametersAreNamedByIdentifierOrWindowNameInAnyCase) {
             }
         }
     }
-    for (const char* none : {"", " ", "echo delay", "F.B", "key index 2", "volume", "music."}) {
+    for (const char* none : {"", " ", "echo-delay", "F.B", "key index 2", "volume", "music."}) {
         EXPECT_EQ(parameterFromName(QString::fromLatin1(none)), nullptr) << none;
     }
 }
