@@ -433,6 +433,15 @@ TEST_F(CfgTool, SheetNeverReplacesItsPresetAndOtherFilesOnlyWithForce) {
     ASSERT_TRUE(append.waitForFinished(30000));
     EXPECT_EQ(append.exitCode(), 1);
     EXPECT_EQ(bytesOf(a), preset);
+    // A closed standard output is a failure, and no file opened later takes its place.
+    QProcess closed;
+    closed.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("\"$0\" sheet \"$1\" -o - >&-"),
+                  QStringLiteral(CANTAVEL_CFG_PATH), a});
+    ASSERT_TRUE(closed.waitForFinished(30000));
+    EXPECT_EQ(closed.exitCode(), 1);
+    EXPECT_EQ(closed.readAllStandardError().toStdString(),
+              "cantavel-cfg: cannot write standard output: Bad file descriptor\n");
 
     // Whatever platform the environment names, even one without its display, the
     // sheet is made and nothing is said on standard error.

@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -740,7 +741,23 @@ QString overview(const std::vector<Command>& all) {
 
 } // namespace
 
+// A standard stream the caller closed is held by /dev/null opened for reading, so
+// that no file opened later takes its number (the PDF would be written into
+// itself) and a write to it still fails as a write to a closed stream does.
+void holdClosedStreams() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int held = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (held >= 0 && held != fd) {
+                ::dup2(held, fd);
+                ::close(held);
+            }
+        }
+    }
+}
+
 int main(int argc, char** argv) {
+    holdClosedStreams();
     QStringList args;
     for (int i = 0; i < argc; ++i) {
         args << QString::fromLocal8Bit(argv[i]);
