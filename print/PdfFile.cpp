@@ -40,7 +40,8 @@ bool PdfFile::holdsAWholePdf() const {
     return n > 0 && QByteArray(tail, static_cast<qsizetype>(n)).contains("%%EOF");
 }
 
-FileResult PdfFile::saveTo(const QString& target) const {
+// The finished document, ready to be read from its start.
+FileResult PdfFile::rewound() const {
     if (!valid()) {
         return FileResult::failure(error());
     }
@@ -50,20 +51,17 @@ FileResult PdfFile::saveTo(const QString& target) const {
     if (::lseek(fd_, 0, SEEK_SET) != 0) {
         return FileResult::failure(systemReason(errno));
     }
-    return saveFileSafelyFrom(target, fd_);
+    return {};
+}
+
+FileResult PdfFile::saveTo(const QString& target) const {
+    const FileResult ready = rewound();
+    return ready ? saveFileSafelyFrom(target, fd_) : ready;
 }
 
 FileResult PdfFile::writeTo(int fd) const {
-    if (!valid()) {
-        return FileResult::failure(error());
-    }
-    if (!holdsAWholePdf()) {
-        return FileResult::failure(QStringLiteral("the PDF could not be made whole"));
-    }
-    if (::lseek(fd_, 0, SEEK_SET) != 0) {
-        return FileResult::failure(systemReason(errno));
-    }
-    return copyToStream(fd, fd_);
+    const FileResult ready = rewound();
+    return ready ? copyToStream(fd, fd_) : ready;
 }
 
 QString whyNotWritable(const QString& path) {

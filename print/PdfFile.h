@@ -31,6 +31,7 @@ public:
 
 private:
     bool holdsAWholePdf() const;
+    FileResult rewound() const;
 
     int fd_;
     int error_;

@@ -254,6 +254,13 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
                                 "devices (on Debian, a member of the group \"dialout\").\n");
 }
 
+// Starts cantavel-cfg upload --all of `file` to the pty's port.
+void uploadAll(QProcess& p, const QString& file, const testing::Pty& line) {
+    p.start(QStringLiteral(CANTAVEL_CFG_PATH),
+            {QStringLiteral("upload"), file, QStringLiteral("--port"), line.slavePath(),
+             QStringLiteral("--all")});
+}
+
 // The first frame of an upload (Default's, 27 bytes), as it reaches the line.
 QByteArray firstFrame(testing::Pty& line) {
     // Until the program opens its end the master reads nothing but errors: ask again.
@@ -271,9 +278,7 @@ TEST_F(CfgTool, UploadHoldsTheUnitsLineAndAnXoffStopsNothing) {
     testing::Pty line;
     ASSERT_TRUE(line.valid());
     QProcess p;
-    p.start(QStringLiteral(CANTAVEL_CFG_PATH),
-            {QStringLiteral("upload"), a, QStringLiteral("--port"), line.slavePath(),
-             QStringLiteral("--all")});
+    uploadAll(p, a, line);
     ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
     EXPECT_EQ(line.unitLineMismatch().toStdString(), "");
     ASSERT_TRUE(line.write(QByteArray(1, '\x13')));
@@ -291,9 +296,7 @@ TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
     testing::Pty line;
     ASSERT_TRUE(line.valid());
     QProcess p;
-    p.start(QStringLiteral(CANTAVEL_CFG_PATH),
-            {QStringLiteral("upload"), a, QStringLiteral("--port"), line.slavePath(),
-             QStringLiteral("--all")});
+    uploadAll(p, a, line);
     ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
     // Pulled out well after the first frame left (and well before the next).
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
