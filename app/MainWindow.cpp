@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "Accessibility.h"
 #include "AppInfo.h"
 #include "CommPort.h"
 #include "ConfigFile.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -61,6 +63,10 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       XJustOne1(new TXJustOne(this)),
       ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
       devices_(options.devices ? options.devices : ownDevices_.get()) {
+    // Screen readers learn of the controls from our own descriptions, which must be in
+    // place before the controls are made: a reader that listens from the start asks
+    // for a control's description as soon as its value is first set.
+    installControlAccessibility();
     // The tab strip's font, given before the controls exist so that they are made in
     // it rather than told of it one by one afterwards (which doubles the start-up
     // work). The window's own font, for the menu, follows below.
@@ -296,6 +302,15 @@ void TForm1::connectControls() {
         if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
             edit->setAccessibleName(widget->accessibleName() + QStringLiteral(" value"));
         }
+        if (p.display == Display::Tone) {
+            // A tone slider stands at minus its tone; readers hear the tone itself.
+            showNegatedValue(static_cast<QSlider*>(widget));
+        }
+    }
+    // A group is named by its title. Left to Qt, a group inside another takes the outer
+    // one's title, as any unnamed control in a group does.
+    for (QGroupBox* group : ui->TabControl1->findChildren<QGroupBox*>()) {
+        group->setAccessibleName(group->title());
     }
     // Ctrl+Tab and Ctrl+Shift+Tab go through the tabs as clicks on them would.
     const auto stepTab = [this](int step) {

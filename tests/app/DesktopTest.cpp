@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QSet>
 #include <QTimer>
 
@@ -406,8 +407,8 @@ TEST_F(Unsaved, CancellingTheQuestionOfAHandedOverFileNamesEveryFileNotOpened) {
     EXPECT_EQ(dialogs.messages[0].text,
               QStringLiteral("None of the 3 files handed over was opened."));
     EXPECT_EQ(dialogs.messages[0].detail,
-              QStringList({"The question about unsaved changes was cancelled.", "Not opened:",
-                           file("c.cfg"), file("b.cfg"), file("a.cfg")})
+              QStringList({"The question about unsaved changes was cancelled.",
+                           "Not opened:", file("c.cfg"), file("b.cfg"), file("a.cfg")})
                   .join(QLatin1Char('\n')));
 }
 
@@ -483,6 +484,69 @@ TEST_F(Keyboard, EveryControlHasItsLabelsNameAndTellsItsValue) {
     EXPECT_EQ(record().preset(0).effectVolume, 79);
     EXPECT_EQ(record().preset(0).swFreq, 249);
     EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("249"));
+}
+
+// Qt alone names a list by its current item, a group inside another by the outer
+// title, a tone slider by its position (minus the tone) and the up-down arrows not at
+// all. tests/a11y reads the same through AT-SPI in the real program.
+TEST_F(Keyboard, ListsGroupsTonesAndArrowsTellWhatTheOperatorSees) {
+    const auto reader = [this](const char* name) {
+        QAccessibleInterface* found = QAccessible::queryAccessibleInterface(child<QWidget>(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    };
+    for (const Parameter& p : parameterTable()) {
+        if (p.kind != ControlKind::List) {
+            continue;
+        }
+        QAccessibleInterface* list = reader(p.control);
+        const QString item = child<QComboBox>(p.control)->currentText();
+        EXPECT_EQ(list->role(), QAccessible::ComboBox);
+        EXPECT_EQ(list->text(QAccessible::Name), QString::fromLatin1(p.name)) << p.control;
+        EXPECT_EQ(list->text(QAccessible::Value), item) << p.control;
+        ASSERT_NE(list->textInterface(), nullptr) << p.control;
+        EXPECT_EQ(list->textInterface()->text(0, -1), item) << p.control;
+    }
+    EXPECT_EQ(reader("GroupBox3")->text(QAccessible::Name), QStringLiteral("Music"));
+    EXPECT_EQ(reader("GroupBox4")->text(QAccessible::Name), QStringLiteral("Mic"));
+
+    // A tone set by an assistive tool is the tone shown and stored.
+    QAccessibleValueInterface* treble = reader("TrackBar18")->valueInterface();
+    ASSERT_NE(treble, nullptr);
+    treble->setCurrentValue(7);
+    EXPECT_EQ(text("Edit13"), QStringLiteral("7"));
+    EXPECT_EQ(record().preset(0).micTreble, 17);
+    EXPECT_EQ(treble->currentValue().toInt(), 7);
+    EXPECT_EQ(treble->maximumValue().toInt(), 10);
+    EXPECT_EQ(reader("TrackBar18")->text(QAccessible::Value), QStringLiteral("7"));
+
+    // The arrows, by their pair's name; pressing one is a click.
+    auto* upDown = child<QWidget>("UpDown2");
+    QAccessibleInterface* up =
+        QAccessible::queryAccessibleInterface(upDown->findChild<QWidget*>(QStringLiteral("next")));
+    QAccessibleInterface* down =
+        QAccessible::queryAccessibleInterface(upDown->findChild<QWidget*>(QStringLiteral("prev")));
+    ASSERT_TRUE(up && down);
+    EXPECT_EQ(up->text(QAccessible::Name), QStringLiteral("SW FREQ up"));
+    EXPECT_EQ(down->text(QAccessible::Name), QStringLiteral("SW FREQ down"));
+    ASSERT_NE(up->actionInterface(), nullptr);
+    up->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("101"));
+    EXPECT_EQ(record().preset(0).swFreq, 101);
+
+    // Lists elsewhere (the file dialogs'): the label whose buddy they are, else the item.
+    QWidget panel;
+    QLabel label(QStringLiteral("Files of &type:"), &panel);
+    QComboBox labelled(&panel);
+    QComboBox alone(&panel);
+    label.setBuddy(&labelled);
+    for (QComboBox* list : {&labelled, &alone}) {
+        list->addItems({QStringLiteral("Config Files"), QStringLiteral("All Files")});
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&labelled)->text(QAccessible::Name),
+              QStringLiteral("Files of type:"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&alone)->text(QAccessible::Name),
+              QStringLiteral("Config Files"));
 }
 
 TEST(CommandLineTest, FileHelpVersionAndWhatIsNotUnderstood) {
