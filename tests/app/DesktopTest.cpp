@@ -8,6 +8,7 @@
 #include "WindowFixture.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 
 #include <sys/stat.h>
 
@@ -187,6 +189,38 @@ TEST_F(Unsaved, NewOpenAndCloseAskAndOnlyGoOnWhenTheWorkIsSafe) {
         dialogs.dialogsRun.clear();
     }
     EXPECT_TRUE(QFile::exists(settingsPath())) << "closing still writes the settings";
+}
+
+// The question as the operator meets it: each answer can be given by its underlined
+// letter, Discard included, and Escape cancels.
+TEST(SaveQuestion, EveryAnswerHasItsKey) {
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        Answer answer;
+    };
+    const Case cases[] = {{Qt::Key_D, Qt::AltModifier, Answer::Discard},
+                          {Qt::Key_S, Qt::AltModifier, Answer::Save},
+                          {Qt::Key_Escape, Qt::NoModifier, Answer::Cancel}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
+        QTimer::singleShot(0, [&] {
+            QPointer<QWidget> box = QApplication::activeModalWidget();
+            ASSERT_TRUE(box && box->objectName() == QStringLiteral("SaveChanges"));
+            box->activateWindow(); // mnemonics work in the active window
+            EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+            // Where the key goes: the focused button.
+            QWidget* focused = QApplication::focusWidget();
+            QTest::keyClick(focused ? focused : box.data(), c.key, c.modifiers);
+            // A mnemonic clicks its button after a short show of it being pressed.
+            if (!QTest::qWaitFor([&] { return !box || !box->isVisible(); }, 2000)) {
+                static_cast<QDialog*>(box.data())->reject(); // the key did nothing
+            }
+        });
+        WidgetDialogs dialogs;
+        EXPECT_EQ(dialogs.askToSave(nullptr, kTitle, QStringLiteral("Save changes to a.cfg?")),
+                  c.answer);
+    }
 }
 
 TEST_F(Unsaved, ValuesBroughtIntoRangeOnLoadingAreAChangeButNoStep) {
