@@ -28,6 +28,7 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -1161,6 +1162,21 @@ int comItemNumber(const QString& name) {
 }
 } // namespace
 
+// The device a COM item opens when the settings give it no other: COM1 is /dev/ttyS0.
+bool TForm1::isDefaultComDevice(const SerialDevice& device) const {
+    for (int number = 1; number <= 15; ++number) {
+        const QString name = QStringLiteral("COM%1").arg(number);
+        const bool elsewhere = std::any_of(
+            state_.portPaths.keyBegin(), state_.portPaths.keyEnd(),
+            [&](const QString& key) { return key.compare(name, Qt::CaseInsensitive) == 0; });
+        const QString opened = QString::fromStdString(resolvePortName(name.toStdString()));
+        if (!elsewhere && (sameDevice(opened, device.node) || sameDevice(opened, device.path))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TForm1::Connect1Show() {
     for (QAction* item : std::exchange(deviceItems_, {})) {
         delete item;
@@ -1182,19 +1198,24 @@ void TForm1::Connect1Show() {
         deviceItems_.push_back(item);
         return item;
     };
+    const auto isDevice = [](const QString& name, const SerialDevice& device) {
+        return sameDevice(name, device.path) || sameDevice(name, device.node);
+    };
     for (const SerialDevice& device : devices_->devices()) {
         // A device the settings already give a port name is listed under that name.
         QString mapped;
         for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
-            if (sameDevice(it.value(), device.path) || sameDevice(it.value(), device.node)) {
+            if (isDevice(it.value(), device)) {
                 mapped = it.key();
                 break;
             }
         }
         const bool chosen =
             (!mapped.isEmpty() && mapped.compare(current, Qt::CaseInsensitive) == 0) ||
-            (currentIsPath &&
-             (sameDevice(current, device.path) || sameDevice(current, device.node)));
+            (currentIsPath && isDevice(current, device));
+        if (mapped.isEmpty() && !chosen && isDefaultComDevice(device)) {
+            continue; // its COM item above is the device itself (COM1 is ttyS0)
+        }
         currentListed = currentListed || chosen;
         QAction* item = add(
             mapped.isEmpty() ? device.label : device.label + QLatin1Char('\t') + mapped, chosen);

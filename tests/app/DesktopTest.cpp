@@ -101,6 +101,45 @@ TEST_F(DeviceMenu, ARememberedDeviceThatIsGoneShowsAsNotConnectedAndSaysWhyWhenU
     EXPECT_FALSE(action("Link1")->isChecked());
 }
 
+// COM1 to COM15 open ttyS0 to ttyS14 unless the settings say otherwise: such a device
+// is its COM item, and listing it again by its device name offered it twice.
+TEST_F(DeviceMenu, ADeviceThatACOMItemOpensIsNotListedAgain) {
+    const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", "ttyS0"};
+    const SerialDevice uart3{"/dev/ttyS3", "/dev/ttyS3", "ttyS3"};
+    const SerialDevice usb{pty.slavePath(), pty.slavePath(), "FT232R USB UART (ttyUSB0)"};
+    devices.list = {uart0, uart3, usb};
+    const QString elsewhere = dir.filePath(QStringLiteral("ttyOTHER"));
+    struct Case {
+        const char* what;
+        QMap<QString, QString> ports;
+        QString current;
+        QStringList listed;
+    };
+    const Case cases[] = {
+        {"COM1 and COM4 are the UARTs", {}, "COM2", {"FT232R USB UART (ttyUSB0)"}},
+        {"com1 is given another device",
+         {{"com1", elsewhere}},
+         "COM2",
+         {"ttyS0", "FT232R USB UART (ttyUSB0)"}},
+        {"the UART was chosen by its path",
+         {},
+         "/dev/ttyS0",
+         {"ttyS0", "FT232R USB UART (ttyUSB0)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        state.portPaths = c.ports;
+        state.comPortName = c.current;
+        QStringList listed;
+        for (const QAction* item : openPortMenu()) {
+            listed << item->text();
+            EXPECT_EQ(item->isChecked(), item->text() == "ttyS0" && c.current.startsWith('/'))
+                << "the chosen path keeps its mark: " << item->text().toStdString();
+        }
+        EXPECT_EQ(listed, c.listed);
+    }
+}
+
 // ---------------------------------------------------------------------------------
 // Unsaved work
 
