@@ -23,6 +23,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
@@ -52,6 +53,25 @@ private:
 };
 using DialogOpen = Counted;
 using Loading = Counted;
+
+// A group box whose title is set a few pixels lower than its style puts it, its frame
+// where it was.
+class LoweredTitle final : public QProxyStyle {
+public:
+    explicit LoweredTitle(int pixels) : QProxyStyle(nullptr), pixels_(pixels) {}
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        QRect rect = QProxyStyle::subControlRect(control, option, sub, widget);
+        if (control == CC_GroupBox && (sub == SC_GroupBoxLabel || sub == SC_GroupBoxCheckBox)) {
+            rect.translate(0, pixels_);
+        }
+        return rect;
+    }
+
+private:
+    int pixels_;
+};
 } // namespace
 
 TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
@@ -114,6 +134,17 @@ void TForm1::applyDesignValues() {
     for (QLabel* label : ui->TabControl1->findChildren<QLabel*>()) {
         label->adjustSize();
     }
+    // The Mic group begins on the Effect group's frame line, where its title touched
+    // that line: set a little lower, the title sits between the two lines.
+    auto* lowered = new LoweredTitle(3);
+    lowered->setParent(this);
+    ui->GroupBox4->setStyle(lowered);
+    // "SW FREQ:" is a little wider than the room left of its edit at the stand-in font
+    // and touched the Effect group's frame: its letters go a little closer.
+    QFont swFreq = ui->LabeledEdit2->EditLabel()->font();
+    swFreq.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
+    ui->LabeledEdit2->EditLabel()->setFont(swFreq);
+    ui->LabeledEdit2->SetEditLabelCaption(ui->LabeledEdit2->EditLabelCaption()); // placed anew
     // Track bars keep their channel and thumbs a few pixels inside the control.
     auto* trackBars = new TTrackBarStyle;
     trackBars->setParent(this);
