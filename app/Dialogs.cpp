@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace cantavel {
 
@@ -32,6 +33,10 @@ EditorDialogs::Answer WidgetDialogs::askToSave(QWidget* parent, const QString& t
     QMessageBox box(QMessageBox::Warning, title, text,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
     box.setObjectName(QStringLiteral("SaveChanges"));
+    // Alt+S and Alt+D answer it from the keyboard (Escape cancels); the toolkit's own
+    // wording has no mnemonics.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "Accessibility.h"
 #include "AppInfo.h"
 #include "CommPort.h"
 #include "ConfigFile.h"
@@ -19,14 +20,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -50,6 +54,25 @@ private:
 };
 using DialogOpen = Counted;
 using Loading = Counted;
+
+// A group box whose title is set a few pixels lower than its style puts it, its frame
+// where it was.
+class LoweredTitle final : public QProxyStyle {
+public:
+    explicit LoweredTitle(int pixels) : QProxyStyle(nullptr), pixels_(pixels) {}
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        QRect rect = QProxyStyle::subControlRect(control, option, sub, widget);
+        if (control == CC_GroupBox && (sub == SC_GroupBoxLabel || sub == SC_GroupBoxCheckBox)) {
+            rect.translate(0, pixels_);
+        }
+        return rect;
+    }
+
+private:
+    int pixels_;
+};
 } // namespace
 
 TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
@@ -62,6 +85,10 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       XJustOne1(new TXJustOne(this)),
       ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
       devices_(options.devices ? options.devices : ownDevices_.get()) {
+    // Screen readers learn of the controls from our own descriptions, which must be in
+    // place before the controls are made: a reader that listens from the start asks
+    // for a control's description as soon as its value is first set.
+    installControlAccessibility();
     // The tab strip's font, given before the controls exist so that they are made in
     // it rather than told of it one by one afterwards (which doubles the start-up
     // work). The window's own font, for the menu, follows below.
@@ -108,6 +135,17 @@ void TForm1::applyDesignValues() {
     for (QLabel* label : ui->TabControl1->findChildren<QLabel*>()) {
         label->adjustSize();
     }
+    // The Mic group begins on the Effect group's frame line, where its title touched
+    // that line: set a little lower, the title sits between the two lines.
+    auto* lowered = new LoweredTitle(3);
+    lowered->setParent(this);
+    ui->GroupBox4->setStyle(lowered);
+    // "SW FREQ:" is a little wider than the room left of its edit at the stand-in font
+    // and touched the Effect group's frame: its letters go a little closer.
+    QFont swFreq = ui->LabeledEdit2->EditLabel()->font();
+    swFreq.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
+    ui->LabeledEdit2->EditLabel()->setFont(swFreq);
+    ui->LabeledEdit2->SetEditLabelCaption(ui->LabeledEdit2->EditLabelCaption()); // placed anew
     // Track bars keep their channel and thumbs a few pixels inside the control.
     auto* trackBars = new TTrackBarStyle;
     trackBars->setParent(this);
@@ -293,6 +331,15 @@ void TForm1::connectControls() {
         if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
             edit->setAccessibleName(widget->accessibleName() + QStringLiteral(" value"));
         }
+        if (p.display == Display::Tone) {
+            // A tone slider stands at minus its tone; readers hear the tone itself.
+            showNegatedValue(static_cast<QSlider*>(widget));
+        }
+    }
+    // A group is named by its title. Left to Qt, a group inside another takes the outer
+    // one's title, as any unnamed control in a group does.
+    for (QGroupBox* group : ui->TabControl1->findChildren<QGroupBox*>()) {
+        group->setAccessibleName(group->title());
     }
     // Ctrl+Tab and Ctrl+Shift+Tab go through the tabs as clicks on them would.
     const auto stepTab = [this](int step) {
@@ -1143,6 +1190,21 @@ int comItemNumber(const QString& name) {
 }
 } // namespace
 
+// The device a COM item opens when the settings give it no other: COM1 is /dev/ttyS0.
+bool TForm1::isDefaultComDevice(const SerialDevice& device) const {
+    for (int number = 1; number <= 15; ++number) {
+        const QString name = QStringLiteral("COM%1").arg(number);
+        const bool elsewhere = std::any_of(
+            state_.portPaths.keyBegin(), state_.portPaths.keyEnd(),
+            [&](const QString& key) { return key.compare(name, Qt::CaseInsensitive) == 0; });
+        const QString opened = QString::fromStdString(resolvePortName(name.toStdString()));
+        if (!elsewhere && (sameDevice(opened, device.node) || sameDevice(opened, device.path))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TForm1::Connect1Show() {
     for (QAction* item : std::exchange(deviceItems_, {})) {
         delete item;
@@ -1164,19 +1226,24 @@ void TForm1::Connect1Show() {
         deviceItems_.push_back(item);
         return item;
     };
+    const auto isDevice = [](const QString& name, const SerialDevice& device) {
+        return sameDevice(name, device.path) || sameDevice(name, device.node);
+    };
     for (const SerialDevice& device : devices_->devices()) {
         // A device the settings already give a port name is listed under that name.
         QString mapped;
         for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
-            if (sameDevice(it.value(), device.path) || sameDevice(it.value(), device.node)) {
+            if (isDevice(it.value(), device)) {
                 mapped = it.key();
                 break;
             }
         }
         const bool chosen =
             (!mapped.isEmpty() && mapped.compare(current, Qt::CaseInsensitive) == 0) ||
-            (currentIsPath &&
-             (sameDevice(current, device.path) || sameDevice(current, device.node)));
+            (currentIsPath && isDevice(current, device));
+        if (mapped.isEmpty() && !chosen && isDefaultComDevice(device)) {
+            continue; // its COM item above is the device itself (COM1 is ttyS0)
+        }
         currentListed = currentListed || chosen;
         QAction* item = add(
             mapped.isEmpty() ? device.label : device.label + QLatin1Char('\t') + mapped, chosen);

@@ -160,6 +160,8 @@ private:
     // Lists the serial devices present below the COM items, afresh at each opening.
     void Connect1Show();
     void chooseDevice(const SerialDevice& device, const QString& mappedName);
+    // A COM item the settings leave alone opens this device: it is not listed again.
+    bool isDefaultComDevice(const SerialDevice& device) const;
 
     // The general form of a change handler: show the control's value, compare it
     // with the record, and only when it differs store it and send it live.

@@ -4,6 +4,8 @@
 // end a few pixels inside the control. A label that ends where the control begins
 // then does not touch the bar, and a thumb at either end stays clear of whatever
 // lies just beyond the control (the value displays under the vertical ones).
+// The ticks are all of one colour, a vertical channel fills from its bottom whichever
+// end its minimum is at, and the keyboard focus is a dotted frame around the control.
 
 #include <QProxyStyle>
 
@@ -30,6 +32,14 @@ public:
 
     // The option with its rectangle drawn in from both ends along the slider.
     static QStyleOptionSlider inset(const QStyleOptionSlider& option);
+    // A vertical bar whose minimum is at its top, turned the other way up with its thumb
+    // where it was: the base style fills the channel below the thumb.
+    static QStyleOptionSlider filledFromBelow(const QStyleOptionSlider& option);
+
+private:
+    // Set while the base style works on an option already drawn in: the places it
+    // looks up through this style are not drawn in a second time.
+    mutable bool insetGiven_ = false;
 };
 
 } // namespace cantavel

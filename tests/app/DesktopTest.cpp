@@ -8,14 +8,17 @@
 #include "WindowFixture.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QSet>
 #include <QTimer>
 
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 
 #include <sys/stat.h>
 
@@ -96,6 +99,45 @@ TEST_F(DeviceMenu, ARememberedDeviceThatIsGoneShowsAsNotConnectedAndSaysWhyWhenU
     EXPECT_TRUE(dialogs.messages[0].detail.contains(QStringLiteral("No such file or directory")))
         << dialogs.messages[0].detail.toStdString();
     EXPECT_FALSE(action("Link1")->isChecked());
+}
+
+// COM1 to COM15 open ttyS0 to ttyS14 unless the settings say otherwise: such a device
+// is its COM item, and listing it again by its device name offered it twice.
+TEST_F(DeviceMenu, ADeviceThatACOMItemOpensIsNotListedAgain) {
+    const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", "ttyS0"};
+    const SerialDevice uart3{"/dev/ttyS3", "/dev/ttyS3", "ttyS3"};
+    const SerialDevice usb{pty.slavePath(), pty.slavePath(), "FT232R USB UART (ttyUSB0)"};
+    devices.list = {uart0, uart3, usb};
+    const QString elsewhere = dir.filePath(QStringLiteral("ttyOTHER"));
+    struct Case {
+        const char* what;
+        QMap<QString, QString> ports;
+        QString current;
+        QStringList listed;
+    };
+    const Case cases[] = {
+        {"COM1 and COM4 are the UARTs", {}, "COM2", {"FT232R USB UART (ttyUSB0)"}},
+        {"com1 is given another device",
+         {{"com1", elsewhere}},
+         "COM2",
+         {"ttyS0", "FT232R USB UART (ttyUSB0)"}},
+        {"the UART was chosen by its path",
+         {},
+         "/dev/ttyS0",
+         {"ttyS0", "FT232R USB UART (ttyUSB0)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        state.portPaths = c.ports;
+        state.comPortName = c.current;
+        QStringList listed;
+        for (const QAction* item : openPortMenu()) {
+            listed << item->text();
+            EXPECT_EQ(item->isChecked(), item->text() == "ttyS0" && c.current.startsWith('/'))
+                << "the chosen path keeps its mark: " << item->text().toStdString();
+        }
+        EXPECT_EQ(listed, c.listed);
+    }
 }
 
 // ---------------------------------------------------------------------------------
@@ -186,6 +228,38 @@ TEST_F(Unsaved, NewOpenAndCloseAskAndOnlyGoOnWhenTheWorkIsSafe) {
         dialogs.dialogsRun.clear();
     }
     EXPECT_TRUE(QFile::exists(settingsPath())) << "closing still writes the settings";
+}
+
+// The question as the operator meets it: each answer can be given by its underlined
+// letter, Discard included, and Escape cancels.
+TEST(SaveQuestion, EveryAnswerHasItsKey) {
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        Answer answer;
+    };
+    const Case cases[] = {{Qt::Key_D, Qt::AltModifier, Answer::Discard},
+                          {Qt::Key_S, Qt::AltModifier, Answer::Save},
+                          {Qt::Key_Escape, Qt::NoModifier, Answer::Cancel}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
+        QTimer::singleShot(0, [&] {
+            QPointer<QWidget> box = QApplication::activeModalWidget();
+            ASSERT_TRUE(box && box->objectName() == QStringLiteral("SaveChanges"));
+            box->activateWindow(); // mnemonics work in the active window
+            EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+            // Where the key goes: the focused button.
+            QWidget* focused = QApplication::focusWidget();
+            QTest::keyClick(focused ? focused : box.data(), c.key, c.modifiers);
+            // A mnemonic clicks its button after a short show of it being pressed.
+            if (!QTest::qWaitFor([&] { return !box || !box->isVisible(); }, 2000)) {
+                static_cast<QDialog*>(box.data())->reject(); // the key did nothing
+            }
+        });
+        WidgetDialogs dialogs;
+        EXPECT_EQ(dialogs.askToSave(nullptr, kTitle, QStringLiteral("Save changes to a.cfg?")),
+                  c.answer);
+    }
 }
 
 TEST_F(Unsaved, ValuesBroughtIntoRangeOnLoadingAreAChangeButNoStep) {
@@ -406,8 +480,8 @@ TEST_F(Unsaved, CancellingTheQuestionOfAHandedOverFileNamesEveryFileNotOpened) {
     EXPECT_EQ(dialogs.messages[0].text,
               QStringLiteral("None of the 3 files handed over was opened."));
     EXPECT_EQ(dialogs.messages[0].detail,
-              QStringList({"The question about unsaved changes was cancelled.", "Not opened:",
-                           file("c.cfg"), file("b.cfg"), file("a.cfg")})
+              QStringList({"The question about unsaved changes was cancelled.",
+                           "Not opened:", file("c.cfg"), file("b.cfg"), file("a.cfg")})
                   .join(QLatin1Char('\n')));
 }
 
@@ -483,6 +557,69 @@ TEST_F(Keyboard, EveryControlHasItsLabelsNameAndTellsItsValue) {
     EXPECT_EQ(record().preset(0).effectVolume, 79);
     EXPECT_EQ(record().preset(0).swFreq, 249);
     EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("249"));
+}
+
+// Qt alone names a list by its current item, a group inside another by the outer
+// title, a tone slider by its position (minus the tone) and the up-down arrows not at
+// all. tests/a11y reads the same through AT-SPI in the real program.
+TEST_F(Keyboard, ListsGroupsTonesAndArrowsTellWhatTheOperatorSees) {
+    const auto reader = [this](const char* name) {
+        QAccessibleInterface* found = QAccessible::queryAccessibleInterface(child<QWidget>(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    };
+    for (const Parameter& p : parameterTable()) {
+        if (p.kind != ControlKind::List) {
+            continue;
+        }
+        QAccessibleInterface* list = reader(p.control);
+        const QString item = child<QComboBox>(p.control)->currentText();
+        EXPECT_EQ(list->role(), QAccessible::ComboBox);
+        EXPECT_EQ(list->text(QAccessible::Name), QString::fromLatin1(p.name)) << p.control;
+        EXPECT_EQ(list->text(QAccessible::Value), item) << p.control;
+        ASSERT_NE(list->textInterface(), nullptr) << p.control;
+        EXPECT_EQ(list->textInterface()->text(0, -1), item) << p.control;
+    }
+    EXPECT_EQ(reader("GroupBox3")->text(QAccessible::Name), QStringLiteral("Music"));
+    EXPECT_EQ(reader("GroupBox4")->text(QAccessible::Name), QStringLiteral("Mic"));
+
+    // A tone set by an assistive tool is the tone shown and stored.
+    QAccessibleValueInterface* treble = reader("TrackBar18")->valueInterface();
+    ASSERT_NE(treble, nullptr);
+    treble->setCurrentValue(7);
+    EXPECT_EQ(text("Edit13"), QStringLiteral("7"));
+    EXPECT_EQ(record().preset(0).micTreble, 17);
+    EXPECT_EQ(treble->currentValue().toInt(), 7);
+    EXPECT_EQ(treble->maximumValue().toInt(), 10);
+    EXPECT_EQ(reader("TrackBar18")->text(QAccessible::Value), QStringLiteral("7"));
+
+    // The arrows, by their pair's name; pressing one is a click.
+    auto* upDown = child<QWidget>("UpDown2");
+    QAccessibleInterface* up =
+        QAccessible::queryAccessibleInterface(upDown->findChild<QWidget*>(QStringLiteral("next")));
+    QAccessibleInterface* down =
+        QAccessible::queryAccessibleInterface(upDown->findChild<QWidget*>(QStringLiteral("prev")));
+    ASSERT_TRUE(up && down);
+    EXPECT_EQ(up->text(QAccessible::Name), QStringLiteral("SW FREQ up"));
+    EXPECT_EQ(down->text(QAccessible::Name), QStringLiteral("SW FREQ down"));
+    ASSERT_NE(up->actionInterface(), nullptr);
+    up->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(text("LabeledEdit2"), QStringLiteral("101"));
+    EXPECT_EQ(record().preset(0).swFreq, 101);
+
+    // Lists elsewhere (the file dialogs'): the label whose buddy they are, else the item.
+    QWidget panel;
+    QLabel label(QStringLiteral("Files of &type:"), &panel);
+    QComboBox labelled(&panel);
+    QComboBox alone(&panel);
+    label.setBuddy(&labelled);
+    for (QComboBox* list : {&labelled, &alone}) {
+        list->addItems({QStringLiteral("Config Files"), QStringLiteral("All Files")});
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&labelled)->text(QAccessible::Name),
+              QStringLiteral("Files of type:"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&alone)->text(QAccessible::Name),
+              QStringLiteral("Config Files"));
 }
 
 TEST(CommandLineTest, FileHelpVersionAndWhatIsNotUnderstood) {

@@ -3,6 +3,7 @@
 
 #include "AboutBox.h"
 #include "Knob.h"
+#include "LabeledEdit.h"
 #include "SerialPort.h"
 #include "UpDown.h"
 #include "WindowFixture.h"
@@ -495,6 +496,60 @@ TEST_F(Window, EveryTextAndThumbIsWholeAndKnobsSitOnTheirGroup) {
         const QPoint corner = knob->mapTo(form.get(), QPoint(0, 0));
         EXPECT_EQ(shown.pixelColor(corner), shown.pixelColor(corner - QPoint(2, 0))) << name;
     }
+}
+
+// "Mic" began right on the Effect group's frame line, and "SW FREQ:" touched that
+// group's left side. Read off the drawn group: the rows and columns between a frame
+// line and the nearest ink of the text must be clear.
+TEST_F(Window, TitlesAndLabelsKeepClearOfTheFramesAroundThem) {
+    auto* effect = child<QWidget>("GroupBox1");
+    const QImage image = effect->grab().toImage();
+    const auto line = [](QColor c) { return c.lightness() < 225; }; // frame or ink
+    const auto ink = [](QColor c) { return c.lightness() < 128; };
+
+    // The Effect frame's top line, left of the Mic group; the Mic frame's, right of its
+    // title; the rows the title's letters take between them.
+    const QRect mic = child<QWidget>("GroupBox4")->geometry();
+    int effectLine = 0;
+    while (effectLine < mic.y() + 4 && !line(image.pixelColor(mic.x() - 6, effectLine))) {
+        ++effectLine;
+    }
+    int micLine = effectLine + 1;
+    while (micLine < mic.bottom() && !line(image.pixelColor(mic.x() + 60, micLine))) {
+        ++micLine;
+    }
+    int top = micLine;
+    int bottom = effectLine;
+    for (int y = effectLine; y < micLine; ++y) {
+        for (int x = mic.x(); x < mic.x() + 40; ++x) {
+            if (ink(image.pixelColor(x, y))) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    ASSERT_LE(top, bottom) << "no title between the lines " << effectLine << " and " << micLine;
+    EXPECT_GE(top - effectLine, 2) << "the Mic title against the Effect frame";
+    EXPECT_GE(micLine - bottom, 2) << "the Mic title against its own frame";
+
+    // "SW FREQ:": its leftmost ink against the frame's left line, on the label's rows.
+    const QLabel* label = child<TLabeledEdit>("LabeledEdit2")->EditLabel();
+    int frame = 0;
+    const int middle = label->geometry().center().y();
+    while (frame < label->x() + 10 && !line(image.pixelColor(frame, middle))) {
+        ++frame;
+    }
+    int left = label->geometry().right();
+    for (int y = label->y(); y <= label->geometry().bottom(); ++y) {
+        for (int x = frame + 1; x < left; ++x) {
+            if (ink(image.pixelColor(x, y))) {
+                left = x;
+                break;
+            }
+        }
+    }
+    // Past the frame's two pixels, at least the room the label leaves before its edit.
+    EXPECT_GT(left - frame, 2 + TLabeledEdit::kLabelSpacing) << "SW FREQ: against the frame";
 }
 
 } // namespace
