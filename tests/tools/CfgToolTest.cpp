@@ -8,7 +8,9 @@
 #include "ToolRun.h"
 #include "Unprivileged.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -250,6 +252,52 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     EXPECT_EQ(bytesOf(err), "cantavel-cfg: Open serial port failure! " + port +
                                 ": Permission denied Your user must be allowed to use serial "
                                 "devices (on Debian, a member of the group \"dialout\").\n");
+}
+
+// A port name means what it means to the editor beside the program, wherever that
+// editor keeps its settings: in the user's folder once installed (whatever the
+// prefix), beside itself in a portable copy.
+TEST_F(CfgTool, PortNamesComeFromTheEditorsSettingsWhereverItKeepsThem) {
+    const auto writeFile = [](const QString& path, const QByteArray& text) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(text), text.size());
+    };
+    const QString config = dir.filePath(QStringLiteral("config"));
+    const QString fromConfig = dir.filePath(QStringLiteral("ttyFROM-CONFIG"));
+    writeFile(config + QStringLiteral("/Varnholt/Cantavel/cantavel.ini"),
+              "[Ports]\nCOM7=" + QFile::encodeName(fromConfig) + '\n');
+    struct Case {
+        const char* folder;
+        bool portable; // a cantavel.ini beside the program
+    };
+    for (const Case& c : {Case{"home/.local/bin", false}, Case{"opt/cantavel/bin", false},
+                          Case{"usb-stick", true}}) {
+        const QString folder = dir.filePath(QString::fromUtf8(c.folder));
+        const QString copy = folder + QStringLiteral("/cantavel-cfg");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CANTAVEL_CFG_PATH), copy));
+        const QString fromCopy = folder + QStringLiteral("/ttyFROM-COPY");
+        if (c.portable) {
+            writeFile(folder + QStringLiteral("/cantavel.ini"),
+                      "[Ports]\nCOM7=" + QFile::encodeName(fromCopy) + '\n');
+        }
+        const CfgRun r = testing::runTool(copy,
+                                          {QStringLiteral("upload"), a, QStringLiteral("--port"),
+                                           QStringLiteral("COM7"), QStringLiteral("--all")},
+                                          {QStringLiteral("cantavel-cfg:")},
+                                          {.standardOutput = {}, .timeoutMs = 20000},
+                                          {QStringLiteral("XDG_CONFIG_HOME=") + config});
+        EXPECT_EQ(r.status, 1) << c.folder;
+        EXPECT_EQ(
+            r.err.toStdString(),
+            QStringLiteral("cantavel-cfg: Open serial port failure! COM7 (%1): No such file or "
+                           "directory\n")
+                .arg(c.portable ? fromCopy : fromConfig)
+                .toStdString())
+            << c.folder;
+    }
 }
 
 // A line that goes away mid-upload (an adapter pulled out) ends it at once, and
