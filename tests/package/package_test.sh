@@ -28,7 +28,10 @@ if [ "$1" = --clone ]; then
         tar -C "$top" --null --ignore-failed-read -T - -cf - 2>/dev/null |
         tar -C "$work/src" -xf -
     start=$(date +%s)
-    deb="$(cd "$work/src" && scripts/package)" || fail "scripts/package failed in a fresh copy"
+    deb="$(cd "$work/src" && scripts/package 2>"$work/package.log")" || {
+        cat "$work/package.log"
+        fail "scripts/package failed in a fresh copy"
+    }
     echo "scripts/package in a fresh copy: $(($(date +%s) - start)) s"
     case "$deb" in "$work/src/build-package/cantavel_"*.deb) ;; *) fail "it named $deb" ;; esac
     prefix=usr
