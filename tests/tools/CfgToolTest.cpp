@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -239,13 +240,29 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     const QByteArray file = QFile::encodeName(a);
     const QByteArray port = QFile::encodeName(tty);
     const QByteArray errors = QFile::encodeName(err);
+    // The other user keeps the home of this one, where it may not look for the
+    // editor's settings (it would say so): a configuration folder of its own, set
+    // before the fork, where only async-signal-safe calls may follow.
+    std::vector<QByteArray> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (!QByteArray(*e).startsWith("XDG_CONFIG_HOME=")) {
+            environment.emplace_back(*e);
+        }
+    }
+    environment.push_back("XDG_CONFIG_HOME=" +
+                          QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+    std::vector<char*> envp;
+    for (QByteArray& setting : environment) {
+        envp.push_back(setting.data());
+    }
+    envp.push_back(nullptr);
     const int status = testing::runUnprivileged([&] {
         const int fd = ::open(errors.constData(), O_WRONLY | O_TRUNC);
         if (fd < 0 || ::dup2(fd, 2) < 0) {
             return 125;
         }
-        ::execl(program.constData(), "cantavel-cfg", "upload", file.constData(), "--port",
-                port.constData(), "--all", static_cast<char*>(nullptr));
+        ::execle(program.constData(), "cantavel-cfg", "upload", file.constData(), "--port",
+                 port.constData(), "--all", static_cast<char*>(nullptr), envp.data());
         return 127;
     });
     EXPECT_EQ(status, 1);
