@@ -11,6 +11,7 @@ pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 
 cp "$build/cantavel" "$work/cantavel"
+: >"$work/cantavel.ini" # a portable copy: your own settings are not touched
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"
 export CANTAVEL_INSTANCE="startup bench $$" # beside any editor already running

@@ -111,27 +111,34 @@ QString settingsPathFor(const QString& executablePath) {
     return info.path() + QLatin1Char('/') + stem + QStringLiteral(".ini");
 }
 
-QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
-                        const QString& configFolder) {
-    const QString folder = QFileInfo(QFileInfo(executablePath).path()).canonicalFilePath();
-    const QString installed = QFileInfo(installBinFolder).canonicalFilePath();
+QString settingsPathFor(const QString& executablePath, const QString& configFolder) {
+    const QString beside = settingsPathFor(executablePath);
+    if (configFolder.isEmpty()) {
+        return beside;
+    }
     // A folder that cannot be found by its name (one that is not valid UTF-8 cannot)
     // gives no place beside the program: the user's folder serves.
-    if ((folder.isEmpty() || folder == installed) && !configFolder.isEmpty()) {
+    const QString folder = QFileInfo(QFileInfo(executablePath).path()).canonicalFilePath();
+    if (folder.isEmpty()) {
         return configFolder + QStringLiteral("/cantavel.ini");
     }
-    return settingsPathFor(executablePath);
+    // A settings file that is there already marks a portable copy, even one that is
+    // not a regular file or a link that leads nowhere yet: reading it says what is wrong.
+    const QFileInfo settings(beside);
+    const bool portable = settings.exists() || settings.isSymLink();
+    if (portable || QFileInfo::exists(folder + QStringLiteral("/CMakeCache.txt"))) {
+        return beside;
+    }
+    return configFolder + QStringLiteral("/cantavel.ini");
 }
 
 QString settingsPath() {
     return settingsPathFor(QCoreApplication::applicationFilePath(),
-                           QStringLiteral(CANTAVEL_INSTALL_BINDIR),
                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 QString editorSettingsPath() {
     return settingsPathFor(QCoreApplication::applicationDirPath() + QStringLiteral("/cantavel"),
-                           QStringLiteral(CANTAVEL_INSTALL_BINDIR),
                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The settings file beside the executable remembers the serial port between runs:
+// The settings file remembers the serial port between runs:
 //
 //   [Config]
 //   COM=COM1
@@ -17,19 +17,21 @@ namespace cantavel {
 // the file name has no suffix.
 QString settingsPathFor(const QString& executablePath);
 
-// Where a program at `executablePath` keeps its settings: an installed one (run
-// from `installBinFolder`) in `configFolder`/cantavel.ini, where its user can write
-// whoever that is; any other (a build tree, a copied folder) beside itself, unless
-// its folder cannot be found by name (then in `configFolder` too).
-QString settingsPathFor(const QString& executablePath, const QString& installBinFolder,
-                        const QString& configFolder);
+// Where a program at `executablePath` keeps its settings. Beside itself (the path
+// above) when it runs from a build folder (one with a CMakeCache.txt) or is a
+// portable copy (that file exists already); anywhere else, such as a bin folder it
+// was installed into, in `configFolder`/cantavel.ini, where its user can write
+// whoever that is. A folder that cannot be found by its name gives `configFolder`
+// too; without a `configFolder` the settings stay beside the program.
+QString settingsPathFor(const QString& executablePath, const QString& configFolder);
 
-// The settings of the editor that was built or installed beside the running
-// program (a tool of its own), wherever those settings live.
+// The settings of the editor built, installed or copied beside the running program
+// (a tool of its own), by the same rule: the settings of a `cantavel` in the same
+// folder.
 QString editorSettingsPath();
 
-// The settings path of the running program, with the folder the build was told to
-// install into and the user's configuration folder; needs a QCoreApplication.
+// The settings path of the running program, with the user's configuration folder;
+// needs a QCoreApplication.
 QString settingsPath();
 
 // A settings file larger than this is not read (the defaults hold) and not

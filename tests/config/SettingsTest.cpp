@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,31 +49,80 @@ TEST(SettingsPath, ReplacesOrAppendsTheSuffix) {
     EXPECT_EQ(settingsPathFor("/opt/a/editor.tar.gz"), QStringLiteral("/opt/a/editor.tar.ini"));
 }
 
-// Run from where it was installed, the editor keeps its settings where its user can
-// write them; from anywhere else (a build tree, a copy), beside itself.
-TEST_F(SettingsTest, AnInstalledEditorKeepsItsSettingsInTheUsersFolder) {
-    const QString bin = dir.filePath(QStringLiteral("prefix/bin"));
-    ASSERT_TRUE(QDir().mkpath(bin));
+// Where the settings are is decided where the program runs, not where the build was
+// told to install: beside it in a build folder or a portable copy, in the user's
+// folder anywhere else (whichever prefix it was installed under).
+TEST_F(SettingsTest, SettingsAreBesideTheProgramOnlyInABuildFolderOrAPortableCopy) {
     const QString config = dir.filePath(QStringLiteral("home/.config/Varnholt/Cantavel"));
-    EXPECT_EQ(settingsPathFor(bin + QStringLiteral("/cantavel"), bin, config),
-              config + QStringLiteral("/cantavel.ini"));
-    EXPECT_EQ(settingsPathFor(bin + QStringLiteral("/../bin/cantavel"), bin, config),
-              config + QStringLiteral("/cantavel.ini"));
-    const QString copy = dir.filePath(QStringLiteral("copy/cantavel"));
-    QDir().mkpath(dir.filePath(QStringLiteral("copy")));
-    EXPECT_EQ(settingsPathFor(copy, bin, config),
-              dir.filePath(QStringLiteral("copy/cantavel.ini")));
+    const QString inConfig = config + QStringLiteral("/cantavel.ini");
+    struct Case {
+        const char* folder;  // under the scratch folder
+        const char* present; // a file already in it, or nullptr
+        const char* program;
+        bool beside;
+    };
+    const Case cases[] = {
+        {"src/build", "CMakeCache.txt", "cantavel", true},
+        {"src/build-package", "CMakeCache.txt", "cantavel-cfg", true},
+        {"portable", "cantavel.ini", "cantavel", true},
+        {"usb-stick/Cantavel", "editor.ini", "editor.exe", true},
+        // Another program's settings or a cache in a subfolder mark nothing.
+        {"odd", "cantavel-print.ini", "cantavel", false},
+        {"sub/bin", nullptr, "cantavel", false},
+        {"home/.local/bin", nullptr, "cantavel", false},
+        {"usr/bin", nullptr, "cantavel", false},
+        {"usr/local/bin", nullptr, "cantavel-cfg", false},
+        {"opt/cantavel/bin", nullptr, "cantavel", false},
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sub/bin/build"))));
+    QFile cache(dir.filePath(QStringLiteral("sub/bin/build/CMakeCache.txt")));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    for (const Case& c : cases) {
+        const QString folder = dir.filePath(QString::fromUtf8(c.folder));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        if (c.present != nullptr) {
+            QFile f(folder + QLatin1Char('/') + QString::fromUtf8(c.present));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        const QString program = folder + QLatin1Char('/') + QString::fromUtf8(c.program);
+        const auto expected = [&](const QString& path) {
+            return (c.beside ? settingsPathFor(path) : inConfig).toStdString();
+        };
+        EXPECT_EQ(settingsPathFor(program, config).toStdString(), expected(program)) << c.folder;
+        // Reached by another way of writing the same folder, the answer is the same.
+        const QString roundabout = folder + QStringLiteral("/../") + QFileInfo(folder).fileName() +
+                                   QLatin1Char('/') + QString::fromUtf8(c.program);
+        EXPECT_EQ(settingsPathFor(roundabout, config).toStdString(), expected(roundabout))
+            << c.folder;
+    }
+
+    // A settings file that is no regular file, or a link to one not written yet,
+    // still marks a portable copy: reading it then says what is wrong with it.
+    const QString folderIni = dir.filePath(QStringLiteral("folder-ini"));
+    ASSERT_TRUE(QDir().mkpath(folderIni + QStringLiteral("/cantavel.ini")));
+    EXPECT_EQ(settingsPathFor(folderIni + QStringLiteral("/cantavel"), config),
+              folderIni + QStringLiteral("/cantavel.ini"));
+    const QString dangling = dir.filePath(QStringLiteral("dangling"));
+    ASSERT_TRUE(QDir().mkpath(dangling));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere.ini")),
+                            dangling + QStringLiteral("/cantavel.ini")));
+    EXPECT_EQ(settingsPathFor(dangling + QStringLiteral("/cantavel"), config),
+              dangling + QStringLiteral("/cantavel.ini"));
+
     // A folder whose name is not valid UTF-8 reaches the program decoded, a name that
     // leads nowhere: the settings once went to /.ini.
-    EXPECT_EQ(settingsPathFor(dir.filePath(QStringLiteral("dir\uFFFD/cantavel")), bin, config),
-              config + QStringLiteral("/cantavel.ini"));
+    EXPECT_EQ(settingsPathFor(dir.filePath(QStringLiteral("dir\uFFFD/cantavel")), config),
+              inConfig);
+    // Without a configuration folder (no home), beside the program is all there is.
+    EXPECT_EQ(settingsPathFor(dir.filePath(QStringLiteral("usr/bin/cantavel")), QString()),
+              dir.filePath(QStringLiteral("usr/bin/cantavel.ini")));
 
     // The folder is made when the settings are first written.
     RuntimeState state;
     state.comPortName = QStringLiteral("/dev/ttyUSB0");
-    EXPECT_TRUE(writeSettings(config + QStringLiteral("/cantavel.ini"), state));
+    EXPECT_TRUE(writeSettings(inConfig, state));
     RuntimeState back;
-    readSettings(config + QStringLiteral("/cantavel.ini"), back);
+    readSettings(inConfig, back);
     EXPECT_EQ(back.comPortName, state.comPortName);
 }
 

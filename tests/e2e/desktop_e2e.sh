@@ -32,7 +32,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$editor" 2>"$work/err" || 
 [ "$status" -eq 1 ] || fail "a start without a display exited $status"
 grep -q "^cantavel: no display" "$work/err" || fail "a start without a display said: $(cat "$work/err")"
 
-cp "$editor" "$work/cantavel" # settings beside it, in the scratch folder
+cp "$editor" "$work/cantavel"
+: >"$work/cantavel.ini" # a portable copy: its settings stay beside it
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"
 export CANTAVEL_INSTANCE="desktop end-to-end $$"

@@ -28,7 +28,7 @@ wait_log() {
     done
 }
 
-# The editor keeps its settings beside itself: a copy of its own.
+# A copy of the editor with its settings beside it (the file is written below).
 cp "$editor" "$work/cantavel"
 mkdir -m 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"

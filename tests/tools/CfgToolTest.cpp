@@ -9,6 +9,7 @@
 #include "ToolRun.h"
 #include "Unprivileged.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -24,6 +25,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -239,19 +241,81 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     const QByteArray file = QFile::encodeName(a);
     const QByteArray port = QFile::encodeName(tty);
     const QByteArray errors = QFile::encodeName(err);
+    // The other user keeps the home of this one, where it may not look for the
+    // editor's settings (it would say so): a configuration folder of its own, set
+    // before the fork, where only async-signal-safe calls may follow.
+    std::vector<QByteArray> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (!QByteArray(*e).startsWith("XDG_CONFIG_HOME=")) {
+            environment.emplace_back(*e);
+        }
+    }
+    environment.push_back("XDG_CONFIG_HOME=" +
+                          QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+    std::vector<char*> envp;
+    for (QByteArray& setting : environment) {
+        envp.push_back(setting.data());
+    }
+    envp.push_back(nullptr);
     const int status = testing::runUnprivileged([&] {
         const int fd = ::open(errors.constData(), O_WRONLY | O_TRUNC);
         if (fd < 0 || ::dup2(fd, 2) < 0) {
             return 125;
         }
-        ::execl(program.constData(), "cantavel-cfg", "upload", file.constData(), "--port",
-                port.constData(), "--all", static_cast<char*>(nullptr));
+        ::execle(program.constData(), "cantavel-cfg", "upload", file.constData(), "--port",
+                 port.constData(), "--all", static_cast<char*>(nullptr), envp.data());
         return 127;
     });
     EXPECT_EQ(status, 1);
     EXPECT_EQ(bytesOf(err), "cantavel-cfg: Open serial port failure! " + port +
                                 ": Permission denied Your user must be allowed to use serial "
                                 "devices (on Debian, a member of the group \"dialout\").\n");
+}
+
+// A port name means what it means to the editor beside the program, wherever that
+// editor keeps its settings: in the user's folder once installed (whatever the
+// prefix), beside itself in a portable copy.
+TEST_F(CfgTool, PortNamesComeFromTheEditorsSettingsWhereverItKeepsThem) {
+    const auto writeFile = [](const QString& path, const QByteArray& text) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(text), text.size());
+    };
+    const QString config = dir.filePath(QStringLiteral("config"));
+    const QString fromConfig = dir.filePath(QStringLiteral("ttyFROM-CONFIG"));
+    writeFile(config + QStringLiteral("/Varnholt/Cantavel/cantavel.ini"),
+              "[Ports]\nCOM7=" + QFile::encodeName(fromConfig) + '\n');
+    struct Case {
+        const char* folder;
+        bool portable; // a cantavel.ini beside the program
+    };
+    for (const Case& c : {Case{"home/.local/bin", false}, Case{"opt/cantavel/bin", false},
+                          Case{"usb-stick", true}}) {
+        const QString folder = dir.filePath(QString::fromUtf8(c.folder));
+        const QString copy = folder + QStringLiteral("/cantavel-cfg");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CANTAVEL_CFG_PATH), copy));
+        const QString fromCopy = folder + QStringLiteral("/ttyFROM-COPY");
+        if (c.portable) {
+            writeFile(folder + QStringLiteral("/cantavel.ini"),
+                      "[Ports]\nCOM7=" + QFile::encodeName(fromCopy) + '\n');
+        }
+        const CfgRun r = testing::runTool(copy,
+                                          {QStringLiteral("upload"), a, QStringLiteral("--port"),
+                                           QStringLiteral("COM7"), QStringLiteral("--all")},
+                                          {QStringLiteral("cantavel-cfg:")},
+                                          {.standardOutput = {}, .timeoutMs = 20000},
+                                          {QStringLiteral("XDG_CONFIG_HOME=") + config});
+        EXPECT_EQ(r.status, 1) << c.folder;
+        EXPECT_EQ(
+            r.err.toStdString(),
+            QStringLiteral("cantavel-cfg: Open serial port failure! COM7 (%1): No such file or "
+                           "directory\n")
+                .arg(c.portable ? fromCopy : fromConfig)
+                .toStdString())
+            << c.folder;
+    }
 }
 
 // Starts cantavel-cfg upload --all of `file` to the pty's port.

@@ -101,7 +101,8 @@ TEST(PrintTool, ReadsAPipeRefusesADeviceAndFailsOnAFullOutput) {
 
     const QString text = textFile(dir, QStringLiteral("t.txt"), "x\n");
     for (const QStringList& args :
-         {QStringList{QStringLiteral("-o"), pdf, text}, QStringList{QStringLiteral("--help")}}) {
+         {QStringList{QStringLiteral("-o"), pdf, text}, QStringList{QStringLiteral("--help")},
+          QStringList{QStringLiteral("--version")}}) {
         const ToolRun full = printTool(args, {.standardOutput = QStringLiteral("/dev/full")});
         EXPECT_EQ(full.status, 1) << args.join(' ').toStdString();
         EXPECT_EQ(full.err, QStringLiteral("cantavel-print: cannot write the output: No space "
@@ -282,9 +283,13 @@ TEST(PrintTool, HelpExplainsTheOptions) {
     p.waitForFinished(30000);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     for (const char* option : {"--output", "--unit", "--top", "--spacing", "--no-wrap",
-                               "--page-numbers", "--landscape", "--font", "--size"}) {
+                               "--page-numbers", "--landscape", "--font", "--size", "--version"}) {
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
     }
+    // The manual page is made from --help and --version.
+    const ToolRun version = printTool({QStringLiteral("--version")});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, QStringLiteral("cantavel-print 1.0.0.0\n"));
 }
 
 } // namespace

@@ -22,11 +22,15 @@ struct ToolOptions {
 };
 
 // Lines of stderr count as the program's own when they start with one of `own`.
+// `environment` holds NAME=VALUE settings added to this process's own.
 inline ToolRun runTool(const QString& program, const QStringList& args, const QStringList& own,
-                       const ToolOptions& options = {}) {
+                       const ToolOptions& options = {}, const QStringList& environment = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString& setting : environment) {
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    }
     p.setProcessEnvironment(env);
     if (!options.standardOutput.isEmpty()) {
         p.setStandardOutputFile(options.standardOutput);

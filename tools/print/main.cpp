@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cantavel-print"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CANTAVEL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
                        "  <RIGHT> </RIGHT> aligned lines, <BR> a line break.\n"
                        "Without -o it prints on the system's default printer."));
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The text file to print."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write a PDF file instead of printing."),
@@ -195,6 +197,10 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        return finishOutput(0);
+    }
+    if (parser.isSet(version)) {
+        std::fputs("cantavel-print " CANTAVEL_VERSION "\n", stdout);
         return finishOutput(0);
     }
 
