@@ -724,11 +724,10 @@ QString overview(const std::vector<Command>& all) {
         "Preset files (.cfg) of the Digital Cantavel Processor from the command line.\n\n"
         "Commands:\n");
     for (const Command& c : all) {
-        QString line = QStringLiteral("  %1 %2").arg(c.name, -7).arg(argumentLine(c));
-        while (line.endsWith(QLatin1Char(' '))) {
-            line.chop(1);
-        }
-        text += line + QLatin1Char('\n');
+        const QString arguments = argumentLine(c);
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(c.name, -7)
+                    .arg(arguments.isEmpty() ? QStringLiteral("(no arguments)") : arguments);
     }
     text += QStringLiteral("\nSlots are named default, 1 to 4, mode-a and mode-b (or 0 to 6).\n"
                            "'cantavel-cfg COMMAND --help' tells more. Exit status: 0 done, 1 "
