@@ -145,17 +145,19 @@ void DeviceLink::sendFor(Command& command, int slot) {
 // After the wait that follows a frame, which is longer than the frame's time on the
 // line: the frame counts as sent once the port's write has taken all of it and the
 // driver's queue has let it go. A frame still held (flow control, a stalled
-// adapter) did not reach the unit, whatever the port took.
-void DeviceLink::confirmSent(Command& command) {
+// adapter) did not reach the unit, whatever the port took; false then, and the
+// command sends nothing more: what is held would follow later without its pause.
+bool DeviceLink::confirmSent(Command& command) {
     if (command.lastSlot < 0) {
-        return;
+        return true;
     }
     const int slot = std::exchange(command.lastSlot, -1);
     if (comm_.HasSent(command.lastEnd, std::chrono::milliseconds(100))) {
         host_.frameSent(slot, slotFrameLength(slot));
-    } else {
-        command.stuck.push_back(slot);
+        return true;
     }
+    command.stuck.push_back(slot);
+    return false;
 }
 
 bool DeviceLink::waitPumping(std::chrono::milliseconds duration) {
@@ -203,6 +205,8 @@ void DeviceLink::commandEnded(Command& command) {
     // without a word from the threads) says so itself; a cancelled one was
     // reported by whoever cancelled it.
     if (!command.cancelled && (!command.refused.empty() || !command.stuck.empty())) {
+        // A command stopped by a held frame closes the port, which drops what the
+        // driver still held: none of it reaches the unit late.
         QStringList why;
         if (!command.refused.empty()) {
             why << QStringLiteral("The serial port did not take the frames of %1.")
@@ -211,6 +215,9 @@ void DeviceLink::commandEnded(Command& command) {
         if (!command.stuck.empty()) {
             why << QStringLiteral("The frames of %1 did not leave the serial port.")
                        .arg(slotList(command.stuck));
+        }
+        if (!command.stuck.empty() && !command.toSend.empty()) {
+            why << QStringLiteral("%1 were not sent.").arg(slotList(command.toSend));
         }
         host_.showMessage(QStringLiteral("Not every slot reached the unit."),
                           why.join(QLatin1Char(' ')));
@@ -287,16 +294,13 @@ void DeviceLink::Configuator1Click() {
         return;
     }
     if (waitPumping(kUploadAllStep)) {
-        bool cancelled = false;
-        for (std::size_t i = 0; i < order.size() && !cancelled; ++i) {
+        bool stopped = false; // cancelled, or a frame did not leave
+        for (std::size_t i = 0; i < order.size() && !stopped; ++i) {
             host_.selectTabQuietly(order[i]);
             sendFor(running.command(), order[i]);
-            cancelled = !waitPumping(kUploadAllStep);
-            if (!cancelled) {
-                confirmSent(running.command());
-            }
+            stopped = !waitPumping(kUploadAllStep) || !confirmSent(running.command());
         }
-        if (!cancelled) {
+        if (!stopped) {
             waitPumping(kUploadAllStep);
         }
     }

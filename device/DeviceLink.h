@@ -119,7 +119,7 @@ private:
     // Gives the port the first `length` bytes of txFrame_; false when it refused.
     bool handOver(std::size_t length);
     void sendFor(Command& command, int slot);
-    void confirmSent(Command& command);
+    bool confirmSent(Command& command);
     void commandEnded(Command& command);
 
     ConfigRecord& record_;

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -354,29 +355,44 @@ TEST_F(CfgTool, UploadHoldsTheUnitsLineAndAnXoffStopsNothing) {
     EXPECT_EQ(sent.size(), kSlotCount) << sent.join('|').toStdString();
 }
 
-// A line that goes away mid-upload (an adapter pulled out) ends it at once, and
-// says which slots did not arrive.
-TEST_F(CfgTool, AnUnpluggedPortEndsTheUploadAndNamesWhatDidNotArrive) {
-    testing::Pty line;
-    ASSERT_TRUE(line.valid());
-    QProcess p;
-    uploadAll(p, a, line);
-    ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
-    // Pulled out well after the first frame left (and well before the next).
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    line.closeMaster();
-    ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput())
-                    .startsWith(QStringLiteral("sent Default (27 bytes)\n")));
-    const QString err = QString::fromUtf8(p.readAllStandardError());
-    EXPECT_TRUE(
-        err.contains(QStringLiteral("cantavel-cfg: the connection to the unit was lost (%1); ")
-                         .arg(line.slavePath())))
-        << err.toStdString();
-    EXPECT_TRUE(
-        err.contains(QStringLiteral("\"4\", \"Mode A\" and \"Mode B\" did not reach the unit\n")))
-        << err.toStdString();
+// A line that goes away mid-upload (an adapter pulled out), or an interrupt, ends
+// it at once: the slots that left are said as they left, and the rest are named.
+TEST_F(CfgTool, ALostLineOrAnInterruptEndsTheUploadAndNamesWhatDidNotArrive) {
+    const struct {
+        int signal; // 0: the line is pulled out
+        int status;
+        const char* why;
+    } cases[] = {{0, 1, "the connection to the unit was lost (%1); "},
+                 {SIGINT, 130, "interrupted (SIGINT); "},
+                 {SIGTERM, 143, "interrupted (SIGTERM); "}};
+    for (const auto& c : cases) {
+        testing::Pty line;
+        ASSERT_TRUE(line.valid());
+        QProcess p;
+        uploadAll(p, a, line);
+        ASSERT_EQ(firstFrame(line).size(), 27) << "the first frame";
+        // Well after the first frame left (and well before the next).
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (c.signal == 0) {
+            line.closeMaster();
+        } else {
+            ::kill(static_cast<pid_t>(p.processId()), c.signal);
+        }
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << c.why;
+        EXPECT_EQ(p.exitCode(), c.status) << c.why;
+        EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput())
+                        .startsWith(QStringLiteral("sent Default (27 bytes)\n")))
+            << c.why;
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(err.contains(
+            QStringLiteral("cantavel-cfg: ") +
+            QString::fromLatin1(c.why).replace(QStringLiteral("%1"), line.slavePath())))
+            << err.toStdString();
+        EXPECT_TRUE(err.contains(
+            QStringLiteral("\"4\", \"Mode A\" and \"Mode B\" did not reach the unit\n")))
+            << err.toStdString();
+    }
 }
 
 // A file that is not a whole record is read as File > Open reads it into a new
@@ -397,6 +413,19 @@ TEST_F(CfgTool, AFileOfAnotherLengthIsReadAsOpenReadsItAndReplacedOnlyWithForce)
         EXPECT_TRUE(show.errLines[0].startsWith(
             QStringLiteral("cantavel-cfg: warning: %1 is %2 bytes, not 294; ").arg(b).arg(length)));
         EXPECT_TRUE(show.out.contains(QRegularExpression("default\\.echoDelay +Delay +77 ")));
+
+        // Nor is it sent to the unit unless asked to: a mistyped name would replace
+        // the unit's presets.
+        const CfgRun upload =
+            cfg({QStringLiteral("upload"), b, QStringLiteral("--port"),
+                 dir.filePath(QStringLiteral("no-port")), QStringLiteral("--all")});
+        EXPECT_EQ(upload.status, 1);
+        EXPECT_EQ(
+            upload.errLines,
+            QStringList{QStringLiteral("cantavel-cfg: %1 is %2 bytes, not a preset file; give "
+                                       "--force to upload it as the editor opens it")
+                            .arg(b)
+                            .arg(length)});
 
         // 294 bytes written over it would lose the rest: only when asked to.
         const CfgRun refused = cfg({QStringLiteral("set"), b, QStringLiteral("1.echoDelay=9")});

@@ -18,7 +18,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -399,6 +401,59 @@ int runSet(QCommandLineParser& parser) {
 // ---------------------------------------------------------------------------------
 // upload
 
+// SIGINT, SIGTERM and SIGHUP while an upload runs: each is noted and told to the
+// event loop through a pipe, so that the upload ends with what reached the unit
+// said, instead of the program vanishing in the middle.
+class Interrupts {
+public:
+    Interrupts() {
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            pipe_[0] = pipe_[1] = -1;
+            return;
+        }
+        writeEnd_ = pipe_[1];
+        struct sigaction action {};
+        action.sa_handler = &Interrupts::noted;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &action, &previous_[i]);
+        }
+    }
+    ~Interrupts() {
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
+        }
+        writeEnd_ = -1;
+        for (const int fd : pipe_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    Interrupts(const Interrupts&) = delete;
+    Interrupts& operator=(const Interrupts&) = delete;
+
+    int handle() const { return pipe_[0]; }
+    int signal() const { return caught_; }
+    QString name() const { return QString::fromLatin1(sigabbrev_np(caught_)).prepend("SIG"); }
+
+private:
+    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+    static void noted(int signo) {
+        if (caught_ == 0) {
+            caught_ = signo;
+        }
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(writeEnd_, &byte, 1);
+    }
+
+    // Written by the handler, read by the event loop after the pipe said so.
+    static inline volatile std::sig_atomic_t caught_ = 0;
+    static inline volatile std::sig_atomic_t writeEnd_ = -1;
+    int pipe_[2] = {-1, -1};
+    std::array<struct sigaction, 3> previous_{};
+};
+
 // What the Device commands ask of a window, answered on the terminal. Selecting a
 // slot shows it in the editor, which brings its values into range: so here.
 class ConsoleHost final : public DeviceCommandHost {
@@ -426,6 +481,7 @@ public:
     QString slotName(int slot) const override { return slotTitle(slot); }
     void frameSent(int slot, std::size_t length) override {
         say(stdout, QStringLiteral("sent %1 (%2 bytes)").arg(slotTitle(slot)).arg(length));
+        std::fflush(stdout); // a script reading along, or a later interrupt, sees it now
     }
 
     bool failed = false;
@@ -453,9 +509,17 @@ int runUpload(QCommandLineParser& parser) {
         }
     }
     QString why;
-    std::optional<ConfigRecord> record = readRecord(path, why);
+    qint64 size = 0;
+    const bool force = parser.isSet(QStringLiteral("force"));
+    std::optional<ConfigRecord> record = readRecord(path, why, &size, force);
     if (!record) {
         return fail(why);
+    }
+    if (size != static_cast<qint64>(kConfigImageSize) && !force) {
+        // A mistyped name (a PDF, an empty file) would replace the unit's presets.
+        return fail(QStringLiteral("%1 is %2, not a preset file; give --force to upload it as "
+                                   "the editor opens it")
+                        .arg(path, presetFileLength(size)));
     }
     // The port's name means what it means to the editor: its [Ports] names too.
     RuntimeState state;
@@ -479,25 +543,37 @@ int runUpload(QCommandLineParser& parser) {
     ConsoleHost host(*record, slot);
     DeviceLink link(*record, state, comm, host);
     bool lost = false;
-    comm.OnRequestHangup = [&](QObject*) {
+    // A lost line or an interrupt ends the command at once and names what did not
+    // reach the unit.
+    const auto stop = [&](const QString& why) {
         if (lost || !comm.IsOpen()) {
             return;
         }
         lost = true;
         const std::vector<int> unsent = link.CancelCommands();
         comm.StopComm();
-        QString text = QStringLiteral("the connection to the unit was lost (%1)")
-                           .arg(QString::fromStdString(comm.DevicePath()));
+        QString text = why;
         if (!unsent.empty()) {
             text += QStringLiteral("; %1 did not reach the unit").arg(link.slotList(unsent));
         }
         host.showMessage(text, QString());
     };
+    comm.OnRequestHangup = [&](QObject*) {
+        stop(QStringLiteral("the connection to the unit was lost (%1)")
+                 .arg(QString::fromStdString(comm.DevicePath())));
+    };
+    const Interrupts interrupts;
+    QSocketNotifier interrupted(interrupts.handle(), QSocketNotifier::Read);
+    QObject::connect(&interrupted, &QSocketNotifier::activated,
+                     [&] { stop(QStringLiteral("interrupted (%1)").arg(interrupts.name())); });
     if (all) {
         link.Configuator1Click();
     } else {
         host.selectTabQuietly(slot);
         link.Upload1Click();
+    }
+    if (interrupts.signal() != 0) {
+        return 128 + interrupts.signal();
     }
     return host.failed ? kFailure : 0;
 }
@@ -678,7 +754,10 @@ std::vector<Command> commands() {
           QCommandLineOption(QStringLiteral("settings"),
                              QStringLiteral("Read [Ports] from this settings file instead of "
                                             "the editor's."),
-                             QStringLiteral("file"))},
+                             QStringLiteral("file")),
+          QCommandLineOption(QStringLiteral("force"),
+                             QStringLiteral("Upload a file that is not 294 bytes long, read as "
+                                            "the editor opens it."))},
          {QStringLiteral("cantavel-cfg upload live.cfg --port /dev/ttyUSB0 --slot default"),
           QStringLiteral("cantavel-cfg upload live.cfg --port /dev/ttyUSB0 --all")}},
         {QStringLiteral("sheet"),
