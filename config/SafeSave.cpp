@@ -422,6 +422,14 @@ FileResult saveFileSafelyFrom(const QString& path, int sourceFd) {
     return save(path, source);
 }
 
+bool isSameFile(const QString& a, const QString& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 FileResult copyToStream(int targetFd, int sourceFd) {
     FdSource source(sourceFd);
     if (const int error = writeAll(targetFd, source)) {

@@ -37,6 +37,9 @@ FileResult saveFileSafelyFrom(const QString& path, int sourceFd);
 // such as standard output, every write checked; it waits for a slow reader.
 FileResult copyToStream(int targetFd, int sourceFd);
 
+// Whether two names are one existing file, through any link or path.
+bool isSameFile(const QString& a, const QString& b);
+
 // The system's text for an error number ("No space left on device").
 QString systemReason(int error);
 

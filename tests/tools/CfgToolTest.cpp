@@ -196,6 +196,11 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
         {{"upload", a, "--port", tty}, 2, "cantavel-cfg: give either --slot or --all"},
         {{"sheet", a}, 2, "cantavel-cfg: give the PDF to write with -o"},
         {{"sheet", a, "-o", dir.filePath("x.pdf"), "--date", "8.12.2026"}, 2, ""},
+        {{"sheet", a, "-o", dir.filePath("x.pdf"), "--date", "2026-12-08T25:99"}, 2, ""},
+        {{"sheet", a, "-o", ""}, 2, "cantavel-cfg: give the PDF to write with -o"},
+        {{"sheet", a, "-o", dir.path(), "--force"},
+         1,
+         "cantavel-cfg: " + dir.path() + " is a folder; give -o a file"},
     };
     const QByteArray before = bytesOf(a);
     for (const Case& c : cases) {
@@ -529,6 +534,15 @@ TEST_F(CfgTool, SheetNeverReplacesItsPresetAndOtherFilesOnlyWithForce) {
     ASSERT_TRUE(append.waitForFinished(30000));
     EXPECT_EQ(append.exitCode(), 1);
     EXPECT_EQ(bytesOf(a), preset);
+    // A name for standard output is written as standard output: the page count is
+    // not among the PDF's bytes.
+    QProcess named;
+    named.setStandardOutputFile(streamed);
+    named.start(QStringLiteral(CANTAVEL_CFG_PATH),
+                {QStringLiteral("sheet"), a, QStringLiteral("-o"), QStringLiteral("/dev/stdout")});
+    ASSERT_TRUE(named.waitForFinished(30000));
+    EXPECT_EQ(named.exitCode(), 0);
+    EXPECT_TRUE(bytesOf(streamed).endsWith("%%EOF\n"));
     // A closed standard output is a failure, and no file opened later takes its place.
     QProcess closed;
     closed.start(QStringLiteral("/bin/sh"),

@@ -47,7 +47,7 @@ TEST(PrintTool, TaggedSampleBecomesAPdf) {
                                  QStringLiteral("--unit"), QStringLiteral("in"),
                                  QStringLiteral("--top"), QStringLiteral("1"), text});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("printed 2 lines on 1 pages")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("printed 2 lines on 1 page\n")));
     QFile out(pdf);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
     EXPECT_TRUE(out.read(5) == "%PDF-");
@@ -67,6 +67,20 @@ TEST(PrintTool, MissingInputOrUnwritableOutputIsOneErrorLine) {
     EXPECT_TRUE(unwritable.err.startsWith(
         QStringLiteral("cantavel-print: cannot write /nonexistent/out.pdf")));
     EXPECT_EQ(unwritable.err.count('\n'), 1);
+
+    // The PDF never takes the place of its own text, however the output is named.
+    const QString link = dir.filePath(QStringLiteral("link.pdf"));
+    ASSERT_TRUE(QFile::link(text, link));
+    for (const QString& itself : {text, link}) {
+        const ToolRun own = printTool({QStringLiteral("-o"), itself, text});
+        EXPECT_EQ(own.status, 1);
+        EXPECT_EQ(own.err, QStringLiteral("cantavel-print: %1 is the input %2 itself; give another "
+                                          "file to -o\n")
+                               .arg(itself, text));
+        QFile kept(text);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), "x\n");
+    }
 
     const ToolRun badSpacing =
         printTool({QStringLiteral("--spacing"), QStringLiteral("triple"), text});
@@ -91,7 +105,7 @@ TEST(PrintTool, ReadsAPipeRefusesADeviceAndFailsOnAFullOutput) {
         printTool({QStringLiteral("-o"), pdf, fifo}, {.standardOutput = {}, .timeoutMs = 20000});
     writer.join();
     EXPECT_EQ(piped.status, 0) << piped.err.toStdString();
-    EXPECT_TRUE(piped.out.contains(QStringLiteral("printed 1 lines")));
+    EXPECT_TRUE(piped.out.contains(QStringLiteral("printed 1 line on")));
 
     const ToolRun device = printTool({QStringLiteral("-o"), pdf, QStringLiteral("/dev/zero")},
                                      {.standardOutput = {}, .timeoutMs = 20000});

@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -581,14 +582,26 @@ int runUpload(QCommandLineParser& parser) {
 // ---------------------------------------------------------------------------------
 // sheet
 
+// Whether a name stands for the file standard output is open on.
+bool isStandardOutput(const QString& name) {
+    struct stat named {};
+    struct stat stream {};
+    return ::stat(QFile::encodeName(name).constData(), &named) == 0 &&
+           ::fstat(STDOUT_FILENO, &stream) == 0 && named.st_dev == stream.st_dev &&
+           named.st_ino == stream.st_ino;
+}
+
 int runSheet(QCommandLineParser& parser) {
     const QString path = parser.positionalArguments().first();
-    if (!parser.isSet(QStringLiteral("output"))) {
+    if (parser.value(QStringLiteral("output")).isEmpty()) {
         return usage(QStringLiteral("give the PDF to write with -o"), QStringLiteral("sheet"));
     }
     QDate date = QDate::currentDate();
     if (parser.isSet(QStringLiteral("date"))) {
-        date = QDate::fromString(parser.value(QStringLiteral("date")), Qt::ISODate);
+        // Exactly a day: Qt's ISO reading would take a time or anything after it too.
+        const QString given = parser.value(QStringLiteral("date"));
+        static const QRegularExpression day(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
+        date = day.match(given).hasMatch() ? QDate::fromString(given, Qt::ISODate) : QDate();
         if (!date.isValid()) {
             return usage(QStringLiteral("'%1' is no date of the form 2026-12-08")
                              .arg(parser.value(QStringLiteral("date"))),
@@ -610,7 +623,12 @@ int runSheet(QCommandLineParser& parser) {
         return fail(why);
     }
     const QString out = parser.value(QStringLiteral("output"));
-    const bool toStream = out == QLatin1String("-");
+    // A name for standard output (/dev/stdout, /dev/fd/1) is written as standard
+    // output is: in place, without the page count among the PDF's bytes.
+    const bool toStream = out == QLatin1String("-") || isStandardOutput(out);
+    if (QFileInfo(out).isDir()) {
+        return fail(QStringLiteral("%1 is a folder; give -o a file").arg(out));
+    }
     if (toStream && ::isatty(STDOUT_FILENO)) {
         return fail(QStringLiteral("a PDF is not for the terminal; send standard output to a "
                                    "file or program, or give a file to -o"));
@@ -624,8 +642,9 @@ int runSheet(QCommandLineParser& parser) {
                                       : ::stat(QFile::encodeName(out).constData(), &output) == 0;
     if (outputThere && ::stat(QFile::encodeName(path).constData(), &input) == 0 &&
         input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
-        return fail(QStringLiteral("%1 is the preset file %2 itself; give another file to -o")
-                        .arg(toStream ? QStringLiteral("standard output") : out, path));
+        return fail(
+            QStringLiteral("%1 is the preset file %2 itself; give another file to -o")
+                .arg(out == QLatin1String("-") ? QStringLiteral("standard output") : out, path));
     }
     if (!toStream && !parser.isSet(QStringLiteral("force")) && QFileInfo::exists(out)) {
         return fail(QStringLiteral("%1 exists; give --force to overwrite it").arg(out));

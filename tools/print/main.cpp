@@ -132,7 +132,21 @@ QString readLines(const QString& path, QStringList& lines, bool& latin1) {
 
 } // namespace
 
+namespace {
+
+// Qt's note that it made up a runtime folder is about a folder never used here.
+QtMessageHandler qtDefault = nullptr;
+void quietQtNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) {
+        return;
+    }
+    qtDefault(type, context, text);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    qtDefault = qInstallMessageHandler(quietQtNotes);
     // Printing needs fonts but no screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
@@ -258,6 +272,11 @@ int main(int argc, char** argv) {
     cantavel::PdfFile pdf;
     const QString target = parser.value(output);
     if (parser.isSet(output)) {
+        // The PDF never takes the place of the text it is made from.
+        if (cantavel::isSameFile(target, files.first())) {
+            return fail(QStringLiteral("%1 is the input %2 itself; give another file to -o")
+                            .arg(target, files.first()));
+        }
         if (const QString why = cantavel::whyNotWritable(target); !why.isEmpty()) {
             return fail(QStringLiteral("cannot write %1: %2").arg(target, why));
         }
@@ -304,7 +323,8 @@ int main(int argc, char** argv) {
             return fail(QStringLiteral("cannot write %1: %2").arg(target, saved.reason));
         }
     }
-    std::printf("printed %lld lines on %d pages\n", static_cast<long long>(lines.size()),
-                print.PageNumber());
+    std::printf("printed %lld line%s on %d page%s\n", static_cast<long long>(lines.size()),
+                lines.size() == 1 ? "" : "s", print.PageNumber(),
+                print.PageNumber() == 1 ? "" : "s");
     return finishOutput(0);
 }
