@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -132,14 +134,38 @@ QString settingsPathFor(const QString& executablePath, const QString& configFold
     return configFolder + QStringLiteral("/cantavel.ini");
 }
 
+QString userConfigFolder() {
+    // A relative setting would make the folder depend on where the program was
+    // started; the base directory rules ignore it, and so does this.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!QDir::isAbsolutePath(base)) {
+        QString home = qEnvironmentVariable("HOME");
+        if (!QDir::isAbsolutePath(home)) {
+            const passwd* user = ::getpwuid(::getuid());
+            home = user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
+        }
+        if (!QDir::isAbsolutePath(home)) {
+            return {};
+        }
+        base = home + QStringLiteral("/.config");
+    }
+    QString folder = QDir::cleanPath(base);
+    for (const QString& name :
+         {QCoreApplication::organizationName(), QCoreApplication::applicationName()}) {
+        if (!name.isEmpty()) {
+            folder += QLatin1Char('/') + name;
+        }
+    }
+    return folder;
+}
+
 QString settingsPath() {
-    return settingsPathFor(QCoreApplication::applicationFilePath(),
-                           QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    return settingsPathFor(QCoreApplication::applicationFilePath(), userConfigFolder());
 }
 
 QString editorSettingsPath() {
     return settingsPathFor(QCoreApplication::applicationDirPath() + QStringLiteral("/cantavel"),
-                           QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+                           userConfigFolder());
 }
 
 FileResult readSettings(const QString& path, RuntimeState& state) {

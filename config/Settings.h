@@ -30,6 +30,11 @@ QString settingsPathFor(const QString& executablePath, const QString& configFold
 // folder.
 QString editorSettingsPath();
 
+// The user's configuration folder for this application: $XDG_CONFIG_HOME when it is
+// an absolute path, else .config in the home ($HOME when absolute, else the
+// password database's), then the organization's and application's names.
+QString userConfigFolder();
+
 // The settings path of the running program, with the user's configuration folder;
 // needs a QCoreApplication.
 QString settingsPath();

@@ -1,12 +1,16 @@
 #include "Settings.h"
 #include "Unprivileged.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -124,6 +128,41 @@ TEST_F(SettingsTest, SettingsAreBesideTheProgramOnlyInABuildFolderOrAPortableCop
     RuntimeState back;
     readSettings(inConfig, back);
     EXPECT_EQ(back.comPortName, state.comPortName);
+}
+
+// The user's folder never depends on where the program was started (a relative
+// XDG_CONFIG_HOME or HOME) nor falls back to the root (HOME unset or empty).
+TEST(SettingsPath, TheUsersFolderIsAlwaysAnAbsoluteOne) {
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    const QString fromDatabase = QFile::decodeName(user->pw_dir) + QStringLiteral("/.config");
+    QString names;
+    for (const QString& name :
+         {QCoreApplication::organizationName(), QCoreApplication::applicationName()}) {
+        names += name.isEmpty() ? QString() : QLatin1Char('/') + name;
+    }
+    const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray savedHome = qgetenv("HOME");
+    const bool hadXdg = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    const struct {
+        const char* xdg; // nullptr: unset
+        const char* home;
+        QString expected;
+    } cases[] = {
+        {"/srv/cfg/", "/home/op", QStringLiteral("/srv/cfg")},
+        {"relative/cfg", "/home/op", QStringLiteral("/home/op/.config")},
+        {"", "/home/op", QStringLiteral("/home/op/.config")},
+        {nullptr, "", fromDatabase},
+        {nullptr, "home/op", fromDatabase},
+    };
+    for (const auto& c : cases) {
+        c.xdg ? qputenv("XDG_CONFIG_HOME", c.xdg) : qunsetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", c.home);
+        EXPECT_EQ(userConfigFolder().toStdString(), (c.expected + names).toStdString())
+            << (c.xdg ? c.xdg : "(unset)") << " " << c.home;
+    }
+    hadXdg ? qputenv("XDG_CONFIG_HOME", savedXdg) : qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", savedHome);
 }
 
 TEST_F(SettingsTest, RecentFilesAreWrittenAnewAndReadBackInOrder) {
