@@ -92,6 +92,9 @@ head -n 1 "$root/share/doc/cantavel/copyright" |
     fail "copyright format"
 for p in cantavel cantavel-cfg cantavel-print; do
     file -b "$root/bin/$p" | grep -q ', stripped' || fail "$p is not stripped"
+    # Only the system's libraries are linked: a search path of its own would let a
+    # library dropped beside the program be loaded first.
+    ! readelf -d "$root/bin/$p" | grep -qE '\((RPATH|RUNPATH)\)' || fail "$p carries a library search path"
 done
 if ((clone)); then
     for p in cantavel cantavel-cfg cantavel-print; do
