@@ -274,7 +274,7 @@ TEST_F(CfgTool, APortRefusedForPermissionSaysHowToGetIt) {
     });
     EXPECT_EQ(status, 1);
     EXPECT_EQ(bytesOf(err), "cantavel-cfg: Open serial port failure! " + port +
-                                ": Permission denied Your user must be allowed to use serial "
+                                ": Permission denied. Your user must be allowed to use serial "
                                 "devices (on Debian, a member of the group \"dialout\").\n");
 }
 

@@ -471,9 +471,13 @@ public:
     }
     void setBusyPointer(bool) override {}
     void showMessage(const QString& text, const QString& detail) override {
+        // The box's lines on one line, each ended as a sentence ends.
         QString line = text;
-        if (!detail.isEmpty()) {
-            line += QLatin1Char(' ') + QString(detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        for (const QString& part : detail.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && !QStringLiteral(".!?:").contains(line.back())) {
+                line += QLatin1Char('.');
+            }
+            line += QLatin1Char(' ') + part;
         }
         fail(line);
         failed = true;
