@@ -578,6 +578,10 @@ TEST_F(CfgTool, SheetNeverReplacesItsPresetAndOtherFilesOnlyWithForce) {
 TEST_F(CfgTool, EveryHelpTextsExamplesRun) {
     const CfgRun overview = cfg({QStringLiteral("--help")});
     ASSERT_EQ(overview.status, 0);
+    const CfgRun version = cfg({QStringLiteral("--version")});
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("cantavel-cfg 1.")))
+        << version.out.toStdString();
+    EXPECT_EQ(cfg({QStringLiteral("-v")}).out, version.out) << "as the editor and cantavel-print";
     QStringList texts{overview.out};
     const QString listed =
         overview.out.section(QStringLiteral("Commands:\n"), 1).section("\n\n", 0, 0);

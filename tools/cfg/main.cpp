@@ -871,7 +871,7 @@ int main(int argc, char** argv) {
         std::fputs(overview(all).toLocal8Bit().constData(), stdout);
         return finish(0);
     }
-    if (args[1] == QLatin1String("--version")) {
+    if (args[1] == QLatin1String("--version") || args[1] == QLatin1String("-v")) {
         std::printf("cantavel-cfg %s\n", kVersion);
         return finish(0);
     }
