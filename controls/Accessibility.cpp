@@ -19,19 +19,24 @@ namespace {
 // Set on a slider that shows minus its position.
 constexpr char kNegatedValue[] = "cantavelShowsNegatedValue";
 
-// A control with Min, Max and Position, told to the reader as a value.
-template <typename Control>
-class ValueControlAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+// A widget the reader is told a value of.
+class ValueAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
-    ValueControlAccessible(Control* control, QAccessible::Role role)
-        : QAccessibleWidget(control, role) {}
-
+    using QAccessibleWidget::QAccessibleWidget;
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::ValueInterface) {
             return static_cast<QAccessibleValueInterface*>(this);
         }
         return QAccessibleWidget::interface_cast(type);
     }
+};
+
+// A control with Min, Max and Position, told to the reader as a value.
+template <typename Control> class ValueControlAccessible final : public ValueAccessible {
+public:
+    ValueControlAccessible(Control* control, QAccessible::Role role)
+        : ValueAccessible(control, role) {}
+
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value) {
             return QString::number(control()->Position());
@@ -180,17 +185,11 @@ private:
 };
 
 // A slider that shows minus its position.
-class NegatedSliderAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+class NegatedSliderAccessible final : public ValueAccessible {
 public:
     explicit NegatedSliderAccessible(QSlider* slider)
-        : QAccessibleWidget(slider, QAccessible::Slider) {}
+        : ValueAccessible(slider, QAccessible::Slider) {}
 
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ValueInterface) {
-            return static_cast<QAccessibleValueInterface*>(this);
-        }
-        return QAccessibleWidget::interface_cast(type);
-    }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value) {
             return QString::number(-slider()->value());
