@@ -340,6 +340,21 @@ SheetResult makePdf(PdfFile& pdf, const ConfigRecord& record, const QString& tit
     return printPresetSheet(printer, record, title, date);
 } // the PDF writer lets go of the document with the printer
 
+// The sheet made in memory, then handed on whole by `deliver` (saved, written).
+template <typename Deliver>
+SheetResult madeAndDelivered(const ConfigRecord& record, const QString& title, const QDate& date,
+                             SheetPaper paper, Deliver deliver) {
+    PdfFile pdf;
+    SheetResult result = makePdf(pdf, record, title, date, paper);
+    if (!result.ok) {
+        return result;
+    }
+    if (const FileResult delivered = deliver(pdf); !delivered) {
+        return {false, delivered.reason, 0};
+    }
+    return result;
+}
+
 } // namespace
 
 SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
@@ -347,28 +362,14 @@ SheetResult exportPresetSheet(const ConfigRecord& record, const QString& title, 
     if (const QString why = whyNotWritable(path); !why.isEmpty()) {
         return {false, why, 0};
     }
-    PdfFile pdf;
-    SheetResult result = makePdf(pdf, record, title, date, paper);
-    if (!result.ok) {
-        return result;
-    }
-    if (const FileResult saved = pdf.saveTo(path); !saved) {
-        return {false, saved.reason, 0};
-    }
-    return result;
+    return madeAndDelivered(record, title, date, paper,
+                            [&](const PdfFile& pdf) { return pdf.saveTo(path); });
 }
 
 SheetResult writePresetSheet(const ConfigRecord& record, const QString& title, const QDate& date,
                              int fd, SheetPaper paper) {
-    PdfFile pdf;
-    SheetResult result = makePdf(pdf, record, title, date, paper);
-    if (!result.ok) {
-        return result;
-    }
-    if (const FileResult written = pdf.writeTo(fd); !written) {
-        return {false, written.reason, 0};
-    }
-    return result;
+    return madeAndDelivered(record, title, date, paper,
+                            [fd](const PdfFile& pdf) { return pdf.writeTo(fd); });
 }
 
 } // namespace cantavel
