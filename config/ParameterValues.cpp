@@ -92,6 +92,24 @@ const Parameter* parameterFromName(QStringView name) {
     return nullptr;
 }
 
+Assignment parseAssignment(const QString& text) {
+    Assignment a;
+    const qsizetype dot = text.indexOf(QLatin1Char('.'));
+    const qsizetype equals = text.indexOf(QLatin1Char('='));
+    if (dot <= 0 || equals <= dot + 1) {
+        return a;
+    }
+    a.slotName = text.left(dot);
+    a.name = text.mid(dot + 1, equals - dot - 1);
+    a.value = text.mid(equals + 1);
+    a.slot = slotFromName(a.slotName);
+    a.parameter = parameterFromName(a.name);
+    a.fault = a.slot < 0     ? Assignment::Fault::Slot
+              : !a.parameter ? Assignment::Fault::Parameter
+                             : Assignment::Fault::None;
+    return a;
+}
+
 bool slotHas(int slot, const Parameter& p) {
     return slotKind(slot) == SlotKind::Mode ||
            (slotKind(slot) == SlotKind::Preset && p.field.part == RecordPart::Preset);

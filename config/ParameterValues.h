@@ -29,6 +29,19 @@ int slotFromName(QStringView name);
 // for none.
 const Parameter* parameterFromName(QStringView name);
 
+// SLOT.PARAMETER=VALUE as scripts give it: split at the first dot (no slot name
+// holds one; a parameter's name may, "F.B-EX") and the first '=' after it.
+struct Assignment {
+    enum class Fault { None, Form, Slot, Parameter };
+    Fault fault = Fault::Form;
+    int slot = -1;
+    const Parameter* parameter = nullptr;
+    QString slotName; // as given
+    QString name;     // the parameter's, as given
+    QString value;
+};
+Assignment parseAssignment(const QString& text);
+
 // Whether the window shows this parameter on this slot's tab: the Default Setting
 // only on mode slots.
 bool slotHas(int slot, const Parameter& p);

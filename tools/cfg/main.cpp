@@ -358,26 +358,22 @@ int runSet(QCommandLineParser& parser) {
     }
     const ConfigRecord before = *record;
     for (const QString& assignment : args) {
-        const qsizetype dot = assignment.indexOf(QLatin1Char('.'));
-        const qsizetype equals = assignment.indexOf(QLatin1Char('='));
-        if (dot <= 0 || equals <= dot + 1) {
+        const Assignment a = parseAssignment(assignment);
+        switch (a.fault) {
+        case Assignment::Fault::Form:
             return usage(QStringLiteral("'%1' is not SLOT.PARAMETER=VALUE").arg(assignment),
                          QStringLiteral("set"));
-        }
-        const QString slotName = assignment.left(dot);
-        const QString key = assignment.mid(dot + 1, equals - dot - 1);
-        const int slot = slotFromName(slotName);
-        if (slot < 0) {
+        case Assignment::Fault::Slot:
             return fail(QStringLiteral("%1: no slot '%2': %3; nothing was changed")
-                            .arg(assignment, slotName, QLatin1String(kSlotNames)));
-        }
-        const Parameter* p = parameterFromName(key);
-        if (!p) {
+                            .arg(assignment, a.slotName, QLatin1String(kSlotNames)));
+        case Assignment::Fault::Parameter:
             return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg params'); "
                                        "nothing was changed")
-                            .arg(assignment, key));
+                            .arg(assignment, a.name));
+        case Assignment::Fault::None:
+            break;
         }
-        if (const QString error = setShownValue(*record, slot, *p, assignment.mid(equals + 1));
+        if (const QString error = setShownValue(*record, a.slot, *a.parameter, a.value);
             !error.isEmpty()) {
             return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
         }
