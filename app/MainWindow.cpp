@@ -6,6 +6,7 @@
 #include "CommPort.h"
 #include "ConfigFile.h"
 #include "Elide.h"
+#include "ParameterValues.h"
 #include "PresetSheet.h"
 #include "QtPrinter.h"
 #include "SerialPort.h"
@@ -28,6 +29,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +37,7 @@
 #include <cstdio>
 #include <optional>
 #include <utility>
+#include <variant>
 
 #include <sys/stat.h>
 
@@ -53,7 +56,6 @@ private:
     int& count_;
 };
 using DialogOpen = Counted;
-using Loading = Counted;
 
 // A group box whose title is set a few pixels lower than its style puts it, its frame
 // where it was.
@@ -84,7 +86,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
 
       XJustOne1(new TXJustOne(this)),
       ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
-      devices_(options.devices ? options.devices : ownDevices_.get()) {
+      devices_(options.devices ? options.devices : ownDevices_.get()),
+      document_(record, &state.currentFileName) {
     // Screen readers learn of the controls from our own descriptions, which must be in
     // place before the controls are made: a reader that listens from the start asks
     // for a control's description as soon as its value is first set.
@@ -97,13 +100,17 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this, options.clock);
     connectControls();
+    connect(&document_, &PresetDocument::valueChanged, this,
+            [this](int slot, ParameterId id, unsigned, unsigned after) {
+                documentChanged(slot, id, after);
+            });
+    connect(&document_, &PresetDocument::historyChanged, this, &TForm1::updateEditActions);
     // With the form's values in place, the guard looks for a running instance.
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
     XJustOne1->SetFileToOpen(options.fileToHandOver);
     XJustOne1->OnHandOver = [this] { handOverTimer_->start(0); }; // out of the socket's event
     XJustOne1->Loaded();
-    markUnmodified();
     FormCreate();
 }
 
@@ -258,51 +265,81 @@ QFileDialog* TForm1::makeFileDialog(const QString& name) {
     return dialog;
 }
 
-// Each parameter's handler, by its documented name.
+// Each parameter's control on the form and its handler, by their documented names.
+// One row per parameter in the table's order; a row missing, out of order, without
+// a handler or with a control of another kind than its parameter's does not compile.
 namespace {
 using Handler = void (TForm1::*)();
+using Form = Ui::TForm1;
+using ControlOnForm = std::variant<QSlider * Form::*, QComboBox * Form::*, TUpDown * Form::*,
+                                   TmKnob * Form::*>; // in ControlKind's order
+
+struct Binding {
+    ParameterId id;
+    ControlOnForm control;
+    Handler handler;
+};
+
+template <std::size_t N>
+constexpr bool everyParameterBound(const std::array<Binding, N>& bindings) {
+    if (N != kParameterCount) {
+        return false;
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+        const Binding& b = bindings[i];
+        if (static_cast<std::size_t>(b.id) != i || b.handler == nullptr ||
+            b.control.index() != static_cast<std::size_t>(parameter(b.id).kind) ||
+            std::visit([](auto member) { return member == nullptr; }, b.control)) {
+            return false;
+        }
+    }
+    return true;
+}
 } // namespace
 
 void TForm1::connectControls() {
-    static constexpr std::array<std::pair<ParameterId, Handler>, kParameterCount> kHandlers{{
-        {ParameterId::MusicBass, &TForm1::TrackBar5Change},
-        {ParameterId::MusicMiddle, &TForm1::TrackBar7Change},
-        {ParameterId::MusicTreble, &TForm1::TrackBar10Change},
-        {ParameterId::MusicBalance, &TForm1::TrackBar9Change},
-        {ParameterId::EchoDelay, &TForm1::TrackBar11Change},
-        {ParameterId::EchoRepeat, &TForm1::TrackBar12Change},
-        {ParameterId::EchoLevel, &TForm1::TrackBar13Change},
-        {ParameterId::ReverbTime, &TForm1::TrackBar14Change},
-        {ParameterId::ReverbLevel, &TForm1::TrackBar15Change},
-        {ParameterId::MicBass, &TForm1::TrackBar16Change},
-        {ParameterId::MicMiddle, &TForm1::TrackBar17Change},
-        {ParameterId::MicTreble, &TForm1::TrackBar18Change},
-        {ParameterId::SwFreq, &TForm1::UpDown2Click},
-        {ParameterId::EffectVolume, &TForm1::mKnob1Change},
-        {ParameterId::FbEx, &TForm1::ComboBox6Change},
-        {ParameterId::KeyIndex, &TForm1::ComboBox1Change},
-        {ParameterId::InputSource, &TForm1::ComboBox2Change},
-        {ParameterId::Center, &TForm1::ComboBox3Change},
-        {ParameterId::Aux, &TForm1::ComboBox4Change},
-        {ParameterId::MusicIn, &TForm1::ComboBox5Change},
-        {ParameterId::SwVol1, &TForm1::UpDown1Click},
-        {ParameterId::SwVol2, &TForm1::UpDown5Click},
-        {ParameterId::MusicVolMax, &TForm1::UpDown4Click},
-        {ParameterId::MicVolMax, &TForm1::UpDown3Click},
-        {ParameterId::MusicVolume, &TForm1::mKnob2Change},
-        {ParameterId::MicVolume, &TForm1::mKnob3Change},
+    using enum ParameterId;
+    static constexpr std::array<Binding, kParameterCount> kBindings{{
+        {MusicBass, &Form::TrackBar5, &TForm1::TrackBar5Change},
+        {MusicMiddle, &Form::TrackBar7, &TForm1::TrackBar7Change},
+        {MusicTreble, &Form::TrackBar10, &TForm1::TrackBar10Change},
+        {MusicBalance, &Form::TrackBar9, &TForm1::TrackBar9Change},
+        {EchoDelay, &Form::TrackBar11, &TForm1::TrackBar11Change},
+        {EchoRepeat, &Form::TrackBar12, &TForm1::TrackBar12Change},
+        {EchoLevel, &Form::TrackBar13, &TForm1::TrackBar13Change},
+        {ReverbTime, &Form::TrackBar14, &TForm1::TrackBar14Change},
+        {ReverbLevel, &Form::TrackBar15, &TForm1::TrackBar15Change},
+        {MicBass, &Form::TrackBar16, &TForm1::TrackBar16Change},
+        {MicMiddle, &Form::TrackBar17, &TForm1::TrackBar17Change},
+        {MicTreble, &Form::TrackBar18, &TForm1::TrackBar18Change},
+        {SwFreq, &Form::UpDown2, &TForm1::UpDown2Click},
+        {EffectVolume, &Form::mKnob1, &TForm1::mKnob1Change},
+        {FbEx, &Form::ComboBox6, &TForm1::ComboBox6Change},
+        {KeyIndex, &Form::ComboBox1, &TForm1::ComboBox1Change},
+        {InputSource, &Form::ComboBox2, &TForm1::ComboBox2Change},
+        {Center, &Form::ComboBox3, &TForm1::ComboBox3Change},
+        {Aux, &Form::ComboBox4, &TForm1::ComboBox4Change},
+        {MusicIn, &Form::ComboBox5, &TForm1::ComboBox5Change},
+        {SwVol1, &Form::UpDown1, &TForm1::UpDown1Click},
+        {SwVol2, &Form::UpDown5, &TForm1::UpDown5Click},
+        {MusicVolMax, &Form::UpDown4, &TForm1::UpDown4Click},
+        {MicVolMax, &Form::UpDown3, &TForm1::UpDown3Click},
+        {MusicVolume, &Form::mKnob2, &TForm1::mKnob2Change},
+        {MicVolume, &Form::mKnob3, &TForm1::mKnob3Change},
     }};
-    for (const auto& [id, handler] : kHandlers) {
-        const Parameter& p = parameter(id);
-        QWidget* widget = ui->TabControl1->findChild<QWidget*>(QLatin1String(p.control));
-        Q_ASSERT(widget);
-        controls_[static_cast<std::size_t>(id)] = widget;
+    static_assert(everyParameterBound(kBindings),
+                  "every parameter needs one binding, in the table's order, to a control of "
+                  "its kind and a handler");
+    for (const Binding& binding : kBindings) {
+        const Parameter& p = parameter(binding.id);
+        QWidget* widget = std::visit([this](auto member) -> QWidget* { return ui.get()->*member; },
+                                     binding.control);
+        controls_[static_cast<std::size_t>(binding.id)] = widget;
         if (p.valueEdit) {
-            valueEdits_[static_cast<std::size_t>(id)] =
+            valueEdits_[static_cast<std::size_t>(binding.id)] =
                 ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit));
         }
-        handlers_[static_cast<std::size_t>(id)] = handler;
-        const auto run = [this, h = handler] { (this->*h)(); };
+        const auto run = [this, h = binding.handler] { (this->*h)(); };
         switch (p.kind) {
         case ControlKind::Slider:
             connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this, run);
@@ -328,7 +365,7 @@ void TForm1::connectControls() {
         widget->setAccessibleName(p.kind == ControlKind::Knob && p.field.part == RecordPart::Mode
                                       ? name + QStringLiteral(" volume")
                                       : name);
-        if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
+        if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(binding.id)]) {
             edit->setAccessibleName(widget->accessibleName() + QStringLiteral(" value"));
         }
         if (p.display == Display::Tone) {
@@ -464,11 +501,9 @@ void TForm1::New1Click() {
     }
     // A command that waits ends here: the new record is never sent in part.
     const std::vector<int> unsent = link_->CancelCommands();
-    record_.resetToDefaults();
+    document_.makeNew();
     ui->Link1->setChecked(false);
     comm_->StopComm();
-    state_.currentFileName.clear();
-    markUnmodified();
     setCaption(applicationTitle());
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("New"));
@@ -493,7 +528,9 @@ bool TForm1::OpenFile(const QString& path) {
 
 bool TForm1::openChosen(const QString& path) {
     qint64 size = kConfigImageSize;
-    const FileResult read = loadConfigFile(path, record_, &size);
+    // What the file held is the unmodified state: values the controls cannot show
+    // and bring into range while loading count as changes.
+    const FileResult read = document_.load(path, &size);
     if (!read) {
         // Nothing was read: record, file name, caption and Link stay as they were.
         showMessage(QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
@@ -502,11 +539,7 @@ bool TForm1::openChosen(const QString& path) {
     const std::vector<int> unsent = link_->CancelCommands();
     ui->Link1->setChecked(false);
     comm_->StopComm();
-    // What the file held is the unmodified state: values the controls cannot show
-    // and bring into range while loading count as changes.
-    markUnmodified();
     setCaption(captionWithFile(path));
-    state_.currentFileName = path;
     rememberRecentFile(path);
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
@@ -539,7 +572,6 @@ void TForm1::SaveAs1Click() {
     }
     if (saveTo(path)) {
         // The caption names the file that the next Save writes.
-        state_.currentFileName = path;
         setCaption(captionWithFile(path));
     }
 }
@@ -557,12 +589,11 @@ bool TForm1::saveTo(const QString& path) {
             return false;
         }
     }
-    const FileResult written = saveConfigFile(path, record_);
+    const FileResult written = document_.save(path);
     if (!written) {
         showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
         return false;
     }
-    markUnmodified(KeepHistory);
     updateCaption();
     rememberRecentFile(path);
     return true;
@@ -656,15 +687,7 @@ QString TForm1::chooseFile(QFileDialog& dialog) {
 // Unsaved work
 
 bool TForm1::IsModified() const {
-    return !std::equal(savedImage_.begin(), savedImage_.end(), record_.image().begin());
-}
-
-void TForm1::markUnmodified(HistoryAfter history) {
-    std::copy(record_.image().begin(), record_.image().end(), savedImage_.begin());
-    if (history == ForgetHistory) {
-        history_.clear(); // a new record or another file: nothing of before applies
-    }
-    updateEditActions();
+    return document_.isModified();
 }
 
 bool TForm1::maybeSave() {
@@ -810,67 +833,70 @@ void TForm1::TabControl1Change(QObject* Sender) {
 }
 
 void TForm1::showSlot(int slot) {
-    const Loading loading(loading_);
     const SlotKind kind = slotKind(slot);
     if (kind == SlotKind::None) {
         return; // no tab selected
     }
     setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
+    // What the controls cannot show is stored as they show it, and in Link mode on
+    // "Default" sent, before the controls show the slot.
+    document_.bringIntoRange(slot);
     if (kind == SlotKind::Preset) {
         LoadPresetControls(slot);
         DisableDefaultSetting();
         return;
     }
     EnableDefaultSetting();
-    using enum ParameterId;
-    for (const ParameterId id : {InputSource, Center, Aux, MusicIn, MusicVolMax, MicVolMax}) {
-        loadControl(id, slot);
-    }
-    // The knobs take this slot's own maxima first, so that a volume within them is
-    // never cut to a maximum another slot left behind. A knob given another value
-    // reports it, and its handler shows and compares it.
-    ui->mKnob2->SetMaxValue(ui->UpDown4->Position());
-    ui->mKnob3->SetMaxValue(ui->UpDown3->Position());
-    for (const ParameterId id : {MusicVolume, MicVolume, SwVol1, SwVol2}) {
-        loadControl(id, slot);
+    for (const Parameter* p : slotParameters(slot)) {
+        if (p->field.part == RecordPart::Mode) {
+            showParameter(*p, slot);
+        }
     }
     LoadPresetControls(slot);
 }
 
-// Sliders first, in the handlers' order, then the knob: of these only sliders and
-// knobs report, so that is the order in which clamped values are sent.
 void TForm1::LoadPresetControls(int slot) {
     for (const Parameter& p : parameterTable()) {
         if (p.field.part == RecordPart::Preset) {
-            loadControl(p.id, slot);
+            showParameter(p, slot);
         }
     }
 }
 
-void TForm1::loadControl(ParameterId id, int slot) {
-    const Parameter& p = parameter(id);
-    // Read the record afresh: a handler may just have brought a value into range.
+// Puts the record's value into its control without running the control's handler:
+// a knob or up-down under a limit first takes the limit its slot sets.
+void TForm1::showParameter(const Parameter& p, int slot) {
+    const Counted showing(showing_);
     const int position = p.position(p.field.get(record_, slot));
-    QWidget* widget = control(id);
+    const ValueRange range = shownRange(record_, slot, p);
+    QWidget* widget = control(p.id);
+    QLineEdit* edit = valueEdits_[static_cast<std::size_t>(p.id)];
     switch (p.kind) {
     case ControlKind::Slider:
-        // The slider reports a changed position by itself; the direct call writes
-        // its display even when the position stayed.
         static_cast<QSlider*>(widget)->setValue(position);
-        parameterChanged(id);
+        edit->setText(QString::number(shownValue(record_, slot, p)));
         break;
     case ControlKind::List:
         selectItem(static_cast<QComboBox*>(widget), position);
         break;
     case ControlKind::UpDown: {
         auto* upDown = static_cast<TUpDown*>(widget);
+        if (limitOf(p)) {
+            upDown->SetMax(range.max);
+        }
         upDown->SetPosition(position);
-        valueEdits_[static_cast<std::size_t>(id)]->setText(QString::number(upDown->Position()));
+        edit->setText(QString::number(upDown->Position()));
         break;
     }
-    case ControlKind::Knob:
-        static_cast<TmKnob*>(widget)->SetCurValue(position);
+    case ControlKind::Knob: {
+        auto* knob = static_cast<TmKnob*>(widget);
+        if (limitOf(p)) {
+            knob->SetMaxValue(range.max);
+        }
+        knob->SetCurValue(position);
+        edit->setText(QString::number(knob->Position()));
         break;
+    }
     }
 }
 
@@ -922,39 +948,31 @@ int TForm1::controlValue(ParameterId id) const {
     return -1;
 }
 
+// The general form of a change handler: the control's value goes to the document,
+// which keeps the rules between values; what it changes comes back through
+// documentChanged.
 void TForm1::parameterChanged(ParameterId id) {
+    if (showing_ > 0) {
+        return; // the control is being set to what the record holds
+    }
     const Parameter& p = parameter(id);
     const int position = controlValue(id);
-    if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(id)]) {
-        edit->setText(QString::number(p.shown(p.storedFromPosition(position))));
-    }
     const int slot = selectedSlot();
     if (slotKind(slot) == SlotKind::None || (p.kind == ControlKind::List && position < 0)) {
         return; // no tab, or a list with nothing picked
     }
-    // A list stores its index cut to the field's width; the others their value.
-    const int value = p.kind == ControlKind::List
-                          ? static_cast<int>(static_cast<unsigned>(position) & p.field.widthMask())
-                          : p.storedFromPosition(position);
-    const unsigned before = p.field.get(record_, slot);
-    if (before == static_cast<unsigned>(value)) {
+    const int shown =
+        p.kind == ControlKind::List ? position : p.shown(p.storedFromPosition(position));
+    switch (document_.setValue(slot, id, shown)) {
+    case PresetDocument::SetResult::Changed:
+        break;
+    case PresetDocument::SetResult::Unchanged:
+        return;
+    case PresetDocument::SetResult::OutOfRange:
+    case PresetDocument::SetResult::NotOnSlot:
+        showParameter(p, slot); // the control goes back to what the record holds
         return;
     }
-    p.field.set(record_, slot, static_cast<unsigned>(value));
-    const unsigned after = p.field.get(record_, slot);
-    recordChange(id, slot, before, after);
-    link_->sendLiveParameter(p.live, static_cast<std::uint8_t>(after)); // the field alone
-    updateCaption();
-}
-
-// ---------------------------------------------------------------------------------
-// Undo and redo
-
-void TForm1::recordChange(ParameterId id, int slot, unsigned before, unsigned after) {
-    if (loading_ > 0 || replaying_) {
-        return; // loading brings values into range; a replay is already a step
-    }
-    history_.record(slot, {id, before, after});
     if (!gesture_ && !closePending_) {
         // A change without a held button or key is a step by itself, ended once the
         // event that made it has been handled.
@@ -966,18 +984,33 @@ void TForm1::recordChange(ParameterId id, int slot, unsigned before, unsigned af
             }
         });
     }
-    updateEditActions();
 }
 
+// A value the document changed: shown when its slot is, with what its limit bounds,
+// sent live (Link mode on "Default" only), and the caption marks unsaved work.
+void TForm1::documentChanged(int slot, ParameterId id, unsigned after) {
+    const Parameter& p = parameter(id);
+    link_->sendLiveParameter(p.live, static_cast<std::uint8_t>(after)); // the field alone
+    if (slot == selectedSlot() && slotHas(slot, p)) {
+        showParameter(p, slot);
+        if (const Parameter* bound = boundBy(p)) {
+            showParameter(*bound, slot);
+        }
+    }
+    updateCaption();
+}
+
+// ---------------------------------------------------------------------------------
+// Undo and redo
+
 void TForm1::closeEditStep() {
-    history_.closeStep();
-    updateEditActions();
+    document_.closeStep();
 }
 
 void TForm1::updateEditActions() {
     if (undo_) {
-        undo_->setEnabled(history_.canUndo());
-        redo_->setEnabled(history_.canRedo());
+        undo_->setEnabled(document_.canUndo());
+        redo_->setEnabled(document_.canRedo());
     }
 }
 
@@ -1017,12 +1050,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+// A step of another tab shows that tab first, as the operator's tab change would;
+// the document then puts the values back, and the controls and (in Link mode on
+// "Default") the unit follow.
 void TForm1::Undo1Click() {
     if (link_->runningCommands() > 0) {
         return; // a command sends the record as it is; it is not changed under it
     }
     gesture_ = false;
-    replay(history_.takeUndo(), true);
+    showStepSlot(document_.undoSlot());
+    document_.undo();
 }
 
 void TForm1::Redo1Click() {
@@ -1030,52 +1067,15 @@ void TForm1::Redo1Click() {
         return;
     }
     closeEditStep();
-    replay(history_.takeRedo(), false);
+    showStepSlot(document_.redoSlot());
+    document_.redo();
 }
 
-// A step is made or taken back through the controls and their handlers, so the
-// record, the displays and (in Link mode on "Default") the unit follow as they do
-// for the operator's own change. A step of another tab shows that tab first, as the
-// operator's tab change would.
-void TForm1::replay(const EditStep& step, bool undo) {
-    if (step.changes.empty()) {
-        updateEditActions();
-        return;
-    }
-    if (selectedSlot() != step.slot) {
-        ui->TabControl1->SetTabIndexQuietly(step.slot);
+void TForm1::showStepSlot(int slot) {
+    if (slot >= 0 && selectedSlot() != slot) {
+        ui->TabControl1->SetTabIndexQuietly(slot);
         TabControl1Change(ui->TabControl1);
     }
-    replaying_ = true;
-    for (const FieldChange& change : step.changes) {
-        setParameterValue(change.id, undo ? change.before : change.after);
-    }
-    replaying_ = false;
-    updateCaption();
-    updateEditActions();
-}
-
-void TForm1::setParameterValue(ParameterId id, unsigned stored) {
-    const Parameter& p = parameter(id);
-    const int position = p.position(static_cast<int>(stored));
-    QWidget* widget = control(id);
-    switch (p.kind) {
-    case ControlKind::Slider:
-        static_cast<QSlider*>(widget)->setValue(position);
-        break;
-    case ControlKind::List:
-        selectItem(static_cast<QComboBox*>(widget), position);
-        break;
-    case ControlKind::UpDown:
-        static_cast<TUpDown*>(widget)->SetPosition(position);
-        break;
-    case ControlKind::Knob:
-        static_cast<TmKnob*>(widget)->SetCurValue(position);
-        break;
-    }
-    // The handler runs once more, as a change of its own control would run it: it
-    // compares with the record and does nothing when the value is already there.
-    (this->*handlers_[static_cast<std::size_t>(id)])();
 }
 
 void TForm1::TrackBar5Change() {
@@ -1138,38 +1138,25 @@ void TForm1::ComboBox4Change() {
 void TForm1::ComboBox5Change() {
     parameterChanged(ParameterId::MusicIn);
 }
+// SW VOL 2 shows at most SW VOL 1; its record value takes the limit at its next click.
+void TForm1::UpDown1Click() {
+    parameterChanged(ParameterId::SwVol1);
+}
 void TForm1::UpDown5Click() {
     parameterChanged(ParameterId::SwVol2);
+}
+// A maximum set below its volume brings the volume down: both are sent.
+void TForm1::UpDown4Click() {
+    parameterChanged(ParameterId::MusicVolMax);
+}
+void TForm1::UpDown3Click() {
+    parameterChanged(ParameterId::MicVolMax);
 }
 void TForm1::mKnob2Change() {
     parameterChanged(ParameterId::MusicVolume);
 }
 void TForm1::mKnob3Change() {
     parameterChanged(ParameterId::MicVolume);
-}
-
-void TForm1::UpDown1Click() {
-    ui->LabeledEdit5->setText(QString::number(ui->UpDown1->Position()));
-    // SW VOL 2 may not exceed SW VOL 1; its record value follows at its next click.
-    ui->UpDown5->SetMax(ui->UpDown1->Position());
-    ui->LabeledEdit1->setText(QString::number(ui->UpDown5->Position()));
-    parameterChanged(ParameterId::SwVol1);
-}
-
-void TForm1::UpDown4Click() {
-    parameterChanged(ParameterId::MusicVolMax);
-    ui->mKnob2->SetMaxValue(ui->UpDown4->Position());
-    if (ui->mKnob2->Position() > ui->mKnob2->Max()) {
-        ui->mKnob2->SetCurValue(ui->mKnob2->Max()); // reported: mKnob2Change sends 19
-    }
-}
-
-void TForm1::UpDown3Click() {
-    parameterChanged(ParameterId::MicVolMax);
-    ui->mKnob3->SetMaxValue(ui->UpDown3->Position());
-    if (ui->mKnob3->Position() > ui->mKnob3->Max()) {
-        ui->mKnob3->SetCurValue(ui->mKnob3->Max());
-    }
 }
 
 // ---------------------------------------------------------------------------------

@@ -6,8 +6,8 @@
 #include "ConfigRecord.h"
 #include "DeviceLink.h"
 #include "Dialogs.h"
-#include "EditHistory.h"
 #include "Parameters.h"
+#include "PresetDocument.h"
 #include "RuntimeState.h"
 #include "SerialDevices.h"
 #include "SingleInstance.h"
@@ -62,6 +62,8 @@ public:
     ~TForm1() override;
 
     TComm& Comm() { return *comm_; }
+    // The record being edited, its file and the changes that can be taken back.
+    PresetDocument& Document() { return document_; }
     DeviceLink& Link() { return *link_; }
     QFileDialog& OpenDialog1();
     QFileDialog& SaveDialog1();
@@ -163,13 +165,9 @@ private:
     // A COM item the settings leave alone opens this device: it is not listed again.
     bool isDefaultComDevice(const SerialDevice& device) const;
 
-    // The general form of a change handler: show the control's value, compare it
-    // with the record, and only when it differs store it and send it live.
     void parameterChanged(ParameterId id);
-    // Puts the record's value of a parameter into its control: a slider or knob
-    // reports it (and its handler runs), a list or up-down is set quietly and its
-    // display written.
-    void loadControl(ParameterId id, int slot);
+    void documentChanged(int slot, ParameterId id, unsigned after);
+    void showParameter(const Parameter& p, int slot);
     int controlValue(ParameterId id) const;
     QWidget* control(ParameterId id) const { return controls_[static_cast<std::size_t>(id)]; }
 
@@ -192,10 +190,6 @@ private:
     // nothing could be read.
     bool openChosen(const QString& path);
     bool saveTo(const QString& path);
-    // What the record holds now is what was loaded, saved or made new. Saving keeps
-    // the steps before it; New and Open forget them.
-    enum HistoryAfter { KeepHistory, ForgetHistory };
-    void markUnmodified(HistoryAfter history = ForgetHistory);
     void setCaption(const QString& caption);
     // The title and the file the record came from or went to, as Open shows it.
     static QString captionWithFile(const QString& path);
@@ -212,12 +206,10 @@ private:
     void reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
                           const QString& why);
 
-    // Undo and redo: the changes a handler makes are recorded, except while the
-    // controls are loaded or a step is replayed.
-    void recordChange(ParameterId id, int slot, unsigned before, unsigned after);
+    // Undo and redo: the document keeps the steps; a button or key held on a
+    // control makes one step of what it changes.
     void closeEditStep();
-    void replay(const EditStep& step, bool undo);
-    void setParameterValue(ParameterId id, unsigned stored);
+    void showStepSlot(int slot);
     void updateEditActions();
     void watchGestures(QWidget* widget);
 
@@ -236,7 +228,6 @@ private:
     // Each parameter's control and the edit that shows its value, by ParameterId.
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
-    std::array<void (TForm1::*)(), kParameterCount> handlers_{};
     QFileDialog* makeFileDialog(const QString& name);
     QFileDialog* openDialog_ = nullptr; // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;
@@ -250,15 +241,13 @@ private:
     bool hangupReported_ = false;
     QString unreadSettings_; // why the settings could not be read, told once shown
 
-    std::array<std::uint8_t, kConfigImageSize> savedImage_{};
+    PresetDocument document_;
     QString caption_;
-    EditHistory history_;
     QMenu* recent_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
-    int loading_ = 0;        // controls being loaded from the record
-    bool replaying_ = false; // an undo or redo step being applied
-    bool gesture_ = false;   // a button or key held on a parameter control
+    int showing_ = 0;      // controls being set to the record's values
+    bool gesture_ = false; // a button or key held on a parameter control
     bool closePending_ = false;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
     // Files from later starts wait for a quiet moment.

@@ -12,29 +12,19 @@ constexpr std::array<const char*, kSlotCount> kTitles{"Default", "1",      "2", 
 constexpr std::array<const char*, kSlotCount> kKeys{"default", "1",      "2",     "3",
                                                     "4",       "mode-a", "mode-b"};
 
-// The knob of a volume takes the maximum its up-down shows.
-const Parameter* maximumOf(ParameterId id) {
-    switch (id) {
-    case ParameterId::MusicVolume:
-        return &parameter(ParameterId::MusicVolMax);
-    case ParameterId::MicVolume:
-        return &parameter(ParameterId::MicVolMax);
-    default:
-        return nullptr;
-    }
-}
-
-// The volume a maximum limits.
-const Parameter* volumeUnder(ParameterId id) {
-    switch (id) {
-    case ParameterId::MusicVolMax:
-        return &parameter(ParameterId::MusicVolume);
-    case ParameterId::MicVolMax:
-        return &parameter(ParameterId::MicVolume);
-    default:
-        return nullptr;
-    }
-}
+// The rules between values of one slot: a value may not exceed its limit. A volume
+// follows its maximum down when that is lowered; SW VOL 2 keeps what it holds and
+// shows at most SW VOL 1, its stored value taking the limit at its next change.
+struct LimitRule {
+    ParameterId value;
+    ParameterId limit;
+    bool follows;
+};
+constexpr std::array<LimitRule, 3> kLimitRules{{
+    {ParameterId::MusicVolume, ParameterId::MusicVolMax, true},
+    {ParameterId::MicVolume, ParameterId::MicVolMax, true},
+    {ParameterId::SwVol2, ParameterId::SwVol1, false},
+}};
 
 void store(ConfigRecord& record, int slot, const Parameter& p, int shown) {
     p.field.set(record, slot, static_cast<unsigned>(p.storedFromShown(shown)));
@@ -77,6 +67,33 @@ QString plainName(QStringView name) {
 }
 
 } // namespace
+
+const Parameter* limitOf(const Parameter& p) {
+    for (const LimitRule& rule : kLimitRules) {
+        if (rule.value == p.id) {
+            return &parameter(rule.limit);
+        }
+    }
+    return nullptr;
+}
+
+const Parameter* followerOf(const Parameter& limit) {
+    for (const LimitRule& rule : kLimitRules) {
+        if (rule.limit == limit.id && rule.follows) {
+            return &parameter(rule.value);
+        }
+    }
+    return nullptr;
+}
+
+const Parameter* boundBy(const Parameter& limit) {
+    for (const LimitRule& rule : kLimitRules) {
+        if (rule.limit == limit.id) {
+            return &parameter(rule.value);
+        }
+    }
+    return nullptr;
+}
 
 const Parameter* parameterFromName(QStringView name) {
     const QString plain = plainName(name);
@@ -126,38 +143,25 @@ std::vector<const Parameter*> slotParameters(int slot) {
 }
 
 const QStringList& listItems(const Parameter& p) {
-    static const QStringList none;
-    static const QStringList fbEx{"0", "1", "2", "3"};
-    static const QStringList key{"b-5", "b-4", "b-3", "b-2", "b-1", "0",
-                                 "#+1", "#+2", "#+3", "#+4", "#+5"};
-    static const QStringList input{"BGM", "AUX", "DVD", "TV", "AUTO"};
-    static const QStringList center{"Music", "Mic"};
-    static const QStringList aux{"Mic", "Music", "Mic+Music"};
-    static const QStringList musicIn{"L+R", "L+L", "R+R", "L-R"};
-    switch (p.id) {
-    case ParameterId::FbEx:
-        return fbEx;
-    case ParameterId::KeyIndex:
-        return key;
-    case ParameterId::InputSource:
-        return input;
-    case ParameterId::Center:
-        return center;
-    case ParameterId::Aux:
-        return aux;
-    case ParameterId::MusicIn:
-        return musicIn;
-    default:
-        return none;
-    }
+    static const std::array<QStringList, kParameterCount> items = [] {
+        std::array<QStringList, kParameterCount> all;
+        for (const Parameter& q : parameterTable()) {
+            if (q.items) {
+                all[static_cast<std::size_t>(q.id)] =
+                    QString::fromLatin1(q.items).split(QLatin1Char('|'));
+            }
+        }
+        return all;
+    }();
+    return items[static_cast<std::size_t>(p.id)];
 }
 
 ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p) {
     if (p.kind == ControlKind::List) {
         return {0, static_cast<int>(listItems(p).size()) - 1};
     }
-    if (const Parameter* max = maximumOf(p.id)) {
-        return {p.minValue, shownValue(record, slot, *max)};
+    if (const Parameter* limit = limitOf(p)) {
+        return {p.minValue, shownValue(record, slot, *limit)};
     }
     const int a = p.shown(p.minValue);
     const int b = p.shown(p.maxValue);
@@ -185,56 +189,28 @@ QString shownOrNone(const QString& shown) {
     return shown.isEmpty() ? QStringLiteral("(none)") : shown;
 }
 
-void bringIntoRange(ConfigRecord& record, int slot) {
-    for (const Parameter* p : slotParameters(slot)) {
-        if (p->kind == ControlKind::Slider || p->kind == ControlKind::Knob) {
-            store(record, slot, *p, shownValue(record, slot, *p));
+std::vector<const Parameter*> rangedOnShowing(int slot) {
+    std::vector<const Parameter*> ranged;
+    if (slotKind(slot) == SlotKind::Mode) {
+        for (const Parameter& p : parameterTable()) {
+            if (p.kind == ControlKind::Knob && p.field.part == RecordPart::Mode) {
+                ranged.push_back(&p);
+            }
         }
     }
+    for (const Parameter* p : slotParameters(slot)) {
+        if (p->field.part == RecordPart::Preset &&
+            (p->kind == ControlKind::Slider || p->kind == ControlKind::Knob)) {
+            ranged.push_back(p);
+        }
+    }
+    return ranged;
 }
 
-QString setShownValue(ConfigRecord& record, int slot, const Parameter& p, const QString& value) {
-    if (!slotHas(slot, p)) {
-        return QStringLiteral("%1 is part of the Default Setting, which only Default, Mode A "
-                              "and Mode B have")
-            .arg(QLatin1String(p.key));
+void bringIntoRange(ConfigRecord& record, int slot) {
+    for (const Parameter* p : rangedOnShowing(slot)) {
+        store(record, slot, *p, shownValue(record, slot, *p));
     }
-    int shown = 0;
-    if (p.kind == ControlKind::List) {
-        const QStringList& items = listItems(p);
-        const auto it = std::find_if(items.begin(), items.end(), [&](const QString& item) {
-            return item.compare(value, Qt::CaseInsensitive) == 0;
-        });
-        if (it == items.end()) {
-            return QStringLiteral("'%1' is not one of %2")
-                .arg(value, items.join(QStringLiteral(", ")));
-        }
-        shown = static_cast<int>(it - items.begin());
-    } else {
-        bool number = false;
-        shown = value.toInt(&number);
-        const ValueRange range = shownRange(record, slot, p);
-        if (!number) {
-            return QStringLiteral("'%1' is not a whole number").arg(value);
-        }
-        if (shown < range.min || shown > range.max) {
-            const Parameter* max = maximumOf(p.id);
-            return QStringLiteral("%1 is out of range: %2 to %3%4")
-                .arg(shown)
-                .arg(range.min)
-                .arg(range.max)
-                .arg(max ? QStringLiteral(" (%1 is %2)").arg(QLatin1String(max->key)).arg(range.max)
-                         : QString());
-        }
-    }
-    // A volume above its new maximum comes down to it, as the knob does.
-    const Parameter* volume = volumeUnder(p.id);
-    const int volumeBefore = volume ? shownValue(record, slot, *volume) : 0;
-    store(record, slot, p, shown);
-    if (volume && volumeBefore > shown) {
-        store(record, slot, *volume, shown);
-    }
-    return {};
 }
 
 } // namespace cantavel

@@ -48,6 +48,16 @@ bool slotHas(int slot, const Parameter& p);
 // The parameters a slot's tab shows, in the table's order.
 std::vector<const Parameter*> slotParameters(int slot);
 
+// The value of its own slot that a parameter may not exceed: a volume its maximum,
+// SW VOL 2 SW VOL 1; null for none.
+const Parameter* limitOf(const Parameter& p);
+// The value a limit bounds; null when the parameter bounds none.
+const Parameter* boundBy(const Parameter& limit);
+// The value that comes down with a limit lowered below it (a volume with its
+// maximum); null when none does. SW VOL 2 keeps its stored value and shows at most
+// SW VOL 1.
+const Parameter* followerOf(const Parameter& limit);
+
 // The items of a list parameter, in the list's order; empty for any other kind.
 const QStringList& listItems(const Parameter& p);
 
@@ -68,14 +78,17 @@ QString shownText(const ConfigRecord& record, int slot, const Parameter& p);
 // "(none)" for a list that shows no item.
 QString shownOrNone(const QString& shown);
 
-// What showing a slot stores: sliders and knobs report the value they were brought
-// to, and their handlers store it; lists and up-downs show theirs and store nothing.
+// The values showing a slot brings into range, in the order the unit is sent their
+// changes: the Default Setting's volumes first, then the effect's sliders and knob.
+// Lists and up-downs show what they can and keep what the record holds.
+std::vector<const Parameter*> rangedOnShowing(int slot);
+// What showing a slot stores: each of those at its shown value.
 void bringIntoRange(ConfigRecord& record, int slot);
 
 // Sets a parameter to a value given as the window shows it (a number, or a list
-// item's text in any case). A volume maximum set below its volume lowers the volume,
-// as the up-down does. Returns an empty string when the value was set; otherwise
-// why not, and the record is unchanged.
+// item's text in any case), within the range the slot's own values allow, through
+// the preset document's rules. Returns an empty string when the value was set;
+// otherwise why not, and the record is unchanged.
 QString setShownValue(ConfigRecord& record, int slot, const Parameter& p, const QString& value);
 
 } // namespace cantavel

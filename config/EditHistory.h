@@ -40,6 +40,9 @@ public:
 
     bool canUndo() const { return !undo_.empty() || stepOpen(); }
     bool canRedo() const { return !redo_.empty() && !stepOpen(); }
+    // The slot of the closed step an undo or a redo would take; -1 for none.
+    int undoSlot() const { return undo_.empty() ? -1 : undo_.back().slot; }
+    int redoSlot() const { return redo_.empty() ? -1 : redo_.back().slot; }
     // The step to take back (closing the open one first); it moves to the redo side.
     EditStep takeUndo();
     // The step to make again; it moves back to the undo side.

@@ -1,0 +1,210 @@
+#include "PresetDocument.h"
+
+#include "ParameterValues.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace cantavel {
+
+namespace {
+
+// The values a parameter's field may take, as shown, whatever other values hold.
+ValueRange fullRange(const Parameter& p) {
+    if (p.kind == ControlKind::List) {
+        return {0, static_cast<int>(listItems(p).size()) - 1};
+    }
+    const int a = p.shown(p.minValue);
+    const int b = p.shown(p.maxValue);
+    return {std::min(a, b), std::max(a, b)};
+}
+
+} // namespace
+
+PresetDocument::PresetDocument(ConfigRecord& record, QString* fileName, QObject* parent)
+    : QObject(parent), record_(record), fileName_(fileName ? fileName : &ownFileName_) {
+    markUnmodified(true);
+}
+
+FileResult PresetDocument::load(const QString& path, qint64* fileSize) {
+    FileResult read = loadConfigFile(path, record_, fileSize);
+    if (read) {
+        *fileName_ = path;
+        markUnmodified(true);
+    }
+    return read;
+}
+
+FileResult PresetDocument::save(const QString& path) {
+    closeStep();
+    FileResult written = saveConfigFile(path, record_);
+    if (written) {
+        *fileName_ = path;
+        markUnmodified(false);
+    }
+    return written;
+}
+
+void PresetDocument::makeNew() {
+    record_.resetToDefaults();
+    fileName_->clear();
+    markUnmodified(true);
+}
+
+bool PresetDocument::isModified() const {
+    return !std::equal(savedImage_.begin(), savedImage_.end(), record_.image().begin());
+}
+
+void PresetDocument::markUnmodified(bool forgetHistory) {
+    std::copy(record_.image().begin(), record_.image().end(), savedImage_.begin());
+    if (forgetHistory) {
+        history_.clear(); // a new record or another file: nothing of before applies
+    }
+    emit historyChanged();
+}
+
+void PresetDocument::store(int slot, const Parameter& p, unsigned value) {
+    const unsigned before = p.field.get(record_, slot);
+    p.field.set(record_, slot, value);
+    const unsigned after = p.field.get(record_, slot);
+    if (before == after) {
+        return;
+    }
+    if (recording_) {
+        history_.record(slot, {p.id, before, after});
+    }
+    emit valueChanged(slot, p.id, before, after);
+    if (recording_) {
+        emit historyChanged();
+    }
+}
+
+PresetDocument::SetResult PresetDocument::setValue(int slot, ParameterId id, int shown,
+                                                   Limits limits) {
+    const Parameter& p = parameter(id);
+    if (!slotHas(slot, p)) {
+        return SetResult::NotOnSlot;
+    }
+    const ValueRange range = limits == Limits::Keep ? shownRange(record_, slot, p) : fullRange(p);
+    if (shown < range.min || shown > range.max) {
+        return SetResult::OutOfRange;
+    }
+    // A list stores its item's index cut to the field's width; the others their value.
+    const unsigned value = p.kind == ControlKind::List
+                               ? static_cast<unsigned>(shown) & p.field.widthMask()
+                               : static_cast<unsigned>(p.storedFromShown(shown));
+    const unsigned before = p.field.get(record_, slot);
+    const Parameter* follower = followerOf(p);
+    const int followerBefore = follower ? shownValue(record_, slot, *follower) : 0;
+    store(slot, p, value);
+    if (follower && followerBefore > shown) {
+        store(slot, *follower, static_cast<unsigned>(follower->storedFromShown(shown)));
+        return SetResult::Changed;
+    }
+    return p.field.get(record_, slot) == before ? SetResult::Unchanged : SetResult::Changed;
+}
+
+QString PresetDocument::setText(int slot, const Parameter& p, const QString& text, Limits limits) {
+    if (!slotHas(slot, p)) {
+        return QStringLiteral("%1 is part of the Default Setting, which only Default, Mode A "
+                              "and Mode B have")
+            .arg(QLatin1String(p.key));
+    }
+    int shown = 0;
+    if (p.kind == ControlKind::List) {
+        const QStringList& items = listItems(p);
+        const auto it = std::find_if(items.begin(), items.end(), [&](const QString& item) {
+            return item.compare(text, Qt::CaseInsensitive) == 0;
+        });
+        if (it == items.end()) {
+            return QStringLiteral("'%1' is not one of %2")
+                .arg(text, items.join(QStringLiteral(", ")));
+        }
+        shown = static_cast<int>(it - items.begin());
+    } else {
+        bool number = false;
+        shown = text.toInt(&number);
+        if (!number) {
+            return QStringLiteral("'%1' is not a whole number").arg(text);
+        }
+    }
+    if (setValue(slot, p.id, shown, limits) == SetResult::OutOfRange) {
+        const ValueRange range =
+            limits == Limits::Keep ? shownRange(record_, slot, p) : fullRange(p);
+        const Parameter* limit = limits == Limits::Keep ? limitOf(p) : nullptr;
+        return QStringLiteral("%1 is out of range: %2 to %3%4")
+            .arg(shown)
+            .arg(range.min)
+            .arg(range.max)
+            .arg(limit ? QStringLiteral(" (%1 is %2)").arg(QLatin1String(limit->key)).arg(range.max)
+                       : QString());
+    }
+    return {};
+}
+
+void PresetDocument::bringIntoRange(int slot) {
+    const bool recording = std::exchange(recording_, false);
+    for (const Parameter* p : rangedOnShowing(slot)) {
+        store(slot, *p, static_cast<unsigned>(p->storedFromShown(shownValue(record_, slot, *p))));
+    }
+    recording_ = recording;
+}
+
+void PresetDocument::replaceSlot(int slot, const ConfigRecord& from, int fromSlot) {
+    compound([&] {
+        const std::vector<const Parameter*> shown = slotParameters(slot);
+        // A limit first, so that the value under it is not held to the old one.
+        for (const bool limits : {true, false}) {
+            for (const Parameter* p : shown) {
+                if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p)) {
+                    (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
+                }
+            }
+        }
+    });
+}
+
+void PresetDocument::compound(const std::function<void()>& change) {
+    closeStep();
+    change();
+    closeStep();
+}
+
+void PresetDocument::closeStep() {
+    history_.closeStep();
+    emit historyChanged();
+}
+
+int PresetDocument::undoSlot() {
+    history_.closeStep();
+    return history_.undoSlot();
+}
+
+int PresetDocument::redoSlot() const {
+    return history_.canRedo() ? history_.redoSlot() : -1;
+}
+
+void PresetDocument::undo() {
+    replay(history_.takeUndo(), true);
+}
+
+void PresetDocument::redo() {
+    history_.closeStep();
+    replay(history_.takeRedo(), false);
+}
+
+void PresetDocument::replay(const EditStep& step, bool undo) {
+    const bool recording = std::exchange(recording_, false);
+    for (const FieldChange& change : step.changes) {
+        store(step.slot, parameter(change.id), undo ? change.before : change.after);
+    }
+    recording_ = recording;
+    emit historyChanged();
+}
+
+QString setShownValue(ConfigRecord& record, int slot, const Parameter& p, const QString& value) {
+    PresetDocument document(record);
+    return document.setText(slot, p, value);
+}
+
+} // namespace cantavel

@@ -1,0 +1,98 @@
+#pragma once
+
+// The record an operator edits, as one document: the file it came from, what that
+// file held (so whether anything changed), and the changes that can be taken back.
+// Every change goes through here and keeps the rules between values of a slot; what
+// changed is signalled, so that a window can show it and a link can send it.
+
+#include "ConfigFile.h"
+#include "ConfigRecord.h"
+#include "EditHistory.h"
+#include "Parameters.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+namespace cantavel {
+
+class PresetDocument : public QObject {
+    Q_OBJECT
+
+public:
+    // Edits `record`, which the caller owns and keeps for as long as the document
+    // lives; the file's name lives in `fileName` when one is given.
+    explicit PresetDocument(ConfigRecord& record, QString* fileName = nullptr,
+                            QObject* parent = nullptr);
+
+    const ConfigRecord& record() const { return record_; }
+    const QString& fileName() const { return *fileName_; }
+
+    // The record from a file: on success the document names it, nothing is modified
+    // and no step of before applies. On failure nothing changed.
+    FileResult load(const QString& path, qint64* fileSize = nullptr);
+    // The record into a file, which the document then names; the steps are kept.
+    FileResult save(const QString& path);
+    // The default record, of no file.
+    void makeNew();
+
+    // The record differs from what was last loaded, saved or made new.
+    bool isModified() const;
+    using Image = std::array<std::uint8_t, kConfigImageSize>;
+    const Image& savedImage() const { return savedImage_; }
+
+    // How a value beyond the limit another value of its slot sets is taken: refused,
+    // or stored for the caller to judge once several values are in.
+    enum class Limits { Keep, Defer };
+    enum class SetResult { Changed, Unchanged, OutOfRange, NotOnSlot };
+    // Sets a parameter of a slot to a value as the window shows it (a list's item
+    // by index). Lowering a volume's maximum below it brings the volume down too.
+    SetResult setValue(int slot, ParameterId id, int shown, Limits limits = Limits::Keep);
+    // The same from text (a number, or a list item in any case); empty when set,
+    // otherwise why not, and the record is unchanged.
+    QString setText(int slot, const Parameter& p, const QString& text,
+                    Limits limits = Limits::Keep);
+    // Showing a slot: its sliders and knobs at the value they can show. Not a step
+    // of its own: it is what the record holds as shown.
+    void bringIntoRange(int slot);
+    // Every parameter `slot` shows takes `fromSlot`'s value in `from`, as one step:
+    // limits before the values under them, the slot's other bytes kept.
+    void replaceSlot(int slot, const ConfigRecord& from, int fromSlot);
+    // Changes made by `change` form one step.
+    void compound(const std::function<void()>& change);
+
+    // Undo and redo. A change opens a step or adds to the open one; closing it
+    // makes it one step to take back.
+    void closeStep();
+    bool canUndo() const { return history_.canUndo(); }
+    bool canRedo() const { return history_.canRedo(); }
+    // The slot the next undo (closing the open step) or redo changes; -1 for none.
+    int undoSlot();
+    int redoSlot() const;
+    // Takes a step back or makes it again: its values as they were, in the order
+    // they were made.
+    void undo();
+    void redo();
+
+signals:
+    void valueChanged(int slot, cantavel::ParameterId id, unsigned before, unsigned after);
+    // Undo or redo became possible or impossible, or the record became unmodified.
+    void historyChanged();
+
+private:
+    void store(int slot, const Parameter& p, unsigned value);
+    void markUnmodified(bool forgetHistory);
+    void replay(const EditStep& step, bool undo);
+
+    ConfigRecord& record_;
+    QString ownFileName_;
+    QString* fileName_;
+    Image savedImage_{};
+    EditHistory history_;
+    bool recording_ = true; // off while showing brings values into range or a step replays
+};
+
+} // namespace cantavel
