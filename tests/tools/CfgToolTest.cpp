@@ -66,6 +66,45 @@ protected:
     const QString b = dir.filePath(QStringLiteral("b.cfg"));
 };
 
+// Limits between values of one slot are judged once every assignment is in, so the
+// order of the assignments does not matter; a value left beyond its limit changes
+// nothing. Lowering a maximum brings its volume down, as the window does; lowering
+// SW VOL 1 leaves SW VOL 2 as stored. From the defaults: music volume 25 of 58, SW VOL
+// 2 50 of 100.
+TEST_F(CfgTool, SetJudgesLimitsOnceEveryAssignmentIsIn) {
+    struct Case {
+        QStringList assignments;
+        int status;
+        int musicVolume, musicVolMax, swVol1, swVol2;
+    };
+    const Case cases[] = {
+        {{"default.musicVolume=60", "default.musicVolMax=63"}, 0, 60, 63, 100, 50},
+        {{"default.musicVolMax=63", "default.musicVolume=60"}, 0, 60, 63, 100, 50},
+        {{"default.musicVolMax=10"}, 0, 10, 10, 100, 50},
+        {{"default.musicVolume=50", "default.musicVolMax=10"}, 1, 25, 58, 100, 50},
+        {{"default.musicVolMax=10", "default.musicVolume=50"}, 1, 25, 58, 100, 50},
+        {{"default.musicVolume=60"}, 1, 25, 58, 100, 50},
+        {{"default.swVol2=100"}, 0, 25, 58, 100, 100},
+        {{"default.swVol1=40", "default.swVol2=60"}, 1, 25, 58, 100, 50},
+        {{"default.swVol2=60", "default.swVol1=70"}, 0, 25, 58, 70, 60},
+        {{"default.swVol1=40"}, 0, 25, 58, 40, 50},
+        {{"mode-a.swVol2=60", "default.swVol1=40"}, 0, 25, 58, 40, 50},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(cfg({QStringLiteral("new"), a, QStringLiteral("--force")}).status, 0);
+        const CfgRun set = cfg(QStringList{QStringLiteral("set"), a} + c.assignments);
+        const std::string what = c.assignments.join(' ').toStdString();
+        EXPECT_EQ(set.status, c.status) << what << ": " << set.err.toStdString();
+        if (c.status != 0) {
+            EXPECT_TRUE(set.err.contains(QStringLiteral("nothing was changed"))) << what;
+        }
+        const ModeRecord m = recordOf(a).mode(0);
+        EXPECT_EQ((std::vector<int>{m.musicVolume, m.musicVolMax, m.swVol1, m.swVol2}),
+                  (std::vector<int>{c.musicVolume, c.musicVolMax, c.swVol1, c.swVol2}))
+            << what;
+    }
+}
+
 // new writes the editor's start-up record; set changes it as the window would; show
 // says what the window shows; diff finds exactly the changes, then nothing.
 TEST_F(CfgTool, SetShowAndDiffAgreeOnEveryValue) {

@@ -4,6 +4,7 @@
 
 #include "ConfigFile.h"
 #include "DeviceLink.h"
+#include "PresetDocument.h"
 #include "ParameterValues.h"
 #include "PresetSheet.h"
 #include "SerialPort.h"
@@ -357,6 +358,15 @@ int runSet(QCommandLineParser& parser) {
                         .arg(path, presetFileLength(size)));
     }
     const ConfigRecord before = *record;
+    PresetDocument document(*record);
+    // What each assignment asked for, judged against the limits its slot ends with.
+    struct Asked {
+        QString text;
+        int slot;
+        const Parameter* parameter;
+        int shown;
+    };
+    std::vector<Asked> asked;
     for (const QString& assignment : args) {
         const Assignment a = parseAssignment(assignment);
         switch (a.fault) {
@@ -373,9 +383,24 @@ int runSet(QCommandLineParser& parser) {
         case Assignment::Fault::None:
             break;
         }
-        if (const QString error = setShownValue(*record, a.slot, *a.parameter, a.value);
+        if (const QString error = document.setText(a.slot, *a.parameter, a.value,
+                                                   PresetDocument::Limits::Defer);
             !error.isEmpty()) {
             return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
+        }
+        std::erase_if(asked, [&](const Asked& earlier) {
+            return earlier.slot == a.slot && earlier.parameter == a.parameter;
+        });
+        asked.push_back({assignment, a.slot, a.parameter,
+                         a.parameter->shown(a.parameter->field.get(*record, a.slot))});
+    }
+    for (const Asked& value : asked) {
+        const Parameter* limit = limitOf(*value.parameter);
+        const int most = limit ? shownValue(*record, value.slot, *limit) : value.shown;
+        if (value.shown > most) {
+            return fail(QStringLiteral("%1: above %2.%3, which is %4; nothing was changed")
+                            .arg(value.text, slotKey(value.slot), QLatin1String(limit->key))
+                            .arg(most));
         }
     }
     if (const FileResult saved = saveConfigFile(path, *record); !saved) {
@@ -680,10 +705,8 @@ int runParams(QCommandLineParser&) {
         if (values.isEmpty()) {
             values = QStringLiteral("%1 to %2").arg(p.shown(p.minValue)).arg(p.shown(p.maxValue));
         }
-        if (p.id == ParameterId::MusicVolume || p.id == ParameterId::MicVolume) {
-            values += QStringLiteral(", at most %1")
-                          .arg(QLatin1String(p.id == ParameterId::MusicVolume ? "musicVolMax"
-                                                                              : "micVolMax"));
+        if (const Parameter* limit = limitOf(p)) {
+            values += QStringLiteral(", at most %1").arg(QLatin1String(limit->key));
         }
         const QString where =
             slotHas(1, p) ? QStringLiteral("all") : QStringLiteral("default, mode-a, mode-b");
