@@ -3,7 +3,8 @@
 // Every parameter the window edits, described once: its live command number, its
 // stable identifier (the record's field name) and the name the window shows, where
 // it lives in the record, its range, how it is shown, and the control that edits it.
-// The window, the protocol and the virtual unit all read this table.
+// The window, the preset sheet, cantavel-cfg and the virtual unit all read this
+// table; the protocol only carries the live numbers it is given.
 
 #include "ConfigRecord.h"
 

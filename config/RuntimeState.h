@@ -1,7 +1,9 @@
 #pragma once
 
-// What the running editor knows besides the record: the file it came from and the
-// port the Device commands use. Loaded from and saved to the settings file.
+// What the running editor knows besides the record: the file it came from, the port
+// the Device commands use, the devices the settings give port names, and the recent
+// files. All but the file are read from the settings file; the port and the recent
+// files are saved back to it.
 
 #include <QMap>
 #include <QString>

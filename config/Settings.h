@@ -1,10 +1,17 @@
 #pragma once
 
-// The settings file remembers the serial port between runs:
+// The settings file remembers the serial port and the recent files between runs,
+// and may name the device a port name stands for:
 //
 //   [Config]
 //   COM=COM1
 //   index=1
+//
+//   [Recent]
+//   File1=/home/op/live.cfg
+//
+//   [Ports]
+//   COM3=/dev/ttyUSB0
 
 #include "RuntimeState.h"
 #include "SafeSave.h"
@@ -53,7 +60,8 @@ inline constexpr qsizetype kMaxPortNameBytes = 4095;
 // failure that says why; a missing file is no failure.
 FileResult readSettings(const QString& path, RuntimeState& state);
 
-// Sets "COM" and "index" in [Config] (adding them, and the section, when missing)
+// Sets "COM" and "index" in [Config] (adding them, and the section, when missing),
+// writes [Recent] anew at the end of the file (none when there are no recent files),
 // and keeps every other line of the file as it was ([Ports] included). The file is
 // saved with saveFileSafely(), so a failure (a full disk) leaves the old one whole.
 // A file that cannot be read whole (or is no regular file) cannot be kept, so it is

@@ -1,8 +1,8 @@
 #pragma once
 
 // The unit's side of the line: the three frame kinds, the unit's own numbers for the
-// slots, and how a frame is built from the record. Needs the record and its parameter
-// table, nothing of the serial component.
+// slots, and how a frame is built from the record. Needs the record, nothing of the
+// serial component; a live frame carries the parameter number it is given.
 
 #include "ConfigRecord.h"
 #include "Parameters.h"

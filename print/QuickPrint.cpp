@@ -249,16 +249,15 @@ void TQuickPrint::SetFont(const TFont& font) {
 // Metrics and conversions
 
 double TQuickPrint::pixelsToUnit(std::uint32_t pixels, TDeviceCap resolution) const {
-    float inches = 0;
+    int ppi = 0;
     try {
-        const int ppi = Printer().DeviceCaps(resolution);
-        if (ppi == 0) {
-            throw 0;
-        }
-        inches = static_cast<float>(static_cast<double>(pixels) / ppi);
+        ppi = Printer().DeviceCaps(resolution);
     } catch (...) {
-        inches = static_cast<float>(pixels * (1.0 / 300)); // 300 pixels per inch
+        // No printer to ask: counted as one that reports no resolution.
     }
+    // Without a resolution, 300 pixels per inch.
+    const float inches = ppi != 0 ? static_cast<float>(static_cast<double>(pixels) / ppi)
+                                  : static_cast<float>(pixels * (1.0 / 300));
     return measureUnit_ == TMeasureUnit::Millimeters ? inches * 25.4 : inches;
 }
 

@@ -25,7 +25,7 @@ source "$here/../e2e/xvfb.sh"
 
 # Nothing of the user's: a home, settings and runtime folder of its own, a guard of its
 # own beside any editor already running.
-cp "$editor" "$work/cantavel" # settings beside it, in the scratch folder
+cp "$editor" "$work/cantavel" # its settings go to the scratch home's configuration folder
 mkdir -p -m 700 "$work/home" "$work/run"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 export XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache"

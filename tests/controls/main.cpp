@@ -8,9 +8,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // Single-instance guards of this process's own.
-    qputenv("CANTAVEL_INSTANCE",
-            "test_controls " + QByteArray::number(QCoreApplication::applicationPid()));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -93,6 +93,15 @@ TEST_F(Layout, ConversionsAt600PixelsPerInchAndWithoutAPrinter) {
     EXPECT_EQ(print.GetOrientation(), TPrinterOrientation::poPortrait);
 }
 
+// A printer that reports no resolution is taken at 300 pixels per inch, as is no
+// printer at all: never a division by zero.
+TEST_F(Layout, APrinterWithoutAResolutionCountsAs300PixelsPerInch) {
+    printer.ppi = 0;
+    EXPECT_DOUBLE_EQ(print.PixelsToMeasureUnitHorz(150), 0.5);
+    print.SetMeasureUnit(TMeasureUnit::Millimeters);
+    EXPECT_NEAR(print.PixelsToMeasureUnitVert(300), 25.4, 1e-5);
+}
+
 TEST_F(Layout, MetricsFollowThePrinterAndTheMargins) {
     printer.offsetX = 25;
     print.SetMarginLeft(0.25f);

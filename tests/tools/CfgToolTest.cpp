@@ -186,6 +186,58 @@ TEST_F(CfgTool, DiffTellsEveryOtherByteThatDiffers) {
                              "byte 254 (mode-a mode record: copy of musicBass): 0x0a -> 0x63\n"));
 }
 
+// What diff calls a byte no parameter accounts for, at offsets of every kind: the
+// markers, the packed bytes with their free bits, the unit's own byte, the copies,
+// and the parameters' bytes in the mode records of slots 1 to 4, first to last slot.
+TEST_F(CfgTool, DiffNamesEveryOtherByteByItsPlaceInTheRecord) {
+    const struct {
+        int offset;
+        std::uint8_t flip; // bits that no parameter of the slot shows
+        const char* place;
+    } places[] = {
+        {0, 0xFF, "default effect preset: marker"},
+        {102, 0x01, "mode-b effect preset: marker"},
+        {119, 0xFF, "default mode record: marker"},
+        {120, 0x08, "default mode record: inputSource, fbExCopy and free bits 5-7"},
+        {121, 0x40, "default mode record: musicIn, center, aux and free bits 6-7"},
+        {122, 0x01, "default mode record: keyCopy"},
+        {124, 0x80, "default mode record: byte 5"},
+        {129, 0x01, "default mode record: copy of musicBass"},
+        {141, 0x01, "default mode record: copy of swFreq"},
+        {143, 0x01, "default mode record: effectVolumeCopy"},
+        {145, 0x01, "1 mode record: inputSource, fbExCopy and free bits 5-7"},
+        {148, 0x01, "1 mode record: swVol1"},
+        {153, 0x01, "1 mode record: micVolMax"},
+        {171, 0x08, "2 mode record: musicIn, center, aux and free bits 6-7"},
+        {217, 0x01, "3 mode record: swVol2"},
+        {226, 0x01, "4 mode record: musicVolMax"},
+        {260, 0x01, "mode-a mode record: copy of echoLevel"},
+        {268, 0x01, "mode-a mode record: effectVolumeCopy"},
+        {270, 0x20, "mode-b mode record: inputSource, fbExCopy and free bits 5-7"},
+        {293, 0x01, "mode-b mode record: effectVolumeCopy"},
+    };
+    const QByteArray before = bytesOf(a);
+    QByteArray after = before;
+    QString expected;
+    for (const auto& p : places) {
+        const auto old = static_cast<std::uint8_t>(before[p.offset]);
+        const auto changed = static_cast<std::uint8_t>(old ^ p.flip);
+        after[p.offset] = static_cast<char>(changed);
+        expected += QStringLiteral("byte %1 (%2): 0x%3 -> 0x%4\n")
+                        .arg(p.offset)
+                        .arg(QLatin1String(p.place))
+                        .arg(old, 2, 16, QLatin1Char('0'))
+                        .arg(changed, 2, 16, QLatin1Char('0'));
+    }
+    QFile f(b);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(after);
+    f.close();
+    const CfgRun diff = cfg({QStringLiteral("diff"), a, b});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_EQ(diff.out, expected);
+}
+
 // Each bad input is one line (and a pointer to --help when it was not understood),
 // with the right status, and no file is changed.
 TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {

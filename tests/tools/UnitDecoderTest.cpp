@@ -162,6 +162,54 @@ TEST_F(Decoder, UploadAllStreamGivesSevenFramesInSlotOrder) {
     EXPECT_NE(state[0].find("echoDelay=180"), std::string::npos) << state[0];
 }
 
+// The unit's dump of what it holds, field by field in the record's order, after
+// every slot it takes an upload for was sent bytes that differ from one another
+// (free bits set and all): the Default preset as the factory left it, a preset that
+// came in, and the first and last mode records.
+TEST_F(Decoder, StateDumpNamesEveryFieldOfTheRecord) {
+    ConfigRecord record{};
+    const auto image = record.image();
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    }
+    Bytes stream;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const bool mode = isModeSlot(slot);
+        stream.push_back(mode ? kModeUpload : kPresetUpload);
+        stream.push_back(deviceIndex(slot));
+        const auto* bytes = mode ? reinterpret_cast<const std::uint8_t*>(&record.mode(slot))
+                                 : reinterpret_cast<const std::uint8_t*>(&record.preset(slot));
+        stream.insert(stream.end(), bytes, bytes + (mode ? kModeRecordSize : kEffectPresetSize));
+    }
+    ASSERT_EQ(feed(stream).size(), 7u);
+    const Lines state = decoder.describeState();
+    ASSERT_EQ(state.size(), 10u);
+    const struct {
+        std::size_t line;
+        const char* text;
+    } pinned[] = {
+        {0, "Default preset: marker=55 fbEx=0 keyIndex=5 musicBass=10 musicMiddle=10 "
+            "musicTreble=10 musicBalance=10 echoDelay=180 echoRepeat=40 echoLevel=40 "
+            "reverbTime=20 reverbLevel=5 micBass=10 micMiddle=10 micTreble=10 swFreq=100 "
+            "effectVolume=55"},
+        {1, "Default mode: marker=3E inputSource=3 fbExCopy=0 musicIn=0 center=1 aux=0 "
+            "keyCopy=173 swVol1=210 byte5=247 musicVolume=28 musicVolMax=65 micVolume=102 "
+            "micVolMax=139 effectCopy=[B0 D5 FA 1F 44 69 8E B3 D8 FD 22 47 6C] swVol2=145 "
+            "effectVolumeCopy=182"},
+        {3, "slot 2 preset: marker=F5 fbEx=26 keyIndex=63 musicBass=100 musicMiddle=137 "
+            "musicTreble=174 musicBalance=211 echoDelay=248 echoRepeat=29 echoLevel=66 "
+            "reverbTime=103 reverbLevel=140 micBass=177 micMiddle=214 micTreble=251 swFreq=32 "
+            "effectVolume=69"},
+        {9, "Mode B mode: marker=EC inputSource=1 fbExCopy=2 musicIn=6 center=0 aux=3 "
+            "keyCopy=91 swVol1=128 byte5=165 musicVolume=202 musicVolMax=239 micVolume=20 "
+            "micVolMax=57 effectCopy=[5E 83 A8 CD F2 17 3C 61 86 AB D0 F5 1A] swVol2=63 "
+            "effectVolumeCopy=100"},
+    };
+    for (const auto& p : pinned) {
+        EXPECT_EQ(state[p.line], p.text) << "line " << p.line;
+    }
+}
+
 TEST_F(Decoder, RandomStreamsNeverLoseTrackOfBytes) {
     std::mt19937 random(12345);
     for (int round = 0; round < 200; ++round) {

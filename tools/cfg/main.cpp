@@ -27,13 +27,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -245,48 +250,93 @@ int runShow(QCommandLineParser& parser) {
 // ---------------------------------------------------------------------------------
 // diff
 
-// What a byte of the image holds, for the bytes no parameter accounts for.
-QString describeByte(std::size_t offset) {
-    static const std::array<const char*, kEffectPresetSize> preset{
-        "marker",       "fbEx",      "keyIndex",   "musicBass", "musicMiddle", "musicTreble",
-        "musicBalance", "echoDelay", "echoRepeat", "echoLevel", "reverbTime",  "reverbLevel",
-        "micBass",      "micMiddle", "micTreble",  "swFreq",    "effectVolume"};
-    static const std::array<const char*, kModeRecordSize> mode{
-        "marker",
-        "inputSource, fbExCopy and free bits 5-7",
-        "musicIn, center, aux and free bits 6-7",
-        "keyCopy",
-        "swVol1",
-        "byte 5",
-        "musicVolume",
-        "musicVolMax",
-        "micVolume",
-        "micVolMax",
-        "copy of musicBass",
-        "copy of musicMiddle",
-        "copy of musicTreble",
-        "copy of musicBalance",
-        "copy of echoDelay",
-        "copy of echoRepeat",
-        "copy of echoLevel",
-        "copy of reverbTime",
-        "copy of reverbLevel",
-        "copy of micBass",
-        "copy of micMiddle",
-        "copy of micTreble",
-        "copy of swFreq",
-        "swVol2",
-        "effectVolumeCopy"};
-    const std::size_t modesStart = kSlotCount * kEffectPresetSize;
-    if (offset < modesStart) {
-        return QStringLiteral("%1 effect preset: %2")
-            .arg(slotKey(static_cast<int>(offset / kEffectPresetSize)),
-                 QLatin1String(preset[offset % kEffectPresetSize]));
+// The fields of a slot's record that the parameter table does not name: a byte of
+// the effect preset or mode record, and the bits of it that the field holds.
+struct OtherField {
+    std::size_t byte;
+    std::uint8_t mask;
+    const char* name;
+};
+constexpr OtherField kPresetOthers[] = {{offsetof(EffectPreset, marker), 0xFF, "marker"}};
+constexpr OtherField kModeOthers[] = {
+    {offsetof(ModeRecord, marker), 0xFF, "marker"},
+    {offsetof(ModeRecord, byte1), ModeRecord::kFbExCopyMask, "fbExCopy"},
+    {offsetof(ModeRecord, keyCopy), 0xFF, "keyCopy"},
+    {offsetof(ModeRecord, byte5), 0xFF, "byte 5"},
+    {offsetof(ModeRecord, effectVolumeCopy), 0xFF, "effectVolumeCopy"},
+};
+
+// "free bits 5-7" for each run of bits of a byte that no field holds.
+QStringList freeBits(unsigned held) {
+    QStringList runs;
+    for (int bit = 0; bit < 8;) {
+        if (held & (1u << bit)) {
+            ++bit;
+            continue;
+        }
+        const int first = bit;
+        while (bit < 8 && !(held & (1u << bit))) {
+            ++bit;
+        }
+        runs << (bit - 1 == first ? QStringLiteral("free bit %1").arg(first)
+                                  : QStringLiteral("free bits %1-%2").arg(first).arg(bit - 1));
     }
-    const std::size_t inModes = offset - modesStart;
-    return QStringLiteral("%1 mode record: %2")
-        .arg(slotKey(static_cast<int>(inModes / kModeRecordSize)),
-             QLatin1String(mode[inModes % kModeRecordSize]));
+    return runs;
+}
+
+// What a byte of the image holds, for the bytes no parameter accounts for: the
+// fields on it, lowest bits first, then its free bits. The parameter table names
+// its fields and the bytes the mode record copies; the list above names the rest.
+QString describeByte(std::size_t offset) {
+    const std::size_t modesStart = offsetof(ConfigRecord, modes);
+    const bool preset = offset < modesStart;
+    const std::size_t partStart = preset ? offsetof(ConfigRecord, presets) : modesStart;
+    const std::size_t partSize = preset ? kEffectPresetSize : kModeRecordSize;
+    const int slot = static_cast<int>((offset - partStart) / partSize);
+    const std::size_t byte = (offset - partStart) % partSize;
+
+    // A byte of the mode record's copy of the effect preset (musicBass on) is named
+    // after the byte it copies.
+    const std::size_t copyStart = offsetof(ModeRecord, effectCopy);
+    const bool copy =
+        !preset && byte >= copyStart && byte < copyStart + sizeof(ModeRecord::effectCopy);
+    const std::size_t copied = copy ? offsetof(ConfigRecord, presets) +
+                                          static_cast<std::size_t>(slot) * kEffectPresetSize +
+                                          offsetof(EffectPreset, musicBass) + (byte - copyStart)
+                                    : kConfigImageSize; // no byte
+
+    std::vector<std::pair<std::uint8_t, QString>> fields; // mask, name
+    for (const Parameter& p : parameterTable()) {
+        if (p.field.imageOffset(slot) == offset) {
+            fields.emplace_back(p.field.mask, QLatin1String(p.key));
+        } else if (p.field.imageOffset(slot) == copied) {
+            fields.emplace_back(0xFF, QStringLiteral("copy of %1").arg(QLatin1String(p.key)));
+        }
+    }
+    const std::span<const OtherField> others = preset ? std::span<const OtherField>(kPresetOthers)
+                                                      : std::span<const OtherField>(kModeOthers);
+    for (const OtherField& f : others) {
+        if (f.byte == byte) {
+            fields.emplace_back(f.mask, QLatin1String(f.name));
+        }
+    }
+    std::stable_sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) {
+        return ModeRecord::firstBit(a.first) < ModeRecord::firstBit(b.first);
+    });
+    unsigned held = 0;
+    QStringList names;
+    for (const auto& [mask, name] : fields) {
+        held |= mask;
+        names << name;
+    }
+    names << freeBits(held);
+    QString what = names.takeLast();
+    if (!names.isEmpty()) {
+        what = names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + what;
+    }
+    return QStringLiteral("%1 %2: %3")
+        .arg(slotKey(slot),
+             preset ? QStringLiteral("effect preset") : QStringLiteral("mode record"), what);
 }
 
 int runDiff(QCommandLineParser& parser) {

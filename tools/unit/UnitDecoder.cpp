@@ -3,6 +3,8 @@
 #include "Parameters.h"
 #include "Protocol.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +23,86 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
     }
     return text;
 }
+
+namespace {
+
+// The fields of a slot's record that the parameter table does not name, as the
+// state dump shows them.
+struct OtherField {
+    enum class Shown { Number, Hex, HexRun };
+    std::size_t byte; // within the effect preset or mode record
+    std::uint8_t mask = 0xFF;
+    const char* name = "";
+    Shown shown = Shown::Number;
+    std::size_t length = 1; // bytes of a HexRun
+};
+using Shown = OtherField::Shown;
+
+constexpr OtherField kPresetOthers[] = {
+    {offsetof(EffectPreset, marker), 0xFF, "marker", Shown::Hex},
+};
+constexpr OtherField kModeOthers[] = {
+    {offsetof(ModeRecord, marker), 0xFF, "marker", Shown::Hex},
+    {offsetof(ModeRecord, byte1), ModeRecord::kFbExCopyMask, "fbExCopy"},
+    {offsetof(ModeRecord, keyCopy), 0xFF, "keyCopy"},
+    {offsetof(ModeRecord, byte5), 0xFF, "byte5"},
+    {offsetof(ModeRecord, effectCopy), 0xFF, "effectCopy", Shown::HexRun,
+     sizeof(ModeRecord::effectCopy)},
+    {offsetof(ModeRecord, effectVolumeCopy), 0xFF, "effectVolumeCopy"},
+};
+
+// "name=value" for each field of one part of a slot's record (the `size` bytes from
+// `start` in the image), in the record's order and, within a packed byte, lowest
+// bits first. The parameter table names its own fields; `others` the rest.
+std::string describeFields(const ConfigRecord& record, int slot, std::size_t start,
+                           std::size_t size, std::span<const OtherField> others) {
+    struct Named {
+        std::uint8_t mask;
+        std::string text; // name=value
+    };
+    const auto image = record.image();
+    std::string line;
+    for (std::size_t byte = 0; byte < size; ++byte) {
+        const std::size_t offset = start + byte;
+        std::vector<Named> fields;
+        for (const Parameter& p : parameterTable()) {
+            if (p.field.imageOffset(slot) == offset) {
+                fields.push_back({p.field.mask, std::string(p.key) + '=' +
+                                                    std::to_string(p.field.get(record, slot))});
+            }
+        }
+        for (const OtherField& f : others) {
+            if (f.byte != byte) {
+                continue;
+            }
+            std::string value;
+            switch (f.shown) {
+            case Shown::Number:
+                value = std::to_string(ModeRecord::readBits(image[offset], f.mask));
+                break;
+            case Shown::Hex:
+                value = hexBytes(image.subspan(offset, 1));
+                break;
+            case Shown::HexRun:
+                value = '[' + hexBytes(image.subspan(offset, f.length)) + ']';
+                break;
+            }
+            fields.push_back({f.mask, std::string(f.name) + '=' + value});
+        }
+        std::stable_sort(fields.begin(), fields.end(), [](const Named& a, const Named& b) {
+            return ModeRecord::firstBit(a.mask) < ModeRecord::firstBit(b.mask);
+        });
+        for (const Named& field : fields) {
+            if (!line.empty()) {
+                line += ' ';
+            }
+            line += field.text;
+        }
+    }
+    return line;
+}
+
+} // namespace
 
 UnitDecoder::UnitDecoder() {
     state_.resetToDefaults(); // what a unit fresh from the factory would hold
@@ -148,31 +230,18 @@ std::string UnitDecoder::applyLive(std::uint8_t parameter, std::uint8_t value) {
 std::vector<std::string> UnitDecoder::describeState() const {
     std::vector<std::string> lines;
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        const EffectPreset& p = state_.preset(slot);
-        char text[512];
-        std::snprintf(text, sizeof text,
-                      "%s preset: marker=%02X fbEx=%u keyIndex=%u musicBass=%u musicMiddle=%u "
-                      "musicTreble=%u musicBalance=%u echoDelay=%u echoRepeat=%u echoLevel=%u "
-                      "reverbTime=%u reverbLevel=%u micBass=%u micMiddle=%u micTreble=%u "
-                      "swFreq=%u effectVolume=%u",
-                      slotName(slot).c_str(), p.marker, p.fbEx, p.keyIndex, p.musicBass,
-                      p.musicMiddle, p.musicTreble, p.musicBalance, p.echoDelay, p.echoRepeat,
-                      p.echoLevel, p.reverbTime, p.reverbLevel, p.micBass, p.micMiddle, p.micTreble,
-                      p.swFreq, p.effectVolume);
-        lines.emplace_back(text);
+        const auto s = static_cast<std::size_t>(slot);
+        lines.push_back(slotName(slot) + " preset: " +
+                        describeFields(state_, slot,
+                                       offsetof(ConfigRecord, presets) + s * kEffectPresetSize,
+                                       kEffectPresetSize, kPresetOthers));
         if (!isModeSlot(slot)) {
             continue; // the unit keeps no mode record for slots 1 to 4
         }
-        const ModeRecord& m = state_.mode(slot);
-        std::snprintf(text, sizeof text,
-                      "%s mode: marker=%02X inputSource=%u fbExCopy=%u musicIn=%u center=%u "
-                      "aux=%u keyCopy=%u swVol1=%u byte5=%u musicVolume=%u musicVolMax=%u "
-                      "micVolume=%u micVolMax=%u effectCopy=[%s] swVol2=%u effectVolumeCopy=%u",
-                      slotName(slot).c_str(), m.marker, m.inputSource(), m.fbExCopy(), m.musicIn(),
-                      m.center(), m.aux(), m.keyCopy, m.swVol1, m.byte5, m.musicVolume,
-                      m.musicVolMax, m.micVolume, m.micVolMax, hexBytes(m.effectCopy).c_str(),
-                      m.swVol2, m.effectVolumeCopy);
-        lines.emplace_back(text);
+        lines.push_back(slotName(slot) + " mode: " +
+                        describeFields(state_, slot,
+                                       offsetof(ConfigRecord, modes) + s * kModeRecordSize,
+                                       kModeRecordSize, kModeOthers));
     }
     return lines;
 }
