@@ -37,8 +37,8 @@ class TwoStarts : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        // The editor keeps its settings beside itself: a copy of its own in a folder
-        // of the test's own.
+        // A copy of the editor of the test's own, which keeps its settings in a
+        // configuration folder of the test's own.
         binary = dir.filePath(QStringLiteral("cantavel"));
         ASSERT_TRUE(QFile::copy(QStringLiteral(CANTAVEL_EDITOR_PATH), binary));
         ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("run"))));
@@ -48,6 +48,7 @@ protected:
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         // Editors of this test's own: a guard apart from other tests and editors.
         const QString instance = QStringLiteral("%1 %2").arg(
             QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()),
@@ -102,7 +103,9 @@ protected:
         }
         return false;
     }
-    QString settings() const { return dir.filePath(QStringLiteral("cantavel.ini")); }
+    QString settings() const {
+        return dir.filePath(QStringLiteral("config/Varnholt/Cantavel/cantavel.ini"));
+    }
 
     QTemporaryDir dir;
     QString binary;
