@@ -39,7 +39,8 @@ class TLabeledEdit;
 class TUpDown;
 
 struct TForm1Options {
-    // Where the settings live; empty means beside the executable.
+    // Where the settings live; empty means where settingsPath() puts them (beside a
+    // build or portable copy of the program, otherwise the user's configuration folder).
     QString settingsPath = {};
     // Message boxes and file dialogs; none means the real ones.
     EditorDialogs* dialogs = nullptr;
