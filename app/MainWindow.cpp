@@ -9,6 +9,7 @@
 #include "ParameterValues.h"
 #include "PresetSheet.h"
 #include "QtPrinter.h"
+#include "RecentFiles.h"
 #include "SerialPort.h"
 #include "Settings.h"
 #include "SheetPaper.h"
@@ -18,7 +19,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -33,13 +33,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <variant>
-
-#include <sys/stat.h>
 
 namespace cantavel {
 
@@ -196,8 +194,18 @@ void TForm1::applyDesignValues() {
     QAction* n1 = ui->File1->insertSeparator(ui->Close1);
     n1->setObjectName(QStringLiteral("N1"));
     // The files last opened or saved, newest first.
-    recent_ = new QMenu(QStringLiteral("Recent &Files"), ui->File1);
-    recent_->setObjectName(QStringLiteral("RecentFiles"));
+    recentFiles_ = new RecentFiles(
+        state_.recentFiles, ui->File1,
+        {.open =
+             [this](const QString& path) {
+                 if (OpenFile(path)) {
+                     dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
+                                        .arg(elideMiddle(QFileInfo(path).fileName())));
+                 }
+             },
+         .showMessage = std::bind_front(&TForm1::showMessage, this)},
+        this);
+    recent_ = recentFiles_->menu();
     ui->File1->insertMenu(n1, recent_);
     // The preset sheet, on paper or as a PDF.
     QAction* n5 = ui->File1->insertSeparator(recent_->menuAction());
@@ -439,7 +447,7 @@ void TForm1::FormCreate() {
         unreadSettings_ = read.reason;
     }
     usePortPaths(state_.portPaths);
-    updateRecentMenu();
+    recentFiles_->update();
     setCaption(applicationTitle());
     New1Click();
 }
@@ -540,7 +548,7 @@ bool TForm1::openChosen(const QString& path) {
     ui->Link1->setChecked(false);
     comm_->StopComm();
     setCaption(captionWithFile(path));
-    rememberRecentFile(path);
+    recentFiles_->remember(path);
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
     if (size != static_cast<qint64>(kConfigImageSize)) {
@@ -595,7 +603,7 @@ bool TForm1::saveTo(const QString& path) {
         return false;
     }
     updateCaption();
-    rememberRecentFile(path);
+    recentFiles_->remember(path);
     return true;
 }
 
@@ -634,47 +642,6 @@ void TForm1::ExportPdf1Click() {
                                                    QDate::currentDate(), path, defaultPaper());
     if (!exported.ok) {
         showMessage(QStringLiteral("Cannot export %1").arg(elideMiddle(path)), exported.reason);
-    }
-}
-
-void TForm1::rememberRecentFile(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    state_.recentFiles.removeAll(absolute);
-    state_.recentFiles.prepend(absolute);
-    while (state_.recentFiles.size() > kMaxRecentFiles) {
-        state_.recentFiles.removeLast();
-    }
-    updateRecentMenu();
-}
-
-void TForm1::updateRecentMenu() {
-    recent_->clear();
-    for (qsizetype i = 0; i < state_.recentFiles.size(); ++i) {
-        const QString path = state_.recentFiles[i];
-        QAction* item = recent_->addAction(
-            QStringLiteral("&%1 %2").arg(i + 1).arg(elideMiddle(QFileInfo(path).fileName())));
-        item->setToolTip(path);
-        connect(item, &QAction::triggered, this, [this, path] { openRecentFile(path); });
-    }
-    recent_->setToolTipsVisible(true);
-    recent_->setEnabled(!state_.recentFiles.isEmpty());
-}
-
-void TForm1::openRecentFile(const QString& path) {
-    // Only a name that leads nowhere is gone; anything else that cannot be opened
-    // (a link loop, a folder the user may not enter) says why and stays listed.
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 &&
-        (errno == ENOENT || errno == ENOTDIR)) {
-        state_.recentFiles.removeAll(path);
-        updateRecentMenu();
-        showMessage(QStringLiteral("%1 no longer exists.").arg(elideMiddle(path)),
-                    QStringLiteral("It has been taken off the list of recent files."));
-        return;
-    }
-    if (OpenFile(path)) {
-        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
-                           .arg(elideMiddle(QFileInfo(path).fileName())));
     }
 }
 

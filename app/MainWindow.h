@@ -34,6 +34,7 @@ class TForm1;
 
 namespace cantavel {
 
+class RecentFiles;
 class TComm;
 class TLabeledEdit;
 class TUpDown;
@@ -196,9 +197,6 @@ private:
     void updateCaption();
     bool busyForHandOver() const;
     QString chooseFile(QFileDialog& dialog);
-    void rememberRecentFile(const QString& path);
-    void updateRecentMenu();
-    void openRecentFile(const QString& path);
     void tryHandOver();
     void dropHandedOver(const QString& why);
     // One message for files handed over that were not opened (all, or all but the
@@ -252,6 +250,7 @@ private:
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
     // Files from later starts wait for a quiet moment.
     QTimer* handOverTimer_ = nullptr;
+    RecentFiles* recentFiles_ = nullptr; // File > Recent Files, a child of the window
 };
 
 } // namespace cantavel
