@@ -6,6 +6,7 @@
 #include "CommPort.h"
 #include "ConfigFile.h"
 #include "Elide.h"
+#include "HandOverQueue.h"
 #include "ParameterValues.h"
 #include "PresetSheet.h"
 #include "QtPrinter.h"
@@ -16,7 +17,6 @@
 #include "SingleInstance.h"
 #include "TrackBarStyle.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QFileDialog>
@@ -107,7 +107,13 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
     XJustOne1->SetFileToOpen(options.fileToHandOver);
-    XJustOne1->OnHandOver = [this] { handOverTimer_->start(0); }; // out of the socket's event
+    handOver_ = new HandOverQueue(
+        *XJustOne1,
+        {.busy = [this] { return dialogsOpen_ > 0 || link_->runningCommands() > 0; },
+         .maybeSave = std::bind_front(&TForm1::maybeSave, this),
+         .open = std::bind_front(&TForm1::openChosen, this),
+         .showMessage = std::bind_front(&TForm1::showMessage, this)},
+        this);
     XJustOne1->Loaded();
     FormCreate();
 }
@@ -199,8 +205,8 @@ void TForm1::applyDesignValues() {
         {.open =
              [this](const QString& path) {
                  if (OpenFile(path)) {
-                     dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
-                                        .arg(elideMiddle(QFileInfo(path).fileName())));
+                     handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
+                                         .arg(elideMiddle(QFileInfo(path).fileName())));
                  }
              },
          .showMessage = std::bind_front(&TForm1::showMessage, this)},
@@ -401,9 +407,6 @@ void TForm1::connectControls() {
         connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this,
                 [stepTab] { stepTab(-1); });
     }
-    handOverTimer_ = new QTimer(this);
-    handOverTimer_->setSingleShot(true);
-    connect(handOverTimer_, &QTimer::timeout, this, &TForm1::tryHandOver);
     connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
 
@@ -495,7 +498,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    dropHandedOver(QStringLiteral("The editor closed first."));
+    handOver_->drop(QStringLiteral("The editor closed first."));
     FormClose();
     event->accept();
 }
@@ -515,7 +518,7 @@ void TForm1::New1Click() {
     setCaption(applicationTitle());
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("New"));
-    dropHandedOver(QStringLiteral("You made a new record meanwhile."));
+    handOver_->drop(QStringLiteral("You made a new record meanwhile."));
 }
 
 void TForm1::Open1Click() {
@@ -525,8 +528,8 @@ void TForm1::Open1Click() {
     const QString path = chooseFile(OpenDialog1());
     if (!path.isEmpty() && openChosen(path)) {
         // The operator's own choice is newer than any file handed over before it.
-        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
-                           .arg(elideMiddle(QFileInfo(path).fileName())));
+        handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
+                            .arg(elideMiddle(QFileInfo(path).fileName())));
     }
 }
 
@@ -698,76 +701,7 @@ void TForm1::updateCaption() {
 }
 
 TXJustOne::HandOverReply TForm1::HandOverFile(const QString& path, qint64 startedAt) {
-    return XJustOne1->HandOver(path, startedAt);
-}
-
-bool TForm1::busyForHandOver() const {
-    return dialogsOpen_ > 0 || QApplication::activeModalWidget() != nullptr ||
-           QApplication::activePopupWidget() != nullptr || link_->runningCommands() > 0;
-}
-
-// A handed-over file waits while a dialog or a Device command is open: it is looked
-// at again when a command ends, and every quarter second while anything waits. A
-// burst of starts opens only the latest one's file (each would replace the last),
-// and one message names the others, so that none is dropped without a word.
-void TForm1::tryHandOver() {
-    if (!XJustOne1->HasHandedOver()) {
-        return;
-    }
-    if (busyForHandOver()) {
-        if (!handOverTimer_->isActive()) {
-            handOverTimer_->start(250);
-        }
-        return;
-    }
-    // What is open now is settled first. Files handed over while the question about
-    // unsaved work is open are newer still; Cancel keeps every one of them out.
-    const bool goOn = maybeSave();
-    const TXJustOne::HandedOver files = XJustOne1->TakeHandedOver();
-    if (files.newest.isEmpty()) {
-        return;
-    }
-    const bool opened = goOn && openChosen(files.newest);
-    if (files.others > 0 || !goOn) {
-        reportHandedOver(files, opened,
-                         goOn ? QString()
-                              : QStringLiteral("The question about unsaved changes "
-                                               "was cancelled."));
-    }
-}
-
-// Files handed over that the operator's own Open or New, or closing, leave unopened.
-void TForm1::dropHandedOver(const QString& why) {
-    if (XJustOne1->HasHandedOver()) {
-        reportHandedOver(XJustOne1->TakeHandedOver(), false, why);
-    }
-}
-
-void TForm1::reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
-                              const QString& why) {
-    QStringList detail;
-    if (!why.isEmpty()) {
-        detail << why;
-    }
-    if (newestOpened) {
-        detail << QStringLiteral("Opened: %1").arg(elideMiddle(files.newest, 160))
-               << QStringLiteral("Not opened:");
-    } else {
-        detail << QStringLiteral("Not opened:") << elideMiddle(files.newest, 160);
-    }
-    for (const QString& other : files.othersNamed) {
-        detail << elideMiddle(other, 160);
-    }
-    if (files.others > files.othersNamed.size()) {
-        detail << QStringLiteral("and %1 more").arg(files.others - files.othersNamed.size());
-    }
-    const qint64 all = files.others + 1;
-    const QString text =
-        newestOpened
-            ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
-        : all == 1 ? QStringLiteral("The file handed over was not opened.")
-                   : QStringLiteral("None of the %1 files handed over was opened.").arg(all);
-    showMessage(text, detail.join(QLatin1Char('\n')));
+    return handOver_->handOver(path, startedAt);
 }
 
 void TForm1::Close1Click() {
@@ -1274,9 +1208,7 @@ void TForm1::pickDuringCommand(int slot) {
 }
 
 void TForm1::commandsEnded() {
-    if (XJustOne1->HasHandedOver()) {
-        handOverTimer_->start(0); // once the command has unwound
-    }
+    handOver_->retrySoon(); // once the command has unwound
     const int picked = std::exchange(pickedDuringCommand_, -1);
     if (std::exchange(numberedPickedDuringCommand_, false)) {
         // A numbered tab ends Link when it is picked; a later pick does not bring

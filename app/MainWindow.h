@@ -26,7 +26,6 @@ class QFileDialog;
 class QLineEdit;
 class QMenu;
 class QSlider;
-class QTimer;
 
 namespace Ui {
 class TForm1;
@@ -34,6 +33,7 @@ class TForm1;
 
 namespace cantavel {
 
+class HandOverQueue;
 class RecentFiles;
 class TComm;
 class TLabeledEdit;
@@ -195,14 +195,7 @@ private:
     // The title and the file the record came from or went to, as Open shows it.
     static QString captionWithFile(const QString& path);
     void updateCaption();
-    bool busyForHandOver() const;
     QString chooseFile(QFileDialog& dialog);
-    void tryHandOver();
-    void dropHandedOver(const QString& why);
-    // One message for files handed over that were not opened (all, or all but the
-    // newest): why, and their names.
-    void reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
-                          const QString& why);
 
     // Undo and redo: the document keeps the steps; a button or key held on a
     // control makes one step of what it changes.
@@ -248,9 +241,9 @@ private:
     bool gesture_ = false; // a button or key held on a parameter control
     bool closePending_ = false;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
-    // Files from later starts wait for a quiet moment.
-    QTimer* handOverTimer_ = nullptr;
-    RecentFiles* recentFiles_ = nullptr; // File > Recent Files, a child of the window
+    // Children of the window, each with a role of its own.
+    HandOverQueue* handOver_ = nullptr;  // files from later starts wait for a quiet moment
+    RecentFiles* recentFiles_ = nullptr; // File > Recent Files
 };
 
 } // namespace cantavel
