@@ -3,7 +3,7 @@
 
 #include "Accessibility.h"
 #include "AppInfo.h"
-#include "CommPort.h"
+#include "ComPortMenu.h"
 #include "ConfigFile.h"
 #include "Elide.h"
 #include "HandOverQueue.h"
@@ -26,7 +26,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProxyStyle>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
@@ -82,10 +81,7 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
 
-      XJustOne1(new TXJustOne(this)),
-      ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
-      devices_(options.devices ? options.devices : ownDevices_.get()),
-      document_(record, &state.currentFileName) {
+      XJustOne1(new TXJustOne(this)), document_(record, &state.currentFileName) {
     // Screen readers learn of the controls from our own descriptions, which must be in
     // place before the controls are made: a reader that listens from the start asks
     // for a control's description as soon as its value is first set.
@@ -97,6 +93,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     ui->setupUi(this);
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this, options.clock);
+    comPortMenu_ =
+        new ComPortMenu(*ui->Connect1, state_, options.devices, *link_, *comm_, *this, this);
     connectControls();
     connect(&document_, &PresetDocument::valueChanged, this,
             [this](int slot, ParameterId id, unsigned, unsigned after) {
@@ -1064,102 +1062,11 @@ void TForm1::mKnob3Change() {
 // Device menu
 
 void TForm1::COM11Click(QAction* item) {
-    link_->COM11Click(item->property("Tag").toInt());
-}
-
-namespace {
-// "COM3" -> 3 for the names of the Com Port items; 0 for any other name.
-int comItemNumber(const QString& name) {
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = com.match(name);
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
-    return number <= 15 ? number : 0;
-}
-} // namespace
-
-// The device a COM item opens when the settings give it no other: COM1 is /dev/ttyS0.
-bool TForm1::isDefaultComDevice(const SerialDevice& device) const {
-    for (int number = 1; number <= 15; ++number) {
-        const QString name = QStringLiteral("COM%1").arg(number);
-        const bool elsewhere = std::any_of(
-            state_.portPaths.keyBegin(), state_.portPaths.keyEnd(),
-            [&](const QString& key) { return key.compare(name, Qt::CaseInsensitive) == 0; });
-        const QString opened = QString::fromStdString(resolvePortName(name.toStdString()));
-        if (!elsewhere && (sameDevice(opened, device.node) || sameDevice(opened, device.path))) {
-            return true;
-        }
-    }
-    return false;
+    comPortMenu_->comItemClicked(item);
 }
 
 void TForm1::Connect1Show() {
-    for (QAction* item : std::exchange(deviceItems_, {})) {
-        delete item;
-    }
-    const QString current = state_.comPortName;
-    const bool currentIsPath = current.startsWith(QLatin1Char('/'));
-    bool currentListed = false;
-    auto add = [this](const QString& text, bool checked) {
-        if (deviceItems_.empty()) {
-            QAction* separator = ui->Connect1->addSeparator();
-            separator->setObjectName(QStringLiteral("N4"));
-            deviceItems_.push_back(separator);
-        }
-        auto* item = new QAction(text, ui->Connect1);
-        item->setObjectName(QStringLiteral("SerialDevice"));
-        item->setCheckable(true);
-        item->setChecked(checked);
-        ui->Connect1->addAction(item);
-        deviceItems_.push_back(item);
-        return item;
-    };
-    const auto isDevice = [](const QString& name, const SerialDevice& device) {
-        return sameDevice(name, device.path) || sameDevice(name, device.node);
-    };
-    for (const SerialDevice& device : devices_->devices()) {
-        // A device the settings already give a port name is listed under that name.
-        QString mapped;
-        for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
-            if (isDevice(it.value(), device)) {
-                mapped = it.key();
-                break;
-            }
-        }
-        const bool chosen =
-            (!mapped.isEmpty() && mapped.compare(current, Qt::CaseInsensitive) == 0) ||
-            (currentIsPath && isDevice(current, device));
-        if (mapped.isEmpty() && !chosen && isDefaultComDevice(device)) {
-            continue; // its COM item above is the device itself (COM1 is ttyS0)
-        }
-        currentListed = currentListed || chosen;
-        QAction* item = add(
-            mapped.isEmpty() ? device.label : device.label + QLatin1Char('\t') + mapped, chosen);
-        item->setToolTip(device.path);
-        item->setProperty("DevicePath", device.path);
-        connect(item, &QAction::triggered, this,
-                [this, device, mapped] { chooseDevice(device, mapped); });
-    }
-    if (currentIsPath && !currentListed) {
-        // The remembered device is not plugged in: shown, and a command on it says why.
-        QAction* item = add(elideMiddle(current) + QStringLiteral(" (not connected)"), true);
-        item->setToolTip(current);
-        item->setProperty("DevicePath", current);
-        connect(item, &QAction::triggered, this,
-                [this, current] { link_->choosePort(current, 0); });
-    }
-    ui->Connect1->setToolTipsVisible(true);
-}
-
-void TForm1::chooseDevice(const SerialDevice& device, const QString& mappedName) {
-    if (mappedName.isEmpty()) {
-        link_->choosePort(device.path, 0);
-    } else {
-        link_->choosePort(mappedName, comItemNumber(mappedName));
-    }
-    for (QAction* item : deviceItems_) {
-        item->setChecked(item->property("DevicePath").toString() == device.path);
-    }
+    comPortMenu_->listDevices();
 }
 
 bool TForm1::isLinkChecked() const {
@@ -1232,32 +1139,13 @@ void TForm1::reportUnsent(const std::vector<int>& unsent, const QString& cause) 
 }
 
 void TForm1::checkComPortItem(int tag) {
-    for (QAction* item : ui->Connect1->actions()) {
-        item->setChecked(item->property("Tag").toInt() == tag && tag != 0);
-    }
+    comPortMenu_->checkComItem(tag);
 }
 
-// The device went away while the port was open (a USB adapter pulled out): live
-// changes would be lost without a word, so Link goes off and the operator is told,
-// once, however many hang-ups the threads report.
+// The device went away while the port was open: Link goes off, and the operator
+// is told once.
 void TForm1::CommHangup() {
-    if (!comm_->IsOpen() || hangupReported_) {
-        return;
-    }
-    const QString device = QString::fromStdString(comm_->DevicePath());
-    const std::vector<int> unsent = link_->CancelCommands();
-    ui->Link1->setChecked(false);
-    comm_->StopComm();
-    hangupReported_ = true;
-    QString detail = QStringLiteral("The serial port %1 (%2) went away; the adapter may have "
-                                    "been unplugged. Link is off. Reconnect the cable and "
-                                    "choose Device > Link again.")
-                         .arg(elideMiddle(state_.comPortName), elideMiddle(device));
-    if (!unsent.empty()) {
-        detail += QStringLiteral("\n%1 did not reach the unit.").arg(link_->slotList(unsent));
-    }
-    showMessage(QStringLiteral("The connection to the unit was lost."), detail);
-    hangupReported_ = false;
+    comPortMenu_->hangUp();
 }
 
 } // namespace cantavel

@@ -33,6 +33,7 @@ class TForm1;
 
 namespace cantavel {
 
+class ComPortMenu;
 class HandOverQueue;
 class RecentFiles;
 class TComm;
@@ -162,9 +163,6 @@ private:
     void COM11Click(QAction* item);
     // Lists the serial devices present below the COM items, afresh at each opening.
     void Connect1Show();
-    void chooseDevice(const SerialDevice& device, const QString& mappedName);
-    // A COM item the settings leave alone opens this device: it is not listed again.
-    bool isDefaultComDevice(const SerialDevice& device) const;
 
     void parameterChanged(ParameterId id);
     void documentChanged(int slot, ParameterId id, unsigned after);
@@ -213,9 +211,6 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
-    std::unique_ptr<SerialDeviceSource> ownDevices_;
-    const SerialDeviceSource* devices_;
-    std::vector<QAction*> deviceItems_; // owned by the Com Port menu
     // Each parameter's control and the edit that shows its value, by ParameterId.
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
@@ -229,7 +224,6 @@ private:
     // port rules included) when the command has ended. -1 for none.
     int pickedDuringCommand_ = -1;
     bool numberedPickedDuringCommand_ = false; // one of them ends Link at the end
-    bool hangupReported_ = false;
     QString unreadSettings_; // why the settings could not be read, told once shown
 
     PresetDocument document_;
@@ -244,6 +238,7 @@ private:
     // Children of the window, each with a role of its own.
     HandOverQueue* handOver_ = nullptr;  // files from later starts wait for a quiet moment
     RecentFiles* recentFiles_ = nullptr; // File > Recent Files
+    ComPortMenu* comPortMenu_ = nullptr; // Device > Com Port
 };
 
 } // namespace cantavel
