@@ -3,22 +3,22 @@
 
 #include "Accessibility.h"
 #include "AppInfo.h"
-#include "CommPort.h"
+#include "ComPortMenu.h"
 #include "ConfigFile.h"
 #include "Elide.h"
+#include "HandOverQueue.h"
 #include "ParameterValues.h"
 #include "PresetSheet.h"
 #include "QtPrinter.h"
+#include "RecentFiles.h"
 #include "SerialPort.h"
 #include "Settings.h"
 #include "SheetPaper.h"
 #include "SingleInstance.h"
 #include "TrackBarStyle.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -26,20 +26,17 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProxyStyle>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <variant>
-
-#include <sys/stat.h>
 
 namespace cantavel {
 
@@ -84,10 +81,7 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
 
-      XJustOne1(new TXJustOne(this)),
-      ownDevices_(options.devices ? nullptr : std::make_unique<SystemSerialDevices>()),
-      devices_(options.devices ? options.devices : ownDevices_.get()),
-      document_(record, &state.currentFileName) {
+      XJustOne1(new TXJustOne(this)), document_(record, &state.currentFileName) {
     // Screen readers learn of the controls from our own descriptions, which must be in
     // place before the controls are made: a reader that listens from the start asks
     // for a control's description as soon as its value is first set.
@@ -99,6 +93,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     ui->setupUi(this);
     applyDesignValues();
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this, options.clock);
+    comPortMenu_ =
+        new ComPortMenu(*ui->Connect1, state_, options.devices, *link_, *comm_, *this, this);
     connectControls();
     connect(&document_, &PresetDocument::valueChanged, this,
             [this](int slot, ParameterId id, unsigned, unsigned after) {
@@ -109,7 +105,13 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
     XJustOne1->SetFileToOpen(options.fileToHandOver);
-    XJustOne1->OnHandOver = [this] { handOverTimer_->start(0); }; // out of the socket's event
+    handOver_ = new HandOverQueue(
+        *XJustOne1,
+        {.busy = [this] { return dialogsOpen_ > 0 || link_->runningCommands() > 0; },
+         .maybeSave = std::bind_front(&TForm1::maybeSave, this),
+         .open = std::bind_front(&TForm1::openChosen, this),
+         .showMessage = std::bind_front(&TForm1::showMessage, this)},
+        this);
     XJustOne1->Loaded();
     FormCreate();
 }
@@ -196,8 +198,18 @@ void TForm1::applyDesignValues() {
     QAction* n1 = ui->File1->insertSeparator(ui->Close1);
     n1->setObjectName(QStringLiteral("N1"));
     // The files last opened or saved, newest first.
-    recent_ = new QMenu(QStringLiteral("Recent &Files"), ui->File1);
-    recent_->setObjectName(QStringLiteral("RecentFiles"));
+    recentFiles_ = new RecentFiles(
+        state_.recentFiles, ui->File1,
+        {.open =
+             [this](const QString& path) {
+                 if (OpenFile(path)) {
+                     handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
+                                         .arg(elideMiddle(QFileInfo(path).fileName())));
+                 }
+             },
+         .showMessage = std::bind_front(&TForm1::showMessage, this)},
+        this);
+    recent_ = recentFiles_->menu();
     ui->File1->insertMenu(n1, recent_);
     // The preset sheet, on paper or as a PDF.
     QAction* n5 = ui->File1->insertSeparator(recent_->menuAction());
@@ -393,9 +405,6 @@ void TForm1::connectControls() {
         connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this,
                 [stepTab] { stepTab(-1); });
     }
-    handOverTimer_ = new QTimer(this);
-    handOverTimer_->setSingleShot(true);
-    connect(handOverTimer_, &QTimer::timeout, this, &TForm1::tryHandOver);
     connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
 
@@ -439,7 +448,7 @@ void TForm1::FormCreate() {
         unreadSettings_ = read.reason;
     }
     usePortPaths(state_.portPaths);
-    updateRecentMenu();
+    recentFiles_->update();
     setCaption(applicationTitle());
     New1Click();
 }
@@ -487,7 +496,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    dropHandedOver(QStringLiteral("The editor closed first."));
+    handOver_->drop(QStringLiteral("The editor closed first."));
     FormClose();
     event->accept();
 }
@@ -507,7 +516,7 @@ void TForm1::New1Click() {
     setCaption(applicationTitle());
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("New"));
-    dropHandedOver(QStringLiteral("You made a new record meanwhile."));
+    handOver_->drop(QStringLiteral("You made a new record meanwhile."));
 }
 
 void TForm1::Open1Click() {
@@ -517,8 +526,8 @@ void TForm1::Open1Click() {
     const QString path = chooseFile(OpenDialog1());
     if (!path.isEmpty() && openChosen(path)) {
         // The operator's own choice is newer than any file handed over before it.
-        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
-                           .arg(elideMiddle(QFileInfo(path).fileName())));
+        handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
+                            .arg(elideMiddle(QFileInfo(path).fileName())));
     }
 }
 
@@ -540,7 +549,7 @@ bool TForm1::openChosen(const QString& path) {
     ui->Link1->setChecked(false);
     comm_->StopComm();
     setCaption(captionWithFile(path));
-    rememberRecentFile(path);
+    recentFiles_->remember(path);
     TabControl1Change(nullptr);
     reportUnsent(unsent, QStringLiteral("Open"));
     if (size != static_cast<qint64>(kConfigImageSize)) {
@@ -595,7 +604,7 @@ bool TForm1::saveTo(const QString& path) {
         return false;
     }
     updateCaption();
-    rememberRecentFile(path);
+    recentFiles_->remember(path);
     return true;
 }
 
@@ -634,47 +643,6 @@ void TForm1::ExportPdf1Click() {
                                                    QDate::currentDate(), path, defaultPaper());
     if (!exported.ok) {
         showMessage(QStringLiteral("Cannot export %1").arg(elideMiddle(path)), exported.reason);
-    }
-}
-
-void TForm1::rememberRecentFile(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    state_.recentFiles.removeAll(absolute);
-    state_.recentFiles.prepend(absolute);
-    while (state_.recentFiles.size() > kMaxRecentFiles) {
-        state_.recentFiles.removeLast();
-    }
-    updateRecentMenu();
-}
-
-void TForm1::updateRecentMenu() {
-    recent_->clear();
-    for (qsizetype i = 0; i < state_.recentFiles.size(); ++i) {
-        const QString path = state_.recentFiles[i];
-        QAction* item = recent_->addAction(
-            QStringLiteral("&%1 %2").arg(i + 1).arg(elideMiddle(QFileInfo(path).fileName())));
-        item->setToolTip(path);
-        connect(item, &QAction::triggered, this, [this, path] { openRecentFile(path); });
-    }
-    recent_->setToolTipsVisible(true);
-    recent_->setEnabled(!state_.recentFiles.isEmpty());
-}
-
-void TForm1::openRecentFile(const QString& path) {
-    // Only a name that leads nowhere is gone; anything else that cannot be opened
-    // (a link loop, a folder the user may not enter) says why and stays listed.
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 &&
-        (errno == ENOENT || errno == ENOTDIR)) {
-        state_.recentFiles.removeAll(path);
-        updateRecentMenu();
-        showMessage(QStringLiteral("%1 no longer exists.").arg(elideMiddle(path)),
-                    QStringLiteral("It has been taken off the list of recent files."));
-        return;
-    }
-    if (OpenFile(path)) {
-        dropHandedOver(QStringLiteral("You opened %1 meanwhile.")
-                           .arg(elideMiddle(QFileInfo(path).fileName())));
     }
 }
 
@@ -731,76 +699,7 @@ void TForm1::updateCaption() {
 }
 
 TXJustOne::HandOverReply TForm1::HandOverFile(const QString& path, qint64 startedAt) {
-    return XJustOne1->HandOver(path, startedAt);
-}
-
-bool TForm1::busyForHandOver() const {
-    return dialogsOpen_ > 0 || QApplication::activeModalWidget() != nullptr ||
-           QApplication::activePopupWidget() != nullptr || link_->runningCommands() > 0;
-}
-
-// A handed-over file waits while a dialog or a Device command is open: it is looked
-// at again when a command ends, and every quarter second while anything waits. A
-// burst of starts opens only the latest one's file (each would replace the last),
-// and one message names the others, so that none is dropped without a word.
-void TForm1::tryHandOver() {
-    if (!XJustOne1->HasHandedOver()) {
-        return;
-    }
-    if (busyForHandOver()) {
-        if (!handOverTimer_->isActive()) {
-            handOverTimer_->start(250);
-        }
-        return;
-    }
-    // What is open now is settled first. Files handed over while the question about
-    // unsaved work is open are newer still; Cancel keeps every one of them out.
-    const bool goOn = maybeSave();
-    const TXJustOne::HandedOver files = XJustOne1->TakeHandedOver();
-    if (files.newest.isEmpty()) {
-        return;
-    }
-    const bool opened = goOn && openChosen(files.newest);
-    if (files.others > 0 || !goOn) {
-        reportHandedOver(files, opened,
-                         goOn ? QString()
-                              : QStringLiteral("The question about unsaved changes "
-                                               "was cancelled."));
-    }
-}
-
-// Files handed over that the operator's own Open or New, or closing, leave unopened.
-void TForm1::dropHandedOver(const QString& why) {
-    if (XJustOne1->HasHandedOver()) {
-        reportHandedOver(XJustOne1->TakeHandedOver(), false, why);
-    }
-}
-
-void TForm1::reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
-                              const QString& why) {
-    QStringList detail;
-    if (!why.isEmpty()) {
-        detail << why;
-    }
-    if (newestOpened) {
-        detail << QStringLiteral("Opened: %1").arg(elideMiddle(files.newest, 160))
-               << QStringLiteral("Not opened:");
-    } else {
-        detail << QStringLiteral("Not opened:") << elideMiddle(files.newest, 160);
-    }
-    for (const QString& other : files.othersNamed) {
-        detail << elideMiddle(other, 160);
-    }
-    if (files.others > files.othersNamed.size()) {
-        detail << QStringLiteral("and %1 more").arg(files.others - files.othersNamed.size());
-    }
-    const qint64 all = files.others + 1;
-    const QString text =
-        newestOpened
-            ? QStringLiteral("Only the newest of %1 files handed over was opened.").arg(all)
-        : all == 1 ? QStringLiteral("The file handed over was not opened.")
-                   : QStringLiteral("None of the %1 files handed over was opened.").arg(all);
-    showMessage(text, detail.join(QLatin1Char('\n')));
+    return handOver_->handOver(path, startedAt);
 }
 
 void TForm1::Close1Click() {
@@ -1163,102 +1062,11 @@ void TForm1::mKnob3Change() {
 // Device menu
 
 void TForm1::COM11Click(QAction* item) {
-    link_->COM11Click(item->property("Tag").toInt());
-}
-
-namespace {
-// "COM3" -> 3 for the names of the Com Port items; 0 for any other name.
-int comItemNumber(const QString& name) {
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = com.match(name);
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
-    return number <= 15 ? number : 0;
-}
-} // namespace
-
-// The device a COM item opens when the settings give it no other: COM1 is /dev/ttyS0.
-bool TForm1::isDefaultComDevice(const SerialDevice& device) const {
-    for (int number = 1; number <= 15; ++number) {
-        const QString name = QStringLiteral("COM%1").arg(number);
-        const bool elsewhere = std::any_of(
-            state_.portPaths.keyBegin(), state_.portPaths.keyEnd(),
-            [&](const QString& key) { return key.compare(name, Qt::CaseInsensitive) == 0; });
-        const QString opened = QString::fromStdString(resolvePortName(name.toStdString()));
-        if (!elsewhere && (sameDevice(opened, device.node) || sameDevice(opened, device.path))) {
-            return true;
-        }
-    }
-    return false;
+    comPortMenu_->comItemClicked(item);
 }
 
 void TForm1::Connect1Show() {
-    for (QAction* item : std::exchange(deviceItems_, {})) {
-        delete item;
-    }
-    const QString current = state_.comPortName;
-    const bool currentIsPath = current.startsWith(QLatin1Char('/'));
-    bool currentListed = false;
-    auto add = [this](const QString& text, bool checked) {
-        if (deviceItems_.empty()) {
-            QAction* separator = ui->Connect1->addSeparator();
-            separator->setObjectName(QStringLiteral("N4"));
-            deviceItems_.push_back(separator);
-        }
-        auto* item = new QAction(text, ui->Connect1);
-        item->setObjectName(QStringLiteral("SerialDevice"));
-        item->setCheckable(true);
-        item->setChecked(checked);
-        ui->Connect1->addAction(item);
-        deviceItems_.push_back(item);
-        return item;
-    };
-    const auto isDevice = [](const QString& name, const SerialDevice& device) {
-        return sameDevice(name, device.path) || sameDevice(name, device.node);
-    };
-    for (const SerialDevice& device : devices_->devices()) {
-        // A device the settings already give a port name is listed under that name.
-        QString mapped;
-        for (auto it = state_.portPaths.cbegin(); it != state_.portPaths.cend(); ++it) {
-            if (isDevice(it.value(), device)) {
-                mapped = it.key();
-                break;
-            }
-        }
-        const bool chosen =
-            (!mapped.isEmpty() && mapped.compare(current, Qt::CaseInsensitive) == 0) ||
-            (currentIsPath && isDevice(current, device));
-        if (mapped.isEmpty() && !chosen && isDefaultComDevice(device)) {
-            continue; // its COM item above is the device itself (COM1 is ttyS0)
-        }
-        currentListed = currentListed || chosen;
-        QAction* item = add(
-            mapped.isEmpty() ? device.label : device.label + QLatin1Char('\t') + mapped, chosen);
-        item->setToolTip(device.path);
-        item->setProperty("DevicePath", device.path);
-        connect(item, &QAction::triggered, this,
-                [this, device, mapped] { chooseDevice(device, mapped); });
-    }
-    if (currentIsPath && !currentListed) {
-        // The remembered device is not plugged in: shown, and a command on it says why.
-        QAction* item = add(elideMiddle(current) + QStringLiteral(" (not connected)"), true);
-        item->setToolTip(current);
-        item->setProperty("DevicePath", current);
-        connect(item, &QAction::triggered, this,
-                [this, current] { link_->choosePort(current, 0); });
-    }
-    ui->Connect1->setToolTipsVisible(true);
-}
-
-void TForm1::chooseDevice(const SerialDevice& device, const QString& mappedName) {
-    if (mappedName.isEmpty()) {
-        link_->choosePort(device.path, 0);
-    } else {
-        link_->choosePort(mappedName, comItemNumber(mappedName));
-    }
-    for (QAction* item : deviceItems_) {
-        item->setChecked(item->property("DevicePath").toString() == device.path);
-    }
+    comPortMenu_->listDevices();
 }
 
 bool TForm1::isLinkChecked() const {
@@ -1307,9 +1115,7 @@ void TForm1::pickDuringCommand(int slot) {
 }
 
 void TForm1::commandsEnded() {
-    if (XJustOne1->HasHandedOver()) {
-        handOverTimer_->start(0); // once the command has unwound
-    }
+    handOver_->retrySoon(); // once the command has unwound
     const int picked = std::exchange(pickedDuringCommand_, -1);
     if (std::exchange(numberedPickedDuringCommand_, false)) {
         // A numbered tab ends Link when it is picked; a later pick does not bring
@@ -1333,32 +1139,13 @@ void TForm1::reportUnsent(const std::vector<int>& unsent, const QString& cause) 
 }
 
 void TForm1::checkComPortItem(int tag) {
-    for (QAction* item : ui->Connect1->actions()) {
-        item->setChecked(item->property("Tag").toInt() == tag && tag != 0);
-    }
+    comPortMenu_->checkComItem(tag);
 }
 
-// The device went away while the port was open (a USB adapter pulled out): live
-// changes would be lost without a word, so Link goes off and the operator is told,
-// once, however many hang-ups the threads report.
+// The device went away while the port was open: Link goes off, and the operator
+// is told once.
 void TForm1::CommHangup() {
-    if (!comm_->IsOpen() || hangupReported_) {
-        return;
-    }
-    const QString device = QString::fromStdString(comm_->DevicePath());
-    const std::vector<int> unsent = link_->CancelCommands();
-    ui->Link1->setChecked(false);
-    comm_->StopComm();
-    hangupReported_ = true;
-    QString detail = QStringLiteral("The serial port %1 (%2) went away; the adapter may have "
-                                    "been unplugged. Link is off. Reconnect the cable and "
-                                    "choose Device > Link again.")
-                         .arg(elideMiddle(state_.comPortName), elideMiddle(device));
-    if (!unsent.empty()) {
-        detail += QStringLiteral("\n%1 did not reach the unit.").arg(link_->slotList(unsent));
-    }
-    showMessage(QStringLiteral("The connection to the unit was lost."), detail);
-    hangupReported_ = false;
+    comPortMenu_->hangUp();
 }
 
 } // namespace cantavel

@@ -26,7 +26,6 @@ class QFileDialog;
 class QLineEdit;
 class QMenu;
 class QSlider;
-class QTimer;
 
 namespace Ui {
 class TForm1;
@@ -34,6 +33,9 @@ class TForm1;
 
 namespace cantavel {
 
+class ComPortMenu;
+class HandOverQueue;
+class RecentFiles;
 class TComm;
 class TLabeledEdit;
 class TUpDown;
@@ -162,9 +164,6 @@ private:
     void COM11Click(QAction* item);
     // Lists the serial devices present below the COM items, afresh at each opening.
     void Connect1Show();
-    void chooseDevice(const SerialDevice& device, const QString& mappedName);
-    // A COM item the settings leave alone opens this device: it is not listed again.
-    bool isDefaultComDevice(const SerialDevice& device) const;
 
     void parameterChanged(ParameterId id);
     void documentChanged(int slot, ParameterId id, unsigned after);
@@ -195,17 +194,7 @@ private:
     // The title and the file the record came from or went to, as Open shows it.
     static QString captionWithFile(const QString& path);
     void updateCaption();
-    bool busyForHandOver() const;
     QString chooseFile(QFileDialog& dialog);
-    void rememberRecentFile(const QString& path);
-    void updateRecentMenu();
-    void openRecentFile(const QString& path);
-    void tryHandOver();
-    void dropHandedOver(const QString& why);
-    // One message for files handed over that were not opened (all, or all but the
-    // newest): why, and their names.
-    void reportHandedOver(const TXJustOne::HandedOver& files, bool newestOpened,
-                          const QString& why);
 
     // Undo and redo: the document keeps the steps; a button or key held on a
     // control makes one step of what it changes.
@@ -223,9 +212,6 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
-    std::unique_ptr<SerialDeviceSource> ownDevices_;
-    const SerialDeviceSource* devices_;
-    std::vector<QAction*> deviceItems_; // owned by the Com Port menu
     // Each parameter's control and the edit that shows its value, by ParameterId.
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
@@ -239,7 +225,6 @@ private:
     // port rules included) when the command has ended. -1 for none.
     int pickedDuringCommand_ = -1;
     bool numberedPickedDuringCommand_ = false; // one of them ends Link at the end
-    bool hangupReported_ = false;
     QString unreadSettings_; // why the settings could not be read, told once shown
 
     PresetDocument document_;
@@ -251,8 +236,10 @@ private:
     bool gesture_ = false; // a button or key held on a parameter control
     bool closePending_ = false;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
-    // Files from later starts wait for a quiet moment.
-    QTimer* handOverTimer_ = nullptr;
+    // Children of the window, each with a role of its own.
+    HandOverQueue* handOver_ = nullptr;  // files from later starts wait for a quiet moment
+    RecentFiles* recentFiles_ = nullptr; // File > Recent Files
+    ComPortMenu* comPortMenu_ = nullptr; // Device > Com Port
 };
 
 } // namespace cantavel
