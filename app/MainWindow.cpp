@@ -95,11 +95,11 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     link_ = std::make_unique<DeviceLink>(record_, state_, *comm_, *this, options.clock);
     comPortMenu_ =
         new ComPortMenu(*ui->Connect1, state_, options.devices, *link_, *comm_, *this, this);
+    parameters_ = new ParameterControls(
+        document_, [this] { return selectedSlot(); }, this);
     connectControls();
     connect(&document_, &PresetDocument::valueChanged, this,
-            [this](int slot, ParameterId id, unsigned, unsigned after) {
-                documentChanged(slot, id, after);
-            });
+            [this](int, ParameterId id, unsigned, unsigned after) { documentChanged(id, after); });
     connect(&document_, &PresetDocument::historyChanged, this, &TForm1::updateEditActions);
     // With the form's values in place, the guard looks for a running instance.
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
@@ -346,44 +346,11 @@ void TForm1::connectControls() {
         const Parameter& p = parameter(binding.id);
         QWidget* widget = std::visit([this](auto member) -> QWidget* { return ui.get()->*member; },
                                      binding.control);
-        controls_[static_cast<std::size_t>(binding.id)] = widget;
-        if (p.valueEdit) {
-            valueEdits_[static_cast<std::size_t>(binding.id)] =
-                ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit));
-        }
-        const auto run = [this, h = binding.handler] { (this->*h)(); };
-        switch (p.kind) {
-        case ControlKind::Slider:
-            connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this, run);
-            break;
-        case ControlKind::List: // lists report only the operator's picks
-            connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this, run);
-            break;
-        case ControlKind::UpDown:
-            static_cast<TUpDown*>(widget)->OnClick = [run](QObject*, TUpDown::TUDBtnType) {
-                run();
-            };
-            break;
-        case ControlKind::Knob:
-            static_cast<TmKnob*>(widget)->OnChange = [run](QObject*, int) { run(); };
-            break;
-        }
-        if (p.kind != ControlKind::List) { // a list's pick is one change by itself
-            watchGestures(widget);
-        }
-        // What a screen reader says: the label's name. The two volume knobs are
-        // labelled with their input alone.
-        const QString name = QString::fromLatin1(p.name);
-        widget->setAccessibleName(p.kind == ControlKind::Knob && p.field.part == RecordPart::Mode
-                                      ? name + QStringLiteral(" volume")
-                                      : name);
-        if (QLineEdit* edit = valueEdits_[static_cast<std::size_t>(binding.id)]) {
-            edit->setAccessibleName(widget->accessibleName() + QStringLiteral(" value"));
-        }
-        if (p.display == Display::Tone) {
-            // A tone slider stands at minus its tone; readers hear the tone itself.
-            showNegatedValue(static_cast<QSlider*>(widget));
-        }
+        parameters_->bind(binding.id, widget,
+                          p.valueEdit
+                              ? ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit))
+                              : nullptr,
+                          [this, h = binding.handler] { (this->*h)(); });
     }
     // A group is named by its title. Left to Qt, a group inside another takes the outer
     // one's title, as any unnamed control in a group does.
@@ -746,57 +713,12 @@ void TForm1::showSlot(int slot) {
         return;
     }
     EnableDefaultSetting();
-    for (const Parameter* p : slotParameters(slot)) {
-        if (p->field.part == RecordPart::Mode) {
-            showParameter(*p, slot);
-        }
-    }
+    parameters_->show(slot, RecordPart::Mode);
     LoadPresetControls(slot);
 }
 
 void TForm1::LoadPresetControls(int slot) {
-    for (const Parameter& p : parameterTable()) {
-        if (p.field.part == RecordPart::Preset) {
-            showParameter(p, slot);
-        }
-    }
-}
-
-// Puts the record's value into its control without running the control's handler:
-// a knob or up-down under a limit first takes the limit its slot sets.
-void TForm1::showParameter(const Parameter& p, int slot) {
-    const Counted showing(showing_);
-    const int position = p.position(p.field.get(record_, slot));
-    const ValueRange range = shownRange(record_, slot, p);
-    QWidget* widget = control(p.id);
-    QLineEdit* edit = valueEdits_[static_cast<std::size_t>(p.id)];
-    switch (p.kind) {
-    case ControlKind::Slider:
-        static_cast<QSlider*>(widget)->setValue(position);
-        edit->setText(QString::number(shownValue(record_, slot, p)));
-        break;
-    case ControlKind::List:
-        selectItem(static_cast<QComboBox*>(widget), position);
-        break;
-    case ControlKind::UpDown: {
-        auto* upDown = static_cast<TUpDown*>(widget);
-        if (limitOf(p)) {
-            upDown->SetMax(range.max);
-        }
-        upDown->SetPosition(position);
-        edit->setText(QString::number(upDown->Position()));
-        break;
-    }
-    case ControlKind::Knob: {
-        auto* knob = static_cast<TmKnob*>(widget);
-        if (limitOf(p)) {
-            knob->SetMaxValue(range.max);
-        }
-        knob->SetCurValue(position);
-        edit->setText(QString::number(knob->Position()));
-        break;
-    }
-    }
+    parameters_->show(slot, RecordPart::Preset);
 }
 
 // The Default Setting controls, in the order they are switched.
@@ -820,82 +742,17 @@ void TForm1::EnableDefaultSetting() {
     }
 }
 
-void TForm1::selectItem(QComboBox* list, int index) {
-    // An index beyond the items shows no selection; the record keeps its value.
-    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-}
-
 void TForm1::setCaptionOfUpload(const QString& name) {
     ui->Upload1->setText(QStringLiteral("&Upload ") + name);
 }
 
 // ---------------------------------------------------------------------------------
-// Change handlers
+// Changes
 
-int TForm1::controlValue(ParameterId id) const {
-    QWidget* widget = control(id);
-    switch (parameter(id).kind) {
-    case ControlKind::Slider:
-        return static_cast<QSlider*>(widget)->value();
-    case ControlKind::List:
-        return static_cast<QComboBox*>(widget)->currentIndex();
-    case ControlKind::UpDown:
-        return static_cast<TUpDown*>(widget)->Position();
-    case ControlKind::Knob:
-        return static_cast<TmKnob*>(widget)->Position();
-    }
-    return -1;
-}
-
-// The general form of a change handler: the control's value goes to the document,
-// which keeps the rules between values; what it changes comes back through
-// documentChanged.
-void TForm1::parameterChanged(ParameterId id) {
-    if (showing_ > 0) {
-        return; // the control is being set to what the record holds
-    }
-    const Parameter& p = parameter(id);
-    const int position = controlValue(id);
-    const int slot = selectedSlot();
-    if (slotKind(slot) == SlotKind::None || (p.kind == ControlKind::List && position < 0)) {
-        return; // no tab, or a list with nothing picked
-    }
-    const int shown =
-        p.kind == ControlKind::List ? position : p.shown(p.storedFromPosition(position));
-    switch (document_.setValue(slot, id, shown)) {
-    case PresetDocument::SetResult::Changed:
-        break;
-    case PresetDocument::SetResult::Unchanged:
-        return;
-    case PresetDocument::SetResult::OutOfRange:
-    case PresetDocument::SetResult::NotOnSlot:
-        showParameter(p, slot); // the control goes back to what the record holds
-        return;
-    }
-    if (!gesture_ && !closePending_) {
-        // A change without a held button or key is a step by itself, ended once the
-        // event that made it has been handled.
-        closePending_ = true;
-        QTimer::singleShot(0, this, [this] {
-            closePending_ = false;
-            if (!gesture_) {
-                closeEditStep();
-            }
-        });
-    }
-}
-
-// A value the document changed: shown when its slot is, with what its limit bounds,
-// sent live (Link mode on "Default" only), and the caption marks unsaved work.
-void TForm1::documentChanged(int slot, ParameterId id, unsigned after) {
-    const Parameter& p = parameter(id);
-    link_->sendLiveParameter(p.live, static_cast<std::uint8_t>(after)); // the field alone
-    if (slot == selectedSlot() && slotHas(slot, p)) {
-        showParameter(p, slot);
-        if (const Parameter* bound = boundBy(p)) {
-            showParameter(*bound, slot);
-        }
-    }
+// A value the document changed is sent live (in Link mode on "Default" only), and
+// the caption marks unsaved work.
+void TForm1::documentChanged(ParameterId id, unsigned after) {
+    link_->sendLiveParameter(parameter(id).live, static_cast<std::uint8_t>(after)); // the field
     updateCaption();
 }
 
@@ -913,42 +770,6 @@ void TForm1::updateEditActions() {
     }
 }
 
-// Presses and key strokes on a slider, knob or up-down, so that a drag or a held key
-// makes one step: the step ends when the button or key is released.
-void TForm1::watchGestures(QWidget* widget) {
-    widget->installEventFilter(this);
-    for (QWidget* part : widget->findChildren<QWidget*>()) {
-        part->installEventFilter(this);
-    }
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-        gesture_ = true;
-        break;
-    case QEvent::KeyPress:
-        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
-            gesture_ = true;
-        }
-        break;
-    case QEvent::MouseButtonRelease:
-    case QEvent::FocusOut:
-        gesture_ = false;
-        closeEditStep();
-        break;
-    case QEvent::KeyRelease:
-        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
-            gesture_ = false;
-            closeEditStep();
-        }
-        break;
-    default:
-        break;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
 // A step of another tab shows that tab first, as the operator's tab change would;
 // the document then puts the values back, and the controls and (in Link mode on
 // "Default") the unit follow.
@@ -956,7 +777,7 @@ void TForm1::Undo1Click() {
     if (link_->runningCommands() > 0) {
         return; // a command sends the record as it is; it is not changed under it
     }
-    gesture_ = false;
+    parameters_->endGesture();
     showStepSlot(document_.undoSlot());
     document_.undo();
 }
@@ -975,87 +796,6 @@ void TForm1::showStepSlot(int slot) {
         ui->TabControl1->SetTabIndexQuietly(slot);
         TabControl1Change(ui->TabControl1);
     }
-}
-
-void TForm1::TrackBar5Change() {
-    parameterChanged(ParameterId::MusicBass);
-}
-void TForm1::TrackBar7Change() {
-    parameterChanged(ParameterId::MusicMiddle);
-}
-void TForm1::TrackBar10Change() {
-    parameterChanged(ParameterId::MusicTreble);
-}
-void TForm1::TrackBar9Change() {
-    parameterChanged(ParameterId::MusicBalance);
-}
-void TForm1::TrackBar11Change() {
-    parameterChanged(ParameterId::EchoDelay);
-}
-void TForm1::TrackBar12Change() {
-    parameterChanged(ParameterId::EchoRepeat);
-}
-void TForm1::TrackBar13Change() {
-    parameterChanged(ParameterId::EchoLevel);
-}
-void TForm1::TrackBar14Change() {
-    parameterChanged(ParameterId::ReverbTime);
-}
-void TForm1::TrackBar15Change() {
-    parameterChanged(ParameterId::ReverbLevel);
-}
-void TForm1::TrackBar16Change() {
-    parameterChanged(ParameterId::MicBass);
-}
-void TForm1::TrackBar17Change() {
-    parameterChanged(ParameterId::MicMiddle);
-}
-void TForm1::TrackBar18Change() {
-    parameterChanged(ParameterId::MicTreble);
-}
-void TForm1::UpDown2Click() {
-    parameterChanged(ParameterId::SwFreq);
-}
-void TForm1::mKnob1Change() {
-    parameterChanged(ParameterId::EffectVolume);
-}
-void TForm1::ComboBox6Change() {
-    parameterChanged(ParameterId::FbEx);
-}
-void TForm1::ComboBox1Change() {
-    parameterChanged(ParameterId::KeyIndex);
-}
-void TForm1::ComboBox2Change() {
-    parameterChanged(ParameterId::InputSource);
-}
-void TForm1::ComboBox3Change() {
-    parameterChanged(ParameterId::Center);
-}
-void TForm1::ComboBox4Change() {
-    parameterChanged(ParameterId::Aux);
-}
-void TForm1::ComboBox5Change() {
-    parameterChanged(ParameterId::MusicIn);
-}
-// SW VOL 2 shows at most SW VOL 1; its record value takes the limit at its next click.
-void TForm1::UpDown1Click() {
-    parameterChanged(ParameterId::SwVol1);
-}
-void TForm1::UpDown5Click() {
-    parameterChanged(ParameterId::SwVol2);
-}
-// A maximum set below its volume brings the volume down: both are sent.
-void TForm1::UpDown4Click() {
-    parameterChanged(ParameterId::MusicVolMax);
-}
-void TForm1::UpDown3Click() {
-    parameterChanged(ParameterId::MicVolMax);
-}
-void TForm1::mKnob2Change() {
-    parameterChanged(ParameterId::MusicVolume);
-}
-void TForm1::mKnob3Change() {
-    parameterChanged(ParameterId::MicVolume);
 }
 
 // ---------------------------------------------------------------------------------

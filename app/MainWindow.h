@@ -6,6 +6,7 @@
 #include "ConfigRecord.h"
 #include "DeviceLink.h"
 #include "Dialogs.h"
+#include "ParameterControls.h"
 #include "Parameters.h"
 #include "PresetDocument.h"
 #include "RuntimeState.h"
@@ -122,7 +123,6 @@ public:
     void commandsEnded() override;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -134,47 +134,44 @@ private:
     // standard error. text holds %1 for the settings path.
     void reportSettingsProblem(const QString& text, const QString& reason);
 
-    // Parameter change handlers.
-    void TrackBar5Change();
-    void TrackBar7Change();
-    void TrackBar10Change();
-    void TrackBar9Change();
-    void TrackBar11Change();
-    void TrackBar12Change();
-    void TrackBar13Change();
-    void TrackBar14Change();
-    void TrackBar15Change();
-    void TrackBar16Change();
-    void TrackBar17Change();
-    void TrackBar18Change();
-    void UpDown2Click();
-    void mKnob1Change();
-    void ComboBox6Change();
-    void ComboBox1Change();
-    void ComboBox2Change();
-    void ComboBox3Change();
-    void ComboBox4Change();
-    void ComboBox5Change();
-    void UpDown1Click();
-    void UpDown5Click();
-    void UpDown4Click();
-    void UpDown3Click();
-    void mKnob2Change();
-    void mKnob3Change();
+    // Parameter change handlers: each hands its control's change to the document.
+    // SW VOL 2 shows at most SW VOL 1, and a volume at most its maximum; a maximum
+    // lowered below its volume brings the volume down, and both are sent.
+    void TrackBar5Change() { parameters_->changed(ParameterId::MusicBass); }
+    void TrackBar7Change() { parameters_->changed(ParameterId::MusicMiddle); }
+    void TrackBar10Change() { parameters_->changed(ParameterId::MusicTreble); }
+    void TrackBar9Change() { parameters_->changed(ParameterId::MusicBalance); }
+    void TrackBar11Change() { parameters_->changed(ParameterId::EchoDelay); }
+    void TrackBar12Change() { parameters_->changed(ParameterId::EchoRepeat); }
+    void TrackBar13Change() { parameters_->changed(ParameterId::EchoLevel); }
+    void TrackBar14Change() { parameters_->changed(ParameterId::ReverbTime); }
+    void TrackBar15Change() { parameters_->changed(ParameterId::ReverbLevel); }
+    void TrackBar16Change() { parameters_->changed(ParameterId::MicBass); }
+    void TrackBar17Change() { parameters_->changed(ParameterId::MicMiddle); }
+    void TrackBar18Change() { parameters_->changed(ParameterId::MicTreble); }
+    void UpDown2Click() { parameters_->changed(ParameterId::SwFreq); }
+    void mKnob1Change() { parameters_->changed(ParameterId::EffectVolume); }
+    void ComboBox6Change() { parameters_->changed(ParameterId::FbEx); }
+    void ComboBox1Change() { parameters_->changed(ParameterId::KeyIndex); }
+    void ComboBox2Change() { parameters_->changed(ParameterId::InputSource); }
+    void ComboBox3Change() { parameters_->changed(ParameterId::Center); }
+    void ComboBox4Change() { parameters_->changed(ParameterId::Aux); }
+    void ComboBox5Change() { parameters_->changed(ParameterId::MusicIn); }
+    void UpDown1Click() { parameters_->changed(ParameterId::SwVol1); }
+    void UpDown5Click() { parameters_->changed(ParameterId::SwVol2); }
+    void UpDown4Click() { parameters_->changed(ParameterId::MusicVolMax); }
+    void UpDown3Click() { parameters_->changed(ParameterId::MicVolMax); }
+    void mKnob2Change() { parameters_->changed(ParameterId::MusicVolume); }
+    void mKnob3Change() { parameters_->changed(ParameterId::MicVolume); }
     void COM11Click(QAction* item);
     // Lists the serial devices present below the COM items, afresh at each opening.
     void Connect1Show();
 
-    void parameterChanged(ParameterId id);
-    void documentChanged(int slot, ParameterId id, unsigned after);
-    void showParameter(const Parameter& p, int slot);
-    int controlValue(ParameterId id) const;
-    QWidget* control(ParameterId id) const { return controls_[static_cast<std::size_t>(id)]; }
+    void documentChanged(ParameterId id, unsigned after);
 
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
     std::vector<QWidget*> defaultSettingControls() const;
-    static void selectItem(QComboBox* list, int index);
     void setCaptionOfUpload(const QString& name);
     void CommHangup();
     void pickDuringCommand(int slot);
@@ -201,7 +198,6 @@ private:
     void closeEditStep();
     void showStepSlot(int slot);
     void updateEditActions();
-    void watchGestures(QWidget* widget);
 
     std::unique_ptr<Ui::TForm1> ui;
     ConfigRecord& record_;
@@ -213,8 +209,7 @@ private:
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
     // Each parameter's control and the edit that shows its value, by ParameterId.
-    std::array<QWidget*, kParameterCount> controls_{};
-    std::array<QLineEdit*, kParameterCount> valueEdits_{};
+    ParameterControls* parameters_ = nullptr; // owned by the window
     QFileDialog* makeFileDialog(const QString& name);
     QFileDialog* openDialog_ = nullptr; // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;
@@ -232,9 +227,6 @@ private:
     QMenu* recent_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
-    int showing_ = 0;      // controls being set to the record's values
-    bool gesture_ = false; // a button or key held on a parameter control
-    bool closePending_ = false;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
     // Children of the window, each with a role of its own.
     HandOverQueue* handOver_ = nullptr;  // files from later starts wait for a quiet moment

@@ -1,0 +1,63 @@
+#pragma once
+
+// The parameters' controls on a form, bound to the preset document: each shows the
+// record's value on the slot shown, and what the operator does with one goes to the
+// document, a drag or a held key as one step to take back.
+
+#include "Parameters.h"
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+namespace cantavel {
+
+class PresetDocument;
+
+class ParameterControls : public QObject {
+    Q_OBJECT
+
+public:
+    ParameterControls(PresetDocument& document, std::function<int()> shownSlot,
+                      QObject* parent = nullptr);
+
+    // A parameter's control and the edit that shows its value (null for none);
+    // `handler` runs for every change the control reports.
+    void bind(ParameterId id, QWidget* control, QLineEdit* valueEdit,
+              std::function<void()> handler);
+    QWidget* control(ParameterId id) const { return controls_[static_cast<std::size_t>(id)]; }
+
+    // What every handler does: the control's value goes to the document, which keeps
+    // the rules between values; what it changes comes back to the controls.
+    void changed(ParameterId id);
+    // Puts a slot's values of one part of the record into their controls without
+    // running their handlers.
+    void show(int slot, RecordPart part);
+    void show(const Parameter& p, int slot);
+    // An undo or redo ends the gesture under way.
+    void endGesture() { gesture_ = false; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int position(ParameterId id) const;
+    void documentChanged(int slot, ParameterId id);
+    void watchGestures(QWidget* widget);
+    static void selectItem(QComboBox* list, int index);
+
+    PresetDocument& document_;
+    std::function<int()> shownSlot_;
+    std::array<QWidget*, kParameterCount> controls_{};
+    std::array<QLineEdit*, kParameterCount> valueEdits_{};
+    int showing_ = 0;      // controls being set to the record's values
+    bool gesture_ = false; // a button or key held on a parameter control
+    bool closePending_ = false;
+};
+
+} // namespace cantavel
