@@ -6,6 +6,7 @@
 #include "ComPortMenu.h"
 #include "ConfigFile.h"
 #include "Elide.h"
+#include "FormLooks.h"
 #include "HandOverQueue.h"
 #include "ParameterValues.h"
 #include "PresetSheet.h"
@@ -54,24 +55,6 @@ private:
 };
 using DialogOpen = Counted;
 
-// A group box whose title is set a few pixels lower than its style puts it, its frame
-// where it was.
-class LoweredTitle final : public QProxyStyle {
-public:
-    explicit LoweredTitle(int pixels) : QProxyStyle(nullptr), pixels_(pixels) {}
-
-    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
-                         const QWidget* widget) const override {
-        QRect rect = QProxyStyle::subControlRect(control, option, sub, widget);
-        if (control == CC_GroupBox && (sub == SC_GroupBoxLabel || sub == SC_GroupBoxCheckBox)) {
-            rect.translate(0, pixels_);
-        }
-        return rect;
-    }
-
-private:
-    int pixels_;
-};
 } // namespace
 
 TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
@@ -125,56 +108,10 @@ TForm1::~TForm1() {
     comm_->StopComm();
 }
 
-// What the form carries besides its layout: fonts, window frame and size, knob
-// looks, the tab captions, the serial port's line settings and the file dialogs.
+// What the form carries besides its layout: its looks, the serial port's line
+// settings, and the menu items the form does not hold.
 void TForm1::applyDesignValues() {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    ui->TabControl1->setFont(designFont(QStringLiteral("Arial"), 13));
-    setFont(designFont(QStringLiteral("MS Sans Serif"), 11)); // the tab strip keeps its own
-    for (QLabel* label :
-         {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label7, ui->Label8}) {
-        label->setFont(designFont(QStringLiteral("Arial"), 11));
-    }
-    // The column heads of the music tone sliders are 5 pixels wider than their group
-    // at the stand-in font: a little less room between the letters keeps them inside.
-    QFont heads = ui->Label2->font();
-    heads.setLetterSpacing(QFont::AbsoluteSpacing, -0.25);
-    ui->Label2->setFont(heads);
-    for (QLabel* label : ui->TabControl1->findChildren<QLabel*>()) {
-        label->adjustSize();
-    }
-    // The Mic group begins on the Effect group's frame line, where its title touched
-    // that line: set a little lower, the title sits between the two lines.
-    auto* lowered = new LoweredTitle(3);
-    lowered->setParent(this);
-    ui->GroupBox4->setStyle(lowered);
-    // "SW FREQ:" is a little wider than the room left of its edit at the stand-in font
-    // and touched the Effect group's frame: its letters go a little closer.
-    QFont swFreq = ui->LabeledEdit2->EditLabel()->font();
-    swFreq.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
-    ui->LabeledEdit2->EditLabel()->setFont(swFreq);
-    ui->LabeledEdit2->SetEditLabelCaption(ui->LabeledEdit2->EditLabelCaption()); // placed anew
-    // Track bars keep their channel and thumbs a few pixels inside the control.
-    auto* trackBars = new TTrackBarStyle;
-    trackBars->setParent(this);
-    for (QSlider* bar : ui->TabControl1->findChildren<QSlider*>()) {
-        bar->setStyle(trackBars);
-    }
-    ui->TabControl1->SetTabs({QStringLiteral("Default"), QStringLiteral("1"), QStringLiteral("2"),
-                              QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("Mode A"),
-                              QStringLiteral("Mode B")});
-    ui->TabControl1->TabBar()->setCurrentIndex(0);
-
-    const std::pair<TmKnob*, int> knobs[] = {{ui->mKnob1, 80}, {ui->mKnob2, 63}, {ui->mKnob3, 42}};
-    for (const auto& [knob, max] : knobs) {
-        knob->SetColor(clGradientActiveCaption);
-        knob->SetTickColor(clRed);
-        knob->SetMarkStyle(TMarkStyle::msCircle);
-        knob->SetMaxValue(max);
-        knob->SetMin(0);
-        knob->SetCurValue(0);
-    }
+    applyFormLooks(*this, *ui);
 
     // The port the Device commands open, with the unit's line settings.
     comm_->setObjectName(QStringLiteral("Comm"));
@@ -237,7 +174,7 @@ void TForm1::applyDesignValues() {
 // rest of the window, and many sessions never open a file.
 QFileDialog& TForm1::OpenDialog1() {
     if (!openDialog_) {
-        openDialog_ = makeFileDialog(QStringLiteral("OpenDialog1"));
+        openDialog_ = makePresetFileDialog(this, QStringLiteral("OpenDialog1"));
         openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
         openDialog_->setFileMode(QFileDialog::AnyFile); // a name that does not exist is taken
     }
@@ -246,7 +183,7 @@ QFileDialog& TForm1::OpenDialog1() {
 
 QFileDialog& TForm1::SaveDialog1() {
     if (!saveDialog_) {
-        saveDialog_ = makeFileDialog(QStringLiteral("SaveDialog1"));
+        saveDialog_ = makePresetFileDialog(this, QStringLiteral("SaveDialog1"));
         saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
         saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
     }
@@ -255,26 +192,9 @@ QFileDialog& TForm1::SaveDialog1() {
 
 QFileDialog& TForm1::ExportDialog1() {
     if (!exportDialog_) {
-        exportDialog_ = new QFileDialog(this);
-        exportDialog_->setObjectName(QStringLiteral("ExportDialog1"));
-        exportDialog_->setWindowTitle(QStringLiteral("Export PDF"));
-        exportDialog_->setAcceptMode(QFileDialog::AcceptSave);
-        exportDialog_->setNameFilters(
-            {QStringLiteral("PDF Files (*.pdf)"), QStringLiteral("All Files (*.*)")});
-        exportDialog_->setDefaultSuffix(QStringLiteral("pdf"));
+        exportDialog_ = makeExportDialog(this);
     }
     return *exportDialog_;
-}
-
-QFileDialog* TForm1::makeFileDialog(const QString& name) {
-    auto* dialog = new QFileDialog(this);
-    dialog->setObjectName(name);
-    const QStringList filters = {QStringLiteral("Config Files (*.cfg)"),
-                                 QStringLiteral("All Files (*.*)")};
-    dialog->setNameFilters(filters);
-    dialog->selectNameFilter(filters.first());
-    dialog->setDefaultSuffix(QStringLiteral("cfg"));
-    return dialog;
 }
 
 // Each parameter's control on the form and its handler, by their documented names.
@@ -351,11 +271,6 @@ void TForm1::connectControls() {
                               ? ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit))
                               : nullptr,
                           [this, h = binding.handler] { (this->*h)(); });
-    }
-    // A group is named by its title. Left to Qt, a group inside another takes the outer
-    // one's title, as any unnamed control in a group does.
-    for (QGroupBox* group : ui->TabControl1->findChildren<QGroupBox*>()) {
-        group->setAccessibleName(group->title());
     }
     // Ctrl+Tab and Ctrl+Shift+Tab go through the tabs as clicks on them would.
     const auto stepTab = [this](int step) {

@@ -210,8 +210,7 @@ private:
     std::unique_ptr<DeviceLink> link_;
     // Each parameter's control and the edit that shows its value, by ParameterId.
     ParameterControls* parameters_ = nullptr; // owned by the window
-    QFileDialog* makeFileDialog(const QString& name);
-    QFileDialog* openDialog_ = nullptr; // owned by the window once made
+    QFileDialog* openDialog_ = nullptr;       // owned by the window once made
     QFileDialog* saveDialog_ = nullptr;
     QFileDialog* exportDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
