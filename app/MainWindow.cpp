@@ -4,58 +4,31 @@
 #include "Accessibility.h"
 #include "AppInfo.h"
 #include "ComPortMenu.h"
-#include "ConfigFile.h"
+#include "Counted.h"
 #include "Elide.h"
 #include "FormLooks.h"
 #include "HandOverQueue.h"
 #include "ParameterValues.h"
-#include "PresetSheet.h"
-#include "QtPrinter.h"
 #include "RecentFiles.h"
 #include "SerialPort.h"
 #include "Settings.h"
-#include "SheetPaper.h"
 #include "SingleInstance.h"
-#include "TrackBarStyle.h"
 
 #include <QCloseEvent>
-#include <QDate>
-#include <QFileDialog>
+#include <QDialog>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMenu>
-#include <QProxyStyle>
 #include <QScreen>
-#include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <utility>
 #include <variant>
 
 namespace cantavel {
-
-namespace {
-// Counts what is open for as long as it lives.
-class Counted {
-public:
-    explicit Counted(int& count) : count_(count) { ++count_; }
-    ~Counted() { --count_; }
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-
-private:
-    int& count_;
-};
-using DialogOpen = Counted;
-
-} // namespace
 
 TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& options,
                QWidget* parent)
@@ -91,8 +64,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     handOver_ = new HandOverQueue(
         *XJustOne1,
         {.busy = [this] { return dialogsOpen_ > 0 || link_->runningCommands() > 0; },
-         .maybeSave = std::bind_front(&TForm1::maybeSave, this),
-         .open = std::bind_front(&TForm1::openChosen, this),
+         .maybeSave = std::bind_front(&DocumentFiles::maybeSave, files_),
+         .open = std::bind_front(&DocumentFiles::open, files_),
          .showMessage = std::bind_front(&TForm1::showMessage, this)},
         this);
     XJustOne1->Loaded();
@@ -135,21 +108,33 @@ void TForm1::applyDesignValues() {
     QAction* n1 = ui->File1->insertSeparator(ui->Close1);
     n1->setObjectName(QStringLiteral("N1"));
     // The files last opened or saved, newest first.
-    recentFiles_ = new RecentFiles(
-        state_.recentFiles, ui->File1,
-        {.open =
-             [this](const QString& path) {
-                 if (OpenFile(path)) {
-                     handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
-                                         .arg(elideMiddle(QFileInfo(path).fileName())));
-                 }
-             },
-         .showMessage = std::bind_front(&TForm1::showMessage, this)},
-        this);
-    recent_ = recentFiles_->menu();
-    ui->File1->insertMenu(n1, recent_);
+    recentFiles_ = new RecentFiles(state_.recentFiles, ui->File1,
+                                   {.open =
+                                        [this](const QString& path) {
+                                            if (OpenFile(path)) {
+                                                dropHandedOverFor(path);
+                                            }
+                                        },
+                                    .showMessage = std::bind_front(&TForm1::showMessage, this)},
+                                   this);
+    files_ = new DocumentFiles(document_, *recentFiles_,
+                               {.widget = this,
+                                .dialogs = dialogs_,
+                                .dialogsOpen = &dialogsOpen_,
+                                .release = std::bind_front(&TForm1::releaseDevice, this),
+                                .replaced =
+                                    [this](const std::vector<int>& unsent, const QString& cause) {
+                                        TabControl1Change(nullptr);
+                                        reportUnsent(unsent, cause);
+                                    },
+                                .setCaption = std::bind_front(&TForm1::setCaption, this),
+                                .updateCaption = std::bind_front(&TForm1::updateCaption, this),
+                                .showMessage = std::bind_front(&TForm1::showMessage, this)},
+                               this);
+    QMenu* recent = recentFiles_->menu();
+    ui->File1->insertMenu(n1, recent);
     // The preset sheet, on paper or as a PDF.
-    QAction* n5 = ui->File1->insertSeparator(recent_->menuAction());
+    QAction* n5 = ui->File1->insertSeparator(recent->menuAction());
     n5->setObjectName(QStringLiteral("N5"));
     auto* print = new QAction(QStringLiteral("&Print..."), this);
     print->setObjectName(QStringLiteral("Print1"));
@@ -170,63 +155,12 @@ void TForm1::applyDesignValues() {
     }
 }
 
-// The file dialogs are made when first needed: building one costs more than the
-// rest of the window, and many sessions never open a file.
-QFileDialog& TForm1::OpenDialog1() {
-    if (!openDialog_) {
-        openDialog_ = makePresetFileDialog(this, QStringLiteral("OpenDialog1"));
-        openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
-        openDialog_->setFileMode(QFileDialog::AnyFile); // a name that does not exist is taken
-    }
-    return *openDialog_;
-}
-
-QFileDialog& TForm1::SaveDialog1() {
-    if (!saveDialog_) {
-        saveDialog_ = makePresetFileDialog(this, QStringLiteral("SaveDialog1"));
-        saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
-        saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
-    }
-    return *saveDialog_;
-}
-
-QFileDialog& TForm1::ExportDialog1() {
-    if (!exportDialog_) {
-        exportDialog_ = makeExportDialog(this);
-    }
-    return *exportDialog_;
-}
-
 // Each parameter's control on the form and its handler, by their documented names.
 // One row per parameter in the table's order; a row missing, out of order, without
 // a handler or with a control of another kind than its parameter's does not compile.
 namespace {
-using Handler = void (TForm1::*)();
 using Form = Ui::TForm1;
-using ControlOnForm = std::variant<QSlider * Form::*, QComboBox * Form::*, TUpDown * Form::*,
-                                   TmKnob * Form::*>; // in ControlKind's order
-
-struct Binding {
-    ParameterId id;
-    ControlOnForm control;
-    Handler handler;
-};
-
-template <std::size_t N>
-constexpr bool everyParameterBound(const std::array<Binding, N>& bindings) {
-    if (N != kParameterCount) {
-        return false;
-    }
-    for (std::size_t i = 0; i < N; ++i) {
-        const Binding& b = bindings[i];
-        if (static_cast<std::size_t>(b.id) != i || b.handler == nullptr ||
-            b.control.index() != static_cast<std::size_t>(parameter(b.id).kind) ||
-            std::visit([](auto member) { return member == nullptr; }, b.control)) {
-            return false;
-        }
-    }
-    return true;
-}
+using Binding = ControlBinding<Form, TForm1>;
 } // namespace
 
 void TForm1::connectControls() {
@@ -272,21 +206,7 @@ void TForm1::connectControls() {
                               : nullptr,
                           [this, h = binding.handler] { (this->*h)(); });
     }
-    // Ctrl+Tab and Ctrl+Shift+Tab go through the tabs as clicks on them would.
-    const auto stepTab = [this](int step) {
-        QTabBar* bar = ui->TabControl1->TabBar();
-        if (bar->count() > 0) {
-            bar->setCurrentIndex((bar->currentIndex() + step + bar->count()) % bar->count());
-        }
-    };
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this), &QShortcut::activated, this,
-            [stepTab] { stepTab(1); });
-    // Shift turns Tab into Backtab; either spelling of the combination goes back.
-    for (const QKeyCombination keys :
-         {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, Qt::CTRL | Qt::Key_Backtab}) {
-        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this,
-                [stepTab] { stepTab(-1); });
-    }
+    ui->TabControl1->StepWithCtrlTab(this);
     connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
 
@@ -373,7 +293,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::closeEvent(QCloseEvent* event) {
     // A file handed over from now on would never be opened: its start is told so.
     XJustOne1->SetClosing(true);
-    if (!maybeSave()) {
+    if (!files_->maybeSave()) {
         XJustOne1->SetClosing(false);
         event->ignore();
         return;
@@ -387,187 +307,41 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // File menu
 
 void TForm1::New1Click() {
-    if (!maybeSave()) {
-        return;
+    if (files_->maybeSave()) {
+        files_->makeNew();
+        handOver_->drop(QStringLiteral("You made a new record meanwhile."));
     }
-    // A command that waits ends here: the new record is never sent in part.
-    const std::vector<int> unsent = link_->CancelCommands();
-    document_.makeNew();
-    ui->Link1->setChecked(false);
-    comm_->StopComm();
-    setCaption(applicationTitle());
-    TabControl1Change(nullptr);
-    reportUnsent(unsent, QStringLiteral("New"));
-    handOver_->drop(QStringLiteral("You made a new record meanwhile."));
 }
 
 void TForm1::Open1Click() {
-    if (!maybeSave()) {
+    if (!files_->maybeSave()) {
         return;
     }
-    const QString path = chooseFile(OpenDialog1());
-    if (!path.isEmpty() && openChosen(path)) {
-        // The operator's own choice is newer than any file handed over before it.
-        handOver_->drop(QStringLiteral("You opened %1 meanwhile.")
-                            .arg(elideMiddle(QFileInfo(path).fileName())));
+    const QString path = files_->choose(OpenDialog1());
+    if (!path.isEmpty() && files_->open(path)) {
+        dropHandedOverFor(path);
     }
+}
+
+// The operator's own choice is newer than any file handed over before it.
+void TForm1::dropHandedOverFor(const QString& opened) {
+    handOver_->drop(
+        QStringLiteral("You opened %1 meanwhile.").arg(elideMiddle(QFileInfo(opened).fileName())));
 }
 
 bool TForm1::OpenFile(const QString& path) {
-    return maybeSave() && openChosen(path);
+    return files_->maybeSave() && files_->open(path);
 }
 
-bool TForm1::openChosen(const QString& path) {
-    qint64 size = kConfigImageSize;
-    // What the file held is the unmodified state: values the controls cannot show
-    // and bring into range while loading count as changes.
-    const FileResult read = document_.load(path, &size);
-    if (!read) {
-        // Nothing was read: record, file name, caption and Link stay as they were.
-        showMessage(QStringLiteral("Cannot open %1").arg(elideMiddle(path)), read.reason);
-        return false;
-    }
-    const std::vector<int> unsent = link_->CancelCommands();
+std::vector<int> TForm1::releaseDevice() {
+    std::vector<int> unsent = link_->CancelCommands();
     ui->Link1->setChecked(false);
     comm_->StopComm();
-    setCaption(captionWithFile(path));
-    recentFiles_->remember(path);
-    TabControl1Change(nullptr);
-    reportUnsent(unsent, QStringLiteral("Open"));
-    if (size != static_cast<qint64>(kConfigImageSize)) {
-        showMessage(QStringLiteral("%1 is %2, not a preset file.")
-                        .arg(elideMiddle(QFileInfo(path).fileName()), presetFileLength(size)),
-                    (size == 0 ? QStringLiteral("Nothing was read from it. ")
-                     : size > 0 && size < static_cast<qint64>(kConfigImageSize)
-                         ? QStringLiteral("Its %1 bytes were read over the start of "
-                                          "the record; the rest is as it was. ")
-                               .arg(size)
-                         : QStringLiteral("Only its first 294 bytes were read. ")) +
-                        QStringLiteral("Saving asks before it replaces the file."));
-    }
-    return true;
+    return unsent;
 }
-
-void TForm1::Save1Click() {
-    if (state_.currentFileName.isEmpty()) {
-        SaveAs1Click();
-        return;
-    }
-    (void)saveTo(state_.currentFileName);
-}
-
-void TForm1::SaveAs1Click() {
-    const QString path = chooseFile(SaveDialog1());
-    if (path.isEmpty()) {
-        return;
-    }
-    if (saveTo(path)) {
-        // The caption names the file that the next Save writes.
-        setCaption(captionWithFile(path));
-    }
-}
-
-bool TForm1::saveTo(const QString& path) {
-    closeEditStep();
-    if (const std::optional<qint64> size = nonPresetFileSize(path)) {
-        // Whatever else the file holds would be lost to 294 bytes of preset.
-        const DialogOpen open(dialogsOpen_);
-        if (!dialogs_->confirm(
-                this, applicationTitle(),
-                QStringLiteral("%1 is %2, not a preset file: replace it with "
-                               "this preset?")
-                    .arg(elideMiddle(QFileInfo(path).fileName()), presetFileLength(*size)))) {
-            return false;
-        }
-    }
-    const FileResult written = document_.save(path);
-    if (!written) {
-        showMessage(QStringLiteral("Cannot save %1").arg(elideMiddle(path)), written.reason);
-        return false;
-    }
-    updateCaption();
-    recentFiles_->remember(path);
-    return true;
-}
-
-void TForm1::Print1Click() {
-    QtPrinter printer;
-    const QString title = sheetTitle(state_.currentFileName);
-    printer.SetTitle(title); // the dialog's name for a file to print to
-    {
-        const DialogOpen open(dialogsOpen_);
-        if (!dialogs_->choosePrinter(this, printer.qprinter())) {
-            return;
-        }
-    }
-    const SheetResult printed = printPresetSheet(printer, record_, title, QDate::currentDate());
-    if (!printed.ok) {
-        showMessage(QStringLiteral("Cannot print the preset sheet"), printed.reason);
-    }
-}
-
-void TForm1::ExportPdf1Click() {
-    QFileDialog& dialog = ExportDialog1();
-    // Beside the file, under its name.
-    const QFileInfo file(state_.currentFileName);
-    const QString name = state_.currentFileName.isEmpty()
-                             ? QStringLiteral("Untitled.pdf")
-                             : file.completeBaseName() + QStringLiteral(".pdf");
-    if (!state_.currentFileName.isEmpty()) {
-        dialog.setDirectory(file.absolutePath());
-    }
-    dialog.selectFile(name);
-    const QString path = chooseFile(dialog);
-    if (path.isEmpty()) {
-        return;
-    }
-    const SheetResult exported = exportPresetSheet(record_, sheetTitle(state_.currentFileName),
-                                                   QDate::currentDate(), path, defaultPaper());
-    if (!exported.ok) {
-        showMessage(QStringLiteral("Cannot export %1").arg(elideMiddle(path)), exported.reason);
-    }
-}
-
-QString TForm1::chooseFile(QFileDialog& dialog) {
-    const DialogOpen open(dialogsOpen_);
-    return dialogs_->chooseFile(dialog);
-}
-
-// ---------------------------------------------------------------------------------
-// Unsaved work
 
 bool TForm1::IsModified() const {
     return document_.isModified();
-}
-
-bool TForm1::maybeSave() {
-    closeEditStep();
-    if (!IsModified()) {
-        return true;
-    }
-    const QString name = state_.currentFileName.isEmpty()
-                             ? QStringLiteral("Untitled")
-                             : QFileInfo(state_.currentFileName).fileName();
-    EditorDialogs::Answer answer = EditorDialogs::Answer::Cancel;
-    {
-        const DialogOpen open(dialogsOpen_);
-        answer = dialogs_->askToSave(this, applicationTitle(),
-                                     QStringLiteral("Save changes to %1?").arg(elideMiddle(name)));
-    }
-    switch (answer) {
-    case EditorDialogs::Answer::Discard:
-        return true;
-    case EditorDialogs::Answer::Save:
-        Save1Click();
-        return !IsModified(); // a failed or cancelled save cancels the action
-    case EditorDialogs::Answer::Cancel:
-        break;
-    }
-    return false;
-}
-
-QString TForm1::captionWithFile(const QString& path) {
-    return applicationTitle() + QStringLiteral("  [") + path + QStringLiteral("]");
 }
 
 // The desktop's mark for unsaved work: an asterisk before the caption.
@@ -756,7 +530,7 @@ void TForm1::setBusyPointer(bool busy) {
 }
 
 void TForm1::showMessage(const QString& text, const QString& detail) {
-    const DialogOpen open(dialogsOpen_);
+    const Counted open(dialogsOpen_);
     dialogs_->message(this, EditorDialogs::Icon::Warning, applicationTitle(), text, detail);
 }
 

@@ -6,6 +6,7 @@
 #include "ConfigRecord.h"
 #include "DeviceLink.h"
 #include "Dialogs.h"
+#include "DocumentFiles.h"
 #include "ParameterControls.h"
 #include "Parameters.h"
 #include "PresetDocument.h"
@@ -69,8 +70,8 @@ public:
     // The record being edited, its file and the changes that can be taken back.
     PresetDocument& Document() { return document_; }
     DeviceLink& Link() { return *link_; }
-    QFileDialog& OpenDialog1();
-    QFileDialog& SaveDialog1();
+    QFileDialog& OpenDialog1() { return files_->openDialog(); }
+    QFileDialog& SaveDialog1() { return files_->saveDialog(); }
     // The About dialog the application created for Help > About.
     void SetAboutBox(QDialog* box) { aboutBox_ = box; }
     // Another instance runs: this one must not be shown and ends at once.
@@ -91,14 +92,14 @@ public:
     // File menu.
     void New1Click();
     void Open1Click();
-    void Save1Click();
-    void SaveAs1Click();
+    void Save1Click() { files_->save(); }
+    void SaveAs1Click() { files_->saveAs(); }
     void Close1Click();
     void About1Click();
     // The preset sheet on a printer the print dialog chooses, or in a PDF file.
-    void Print1Click();
-    void ExportPdf1Click();
-    QFileDialog& ExportDialog1();
+    void Print1Click() { files_->print(); }
+    void ExportPdf1Click() { files_->exportPdf(); }
+    QFileDialog& ExportDialog1() { return files_->exportDialog(); }
 
     // Edit menu.
     void Undo1Click();
@@ -180,18 +181,12 @@ private:
     void connectControls();
     void applyDesignValues();
 
-    // Unsaved work: asks "Save changes to ...?" when the record changed; false when
-    // the action that asked must not go on.
-    bool maybeSave();
-    // Reads a chosen file into the record and shows it; false (and said why) when
-    // nothing could be read.
-    bool openChosen(const QString& path);
-    bool saveTo(const QString& path);
+    // Before another record takes the old one's place: Device commands, Link and the
+    // port end; returns the slots a command left unsent.
+    std::vector<int> releaseDevice();
+    void dropHandedOverFor(const QString& opened);
     void setCaption(const QString& caption);
-    // The title and the file the record came from or went to, as Open shows it.
-    static QString captionWithFile(const QString& path);
     void updateCaption();
-    QString chooseFile(QFileDialog& dialog);
 
     // Undo and redo: the document keeps the steps; a button or key held on a
     // control makes one step of what it changes.
@@ -208,11 +203,6 @@ private:
     TComm* comm_;
     TXJustOne* XJustOne1;
     std::unique_ptr<DeviceLink> link_;
-    // Each parameter's control and the edit that shows its value, by ParameterId.
-    ParameterControls* parameters_ = nullptr; // owned by the window
-    QFileDialog* openDialog_ = nullptr;       // owned by the window once made
-    QFileDialog* saveDialog_ = nullptr;
-    QFileDialog* exportDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     bool shown_ = false;
     // The tab the operator picked while a Device command ran; applied (Link and
@@ -223,14 +213,15 @@ private:
 
     PresetDocument document_;
     QString caption_;
-    QMenu* recent_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
     // Children of the window, each with a role of its own.
-    HandOverQueue* handOver_ = nullptr;  // files from later starts wait for a quiet moment
-    RecentFiles* recentFiles_ = nullptr; // File > Recent Files
-    ComPortMenu* comPortMenu_ = nullptr; // Device > Com Port
+    ParameterControls* parameters_ = nullptr; // the parameters' controls
+    DocumentFiles* files_ = nullptr;          // the File menu's work on the document
+    HandOverQueue* handOver_ = nullptr;       // files from later starts wait for a quiet moment
+    RecentFiles* recentFiles_ = nullptr;      // File > Recent Files
+    ComPortMenu* comPortMenu_ = nullptr;      // Device > Com Port
 };
 
 } // namespace cantavel

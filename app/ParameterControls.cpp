@@ -1,6 +1,7 @@
 #include "ParameterControls.h"
 
 #include "Accessibility.h"
+#include "Counted.h"
 #include "Knob.h"
 #include "ParameterValues.h"
 #include "PresetDocument.h"
@@ -16,20 +17,6 @@
 #include <utility>
 
 namespace cantavel {
-
-namespace {
-// Counts what is under way for as long as it lives.
-class Counted {
-public:
-    explicit Counted(int& count) : count_(count) { ++count_; }
-    ~Counted() { --count_; }
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-
-private:
-    int& count_;
-};
-} // namespace
 
 ParameterControls::ParameterControls(PresetDocument& document, std::function<int()> shownSlot,
                                      QObject* parent)

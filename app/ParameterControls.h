@@ -9,15 +9,49 @@
 #include <QObject>
 
 #include <array>
+#include <cstddef>
 #include <functional>
+#include <variant>
 
 class QComboBox;
 class QLineEdit;
+class QSlider;
 class QWidget;
 
 namespace cantavel {
 
 class PresetDocument;
+class TmKnob;
+class TUpDown;
+
+// A parameter's control on a form (the form's member, of the control's kind) and the
+// window's handler of its changes.
+template <typename Form, typename Window> struct ControlBinding {
+    using Control = std::variant<QSlider * Form::*, QComboBox * Form::*, TUpDown * Form::*,
+                                 TmKnob * Form::*>; // in ControlKind's order
+    ParameterId id;
+    Control control;
+    void (Window::*handler)();
+};
+
+// Whether the bindings hold every parameter once, in the table's order, each with a
+// control of its kind and a handler: a condition the window's table is checked
+// against when it compiles.
+template <typename Form, typename Window, std::size_t N>
+constexpr bool everyParameterBound(const std::array<ControlBinding<Form, Window>, N>& bindings) {
+    if (N != kParameterCount) {
+        return false;
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+        const auto& b = bindings[i];
+        if (static_cast<std::size_t>(b.id) != i || b.handler == nullptr ||
+            b.control.index() != static_cast<std::size_t>(parameter(b.id).kind) ||
+            std::visit([](auto member) { return member == nullptr; }, b.control)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 class ParameterControls : public QObject {
     Q_OBJECT

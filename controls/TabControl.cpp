@@ -1,5 +1,6 @@
 #include "TabControl.h"
 
+#include <QShortcut>
 #include <QSignalBlocker>
 
 namespace cantavel {
@@ -50,6 +51,22 @@ void TTabControl::resizeEvent(QResizeEvent*) {
     const int barHeight = bar_->sizeHint().height();
     bar_->setGeometry(2, 2, width() - 4, barHeight);
     pane_->setGeometry(0, 2 + barHeight - 1, width(), height() - barHeight - 1);
+}
+
+void TTabControl::StepWithCtrlTab(QWidget* scope) {
+    const auto step = [this](int by) {
+        if (bar_->count() > 0) {
+            bar_->setCurrentIndex((bar_->currentIndex() + by + bar_->count()) % bar_->count());
+        }
+    };
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), scope), &QShortcut::activated, this,
+            [step] { step(1); });
+    // Shift turns Tab into Backtab; either spelling of the combination goes back.
+    for (const QKeyCombination keys :
+         {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, Qt::CTRL | Qt::Key_Backtab}) {
+        connect(new QShortcut(QKeySequence(keys), scope), &QShortcut::activated, this,
+                [step] { step(-1); });
+    }
 }
 
 } // namespace cantavel

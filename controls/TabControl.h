@@ -32,6 +32,9 @@ public:
     // Selects a tab without firing OnChange.
     void SetTabIndexQuietly(int index);
     QTabBar* TabBar() const { return bar_; }
+    // Ctrl+Tab and Ctrl+Shift+Tab anywhere in `scope` go through the tabs as clicks
+    // on them would.
+    void StepWithCtrlTab(QWidget* scope);
     QRect DisplayRect() const;
 
 protected:
