@@ -4,8 +4,8 @@
 
 #include "ConfigFile.h"
 #include "DeviceLink.h"
-#include "PresetDocument.h"
 #include "ParameterValues.h"
+#include "PresetDocument.h"
 #include "PresetSheet.h"
 #include "SerialPort.h"
 #include "Settings.h"
@@ -433,8 +433,8 @@ int runSet(QCommandLineParser& parser) {
         case Assignment::Fault::None:
             break;
         }
-        if (const QString error = document.setText(a.slot, *a.parameter, a.value,
-                                                   PresetDocument::Limits::Defer);
+        if (const QString error =
+                document.setText(a.slot, *a.parameter, a.value, PresetDocument::Limits::Defer);
             !error.isEmpty()) {
             return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
         }
@@ -807,8 +807,10 @@ std::vector<Command> commands() {
          2},
         {QStringLiteral("set"),
          QStringLiteral("Sets parameters to values as the window shows them (a tone -10 to 10, "
-                        "a list item by its text). Nothing is written unless every value is "
-                        "valid."),
+                        "a list item by its text), through the window's rules: once every "
+                        "value is in, a volume is at most its maximum and SW VOL 2 at most SW "
+                        "VOL 1 of its slot. A maximum lowered below its volume brings the "
+                        "volume down. Nothing is written unless every value is valid."),
          runSet,
          {file,
           {QStringLiteral("SETTINGS"),
