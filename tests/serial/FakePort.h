@@ -1,7 +1,8 @@
 #pragma once
 
 // A port behind the port-layer interface for what a pseudo-terminal cannot show:
-// line errors, carrier detect, ring, and the number of calls that reach the driver.
+// line errors, carrier detect, ring, the number of calls that reach the driver, and
+// the moment each read has been posted.
 
 #include "CommPort.h"
 
@@ -27,6 +28,7 @@ public:
         std::atomic<int> lastTakingCall{0};      // the number of the last read that took bytes
         std::atomic<int> readPurges{0};          // the receive thread purges as it ends
         std::atomic<std::size_t> driverQueue{0}; // what outputQueued reports
+        std::atomic<bool> gone{false};           // the far end went away: waits hang up
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -37,6 +39,10 @@ public:
     static void feed(Shared& s, const std::vector<std::uint8_t>& bytes) {
         const std::lock_guard lock(s.mutex);
         s.inbound.insert(s.inbound.end(), bytes.begin(), bytes.end());
+        s.readable.set();
+    }
+    static void hangUp(Shared& s) {
+        s.gone = true;
         s.readable.set();
     }
     static void raise(Shared& s, const LineEvents& e) {
@@ -85,7 +91,7 @@ public:
         case 0:
             return Wake::Stop;
         case 1:
-            return Wake::Ready;
+            return s_.gone ? Wake::HangUp : Wake::Ready;
         case 2:
             return Wake::Timeout;
         default:
