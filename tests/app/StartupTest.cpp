@@ -118,11 +118,11 @@ TEST(AboutBox, ShowsItsTextsAndClosesWithOkEnterOrTheCloseBox) {
     ASSERT_NE(ok, nullptr);
     EXPECT_TRUE(ok->isDefault());
 
-    QTimer::singleShot(100, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+    QTimer::singleShot(0, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
     EXPECT_EQ(about.exec(), QDialog::Accepted);
-    QTimer::singleShot(100, &about, [&about] { QTest::keyClick(&about, Qt::Key_Return); });
+    QTimer::singleShot(0, &about, [&about] { QTest::keyClick(&about, Qt::Key_Return); });
     EXPECT_EQ(about.exec(), QDialog::Accepted);
-    QTimer::singleShot(100, &about, [&about] { about.close(); });
+    QTimer::singleShot(0, &about, [&about] { about.close(); });
     EXPECT_EQ(about.exec(), QDialog::Rejected);
     EXPECT_EQ(name->text(), QStringLiteral("Digital Cantavel Processor")) << "the same each time";
 }
@@ -166,7 +166,7 @@ TEST_F(Startup, HelpAboutShowsTheDialogModally) {
     TAboutBox about;
     form->SetAboutBox(&about);
     bool wasShown = false;
-    QTimer::singleShot(100, &about, [&] {
+    QTimer::singleShot(0, &about, [&] {
         wasShown = about.isVisible() && about.isModal();
         about.accept();
     });

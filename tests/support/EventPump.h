@@ -24,11 +24,6 @@ inline bool pumpUntil(const std::function<bool()>& done,
     }
 }
 
-// Delivers posted events for a while, whatever they are.
-inline void pumpFor(std::chrono::milliseconds duration) {
-    pumpUntil([] { return false; }, duration);
-}
-
 // Handles what is due by now, waiting for nothing more: posted events, timers that
 // have run out and what other threads have already posted. Once the threads that
 // could make something more happen are done, what a test sees after this is final.
