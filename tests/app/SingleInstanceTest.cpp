@@ -98,7 +98,7 @@ protected:
             if (connect(probe, serverName(), 100)) {
                 return true;
             }
-            QThread::msleep(50);
+            QThread::msleep(10);
         }
         return false;
     }
