@@ -28,7 +28,7 @@ public:
         std::atomic<int> lastTakingCall{0};      // the number of the last read that took bytes
         std::atomic<int> readPurges{0};          // the receive thread purges as it ends
         std::atomic<std::size_t> driverQueue{0}; // what outputQueued reports
-        std::atomic<bool> gone{false};           // the far end went away: waits hang up
+        bool gone = false; // guarded by mutex: the far end went away, waits hang up
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -42,6 +42,7 @@ public:
         s.readable.set();
     }
     static void hangUp(Shared& s) {
+        const std::lock_guard lock(s.mutex);
         s.gone = true;
         s.readable.set();
     }
@@ -90,8 +91,10 @@ public:
         switch (waitAny(stop, s_.readable, timeoutMs)) {
         case 0:
             return Wake::Stop;
-        case 1:
+        case 1: {
+            const std::lock_guard lock(s_.mutex);
             return s_.gone ? Wake::HangUp : Wake::Ready;
+        }
         case 2:
             return Wake::Timeout;
         default:
@@ -112,7 +115,7 @@ public:
         if (r.count == 0) {
             r.wouldBlock = true;
         }
-        if (s_.inbound.empty() && !s_.events.any()) {
+        if (s_.inbound.empty() && !s_.events.any() && !s_.gone) {
             s_.readable.reset();
         }
         return r;
@@ -126,7 +129,7 @@ public:
         const std::lock_guard lock(s_.mutex);
         events = s_.events;
         s_.events = {};
-        if (s_.inbound.empty()) {
+        if (s_.inbound.empty() && !s_.gone) {
             s_.readable.reset();
         }
         return true;
