@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -98,7 +99,7 @@ private:
 };
 
 // How long a device or pipe may take no bytes at all before a save gives up on it.
-constexpr int kStallMs = 5000;
+std::atomic<int> stallMs{static_cast<int>(kStallLimit.count())};
 
 // Writes everything the source gives; 0, or the error number of the failed step.
 int writeAll(int fd, Source& source) {
@@ -119,7 +120,7 @@ int writeAll(int fd, Source& source) {
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 // A device or pipe that is full: wait for room, but not for ever.
                 pollfd room{fd, POLLOUT, 0};
-                const int ready = ::poll(&room, 1, kStallMs);
+                const int ready = ::poll(&room, 1, stallMs.load());
                 if (ready == 0) {
                     return ETIMEDOUT;
                 }
@@ -142,8 +143,8 @@ int writeAll(int fd, Source& source) {
 
 // A device or a FIFO keeps its identity: it is written in place. Opening does not
 // wait for a FIFO's reader (a FIFO nobody reads is refused at once); writing waits
-// for the reader to take the bytes, but a target that takes nothing for kStallMs (a
-// terminal nobody reads) fails the save rather than holding the window.
+// for the reader to take the bytes, but a target that takes nothing for the stall
+// limit (a terminal nobody reads) fails the save rather than holding the window.
 FileResult writeInPlace(const QByteArray& target, Source& source) {
     Fd fd(::open(target.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
@@ -156,7 +157,7 @@ FileResult writeInPlace(const QByteArray& target, Source& source) {
         return FileResult::failure(
             error == ETIMEDOUT
                 ? QStringLiteral("It took nothing for %1 s: a device or pipe that nobody reads")
-                      .arg(kStallMs / 1000)
+                      .arg(stallMs.load() / 1000.0)
                 : systemReason(error));
     }
     if (const int error = fd.close()) {
@@ -428,6 +429,14 @@ bool isSameFile(const QString& a, const QString& b) {
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::chrono::milliseconds stallLimit() {
+    return std::chrono::milliseconds(stallMs.load());
+}
+
+void setStallLimitForTesting(std::chrono::milliseconds limit) {
+    stallMs.store(static_cast<int>(limit.count()));
 }
 
 FileResult copyToStream(int targetFd, int sourceFd) {

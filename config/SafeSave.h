@@ -14,6 +14,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <chrono>
 #include <utility>
 
 namespace cantavel {
@@ -36,6 +37,14 @@ FileResult saveFileSafelyFrom(const QString& path, int sourceFd);
 // Writes everything that can be read from sourceFd to targetFd, an open stream
 // such as standard output, every write checked; it waits for a slow reader.
 FileResult copyToStream(int targetFd, int sourceFd);
+
+// A device or FIFO written in place that takes no bytes at all for this long (a
+// terminal nobody reads) fails the save instead of holding the program.
+inline constexpr std::chrono::milliseconds kStallLimit{5000};
+std::chrono::milliseconds stallLimit();
+// Tests shorten the limit, so that giving up costs them no real seconds; nothing
+// else changes it.
+void setStallLimitForTesting(std::chrono::milliseconds limit);
 
 // Whether two names are one existing file, through any link or path.
 bool isSameFile(const QString& a, const QString& b);

@@ -458,10 +458,8 @@ TEST_F(Unsaved, AHandedOverFileWaitsForARunningCommandAndThenOpens) {
     });
     modal.exec();
     EXPECT_FALSE(openedWhileModal);
-    for (int i = 0; i < 100 && record().preset(0).echoDelay != 77; ++i) {
-        QTest::qWait(10);
-    }
-    EXPECT_EQ(record().preset(0).echoDelay, 77) << "opened once the dialog closed";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return record().preset(0).echoDelay == 77; }, 1000))
+        << "opened once the dialog closed";
 }
 
 // Files handed over one after another before the window is free: the latest start's

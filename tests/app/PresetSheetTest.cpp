@@ -129,47 +129,52 @@ TEST_F(Sheet, ExportOnAFullDiskKeepsTheOldFile) {
     EXPECT_EQ(old.readAll(), QByteArray("old sheet"));
 }
 
-// What cantavel-cfg puts on a line, and how fast.
-struct CfgUpload {
+// cantavel-cfg uploading to a pty of its own, whose path stands for "@PTY" in the
+// arguments and in the [Ports] section of `settings` (when given): what it puts on
+// the line, and how fast.
+class CfgUpload {
+public:
+    explicit CfgUpload(QStringList args, const QString& settings = {}) {
+        args.replaceInStrings(QStringLiteral("@PTY"), line_.slavePath());
+        if (!settings.isEmpty()) {
+            QFile ini(settings);
+            EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+            ini.write("[Ports]\nUNIT=" + QFile::encodeName(line_.slavePath()) + "\n");
+        }
+        process_.start(QStringLiteral(CANTAVEL_BUILD_DIR "/cantavel-cfg"), args);
+    }
+
+    // Once the program has ended and `bytes` have reached the line (or a second
+    // after it ended).
+    void finish(qsizetype bytes) {
+        process_.waitForFinished(30000);
+        status = process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+        out = QString::fromUtf8(process_.readAllStandardOutput());
+        (void)QTest::qWaitFor([&] { return recorder_.size() >= bytes; }, 1000);
+        line = recorder_.bytes();
+        // Where each frame began: a mode frame is 27 bytes, a preset frame 19.
+        for (qsizetype offset = 0; offset < line.size();
+             offset += line[offset] == '\x3A' ? 27 : 19) {
+            frameStarts.push_back(recorder_.arrivalOf(offset));
+        }
+    }
+
     int status = -1;
     QString out;
     QByteArray line;
     std::vector<LineRecorder::Clock::time_point> frameStarts;
-};
 
-// Runs cantavel-cfg with a pty of its own, whose path stands for "@PTY" in the
-// arguments and in the [Ports] section of `settings` (when given).
-CfgUpload uploadWithCfg(QStringList args, qsizetype bytes, const QString& settings = {}) {
-    Pty line;
-    LineRecorder recorder(line.master());
-    args.replaceInStrings(QStringLiteral("@PTY"), line.slavePath());
-    if (!settings.isEmpty()) {
-        QFile ini(settings);
-        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[Ports]\nUNIT=" + QFile::encodeName(line.slavePath()) + "\n");
-    }
-    QProcess p;
-    p.start(QStringLiteral(CANTAVEL_BUILD_DIR "/cantavel-cfg"), args);
-    p.waitForFinished(30000);
-    CfgUpload r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    for (int i = 0; i < 50 && recorder.size() < bytes; ++i) {
-        QTest::qWait(20);
-    }
-    r.line = recorder.bytes();
-    // Where each frame began: a mode frame is 27 bytes, a preset frame 19.
-    for (qsizetype offset = 0; offset < r.line.size();
-         offset += r.line[offset] == '\x3A' ? 27 : 19) {
-        r.frameStarts.push_back(recorder.arrivalOf(offset));
-    }
-    return r;
-}
+private:
+    Pty line_;
+    LineRecorder recorder_{line_.master()};
+    QProcess process_;
+};
 
 // The bytes of "upload --all" are the editor's Upload All of the same file, values
 // out of range included (the editor brings each slot into range as it shows it),
 // paced half a second apart; "upload --slot" through a [Ports] name is the editor's
-// Upload of that tab.
+// Upload of that tab. The pauses between frames are checked here in real time, on a
+// real pseudo-terminal; every other test of them runs on a fake clock.
 TEST_F(Sheet, CfgUploadsWhatTheEditorUploads) {
     ConfigRecord crafted{};
     crafted.resetToDefaults();
@@ -182,9 +187,15 @@ TEST_F(Sheet, CfgUploadsWhatTheEditorUploads) {
     const QString cfg = dir.filePath(QStringLiteral("show.cfg"));
     ASSERT_TRUE(saveConfigFile(cfg, crafted));
 
-    const CfgUpload all = uploadWithCfg({QStringLiteral("upload"), cfg, QStringLiteral("--port"),
-                                         QStringLiteral("@PTY"), QStringLiteral("--all")},
-                                        157);
+    // Both at once, each on a line of its own.
+    CfgUpload all({QStringLiteral("upload"), cfg, QStringLiteral("--port"), QStringLiteral("@PTY"),
+                   QStringLiteral("--all")});
+    CfgUpload one({QStringLiteral("upload"), cfg, QStringLiteral("--port"), QStringLiteral("UNIT"),
+                   QStringLiteral("--settings"), dir.filePath(QStringLiteral("tool.ini")),
+                   QStringLiteral("--slot"), QStringLiteral("mode-a")},
+                  dir.filePath(QStringLiteral("tool.ini")));
+    all.finish(157);
+    one.finish(27);
     ASSERT_EQ(all.status, 0) << all.out.toStdString();
     EXPECT_EQ(all.out.count(QStringLiteral("sent ")), kSlotCount);
     EXPECT_TRUE(all.out.startsWith(QStringLiteral("sent Default (27 bytes)\nsent 1 (19 bytes)\n")));
@@ -201,11 +212,6 @@ TEST_F(Sheet, CfgUploadsWhatTheEditorUploads) {
             << "frame " << i;
     }
 
-    const CfgUpload one = uploadWithCfg({QStringLiteral("upload"), cfg, QStringLiteral("--port"),
-                                         QStringLiteral("UNIT"), QStringLiteral("--settings"),
-                                         dir.filePath(QStringLiteral("tool.ini")),
-                                         QStringLiteral("--slot"), QStringLiteral("mode-a")},
-                                        27, dir.filePath(QStringLiteral("tool.ini")));
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out, QStringLiteral("sent Mode A (27 bytes)\n"));
     clickTab(5);

@@ -118,11 +118,11 @@ TEST(AboutBox, ShowsItsTextsAndClosesWithOkEnterOrTheCloseBox) {
     ASSERT_NE(ok, nullptr);
     EXPECT_TRUE(ok->isDefault());
 
-    QTimer::singleShot(100, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+    QTimer::singleShot(0, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
     EXPECT_EQ(about.exec(), QDialog::Accepted);
-    QTimer::singleShot(100, &about, [&about] { QTest::keyClick(&about, Qt::Key_Return); });
+    QTimer::singleShot(0, &about, [&about] { QTest::keyClick(&about, Qt::Key_Return); });
     EXPECT_EQ(about.exec(), QDialog::Accepted);
-    QTimer::singleShot(100, &about, [&about] { about.close(); });
+    QTimer::singleShot(0, &about, [&about] { about.close(); });
     EXPECT_EQ(about.exec(), QDialog::Rejected);
     EXPECT_EQ(name->text(), QStringLiteral("Digital Cantavel Processor")) << "the same each time";
 }
@@ -166,7 +166,7 @@ TEST_F(Startup, HelpAboutShowsTheDialogModally) {
     TAboutBox about;
     form->SetAboutBox(&about);
     bool wasShown = false;
-    QTimer::singleShot(100, &about, [&] {
+    QTimer::singleShot(0, &about, [&] {
         wasShown = about.isVisible() && about.isModal();
         about.accept();
     });
@@ -181,9 +181,10 @@ TEST(EventLoop, AnExceptionIsShownAndTheLoopGoesOn) {
     const auto saved = app->ShowException;
     app->ShowException = [&](const QString& message) { shown << message; };
     bool later = false;
+    // Three events, handled in turn.
     QTimer::singleShot(0, [] { throw std::runtime_error("Unable to Start new Print Job"); });
-    QTimer::singleShot(5, [] { throw 42; }); // not an exception: an empty message
-    QTimer::singleShot(20, [&] { later = true; });
+    QTimer::singleShot(0, [] { throw 42; }); // not an exception: an empty message
+    QTimer::singleShot(0, [&] { later = true; });
     testing::pumpUntil([&] { return later; }, 2s);
     app->ShowException = saved;
     EXPECT_EQ(shown, (QStringList{"Unable to Start new Print Job", ""}));

@@ -133,6 +133,7 @@ protected:
         if (portOnPty) {
             state.comPortName = pty.slavePath();
         }
+        lineAtCreation = pty.total();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
@@ -183,9 +184,15 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
-    // Everything that reached the line since the last look.
-    QByteArray sent(std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
-        return pty.drain(quiet);
+    // Everything that reached the line since the last look. The window puts bytes on
+    // the line through its link only, which counts them: as many as it has handed to
+    // the port are waited for, and whatever else is there already comes with them.
+    QByteArray sent() {
+        const auto handed = static_cast<qint64>(form->Link().bytesHandedOver());
+        EXPECT_TRUE(pty.catchUp(lineAtCreation + handed, std::chrono::seconds(5)))
+            << pty.total() - lineAtCreation << " of the " << handed
+            << " bytes handed to the port reached the line";
+        return pty.drain(std::chrono::milliseconds(0));
     }
 
     static QByteArray hex(const char* text) {
@@ -202,6 +209,7 @@ protected:
     FakeClock clock;
     std::uint64_t handedOverAtOpen = 0;
     qint64 lineAtOpen = 0;
+    qint64 lineAtCreation = 0; // bytes the line had seen before the window
     std::unique_ptr<TForm1> form;
 };
 

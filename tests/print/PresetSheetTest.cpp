@@ -6,6 +6,7 @@
 #include "ParameterValues.h"
 #include "Poppler.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRectF>
@@ -541,8 +542,8 @@ TEST(SheetPaper, NamesAndTheLocalesPaper) {
     qputenv("LC_PAPER", "xx_NOWHERE.UTF-8");
     EXPECT_EQ(defaultPaper(), SheetPaper::A4) << "a locale that is not installed";
 
-    // A Letter locale: installed, or made from the C library's sources for this test.
-    QTemporaryDir made;
+    // A Letter locale: installed, or made from the C library's sources. Making one
+    // takes a second, so it is made once into the build folder and used from there.
     const QString letter = QStringLiteral("en_US.UTF-8");
     QProcess list;
     list.start(QStringLiteral("locale"), {QStringLiteral("-a")});
@@ -551,15 +552,25 @@ TEST(SheetPaper, NamesAndTheLocalesPaper) {
                                            .split(QLatin1Char('\n'))
                                            .contains(QStringLiteral("en_US.utf8"));
     if (!installed) {
-        QProcess localedef;
-        localedef.start(QStringLiteral("localedef"),
-                        {QStringLiteral("-i"), QStringLiteral("en_US"), QStringLiteral("-f"),
-                         QStringLiteral("UTF-8"), made.filePath(letter)});
-        if (!localedef.waitForFinished(60000) || localedef.exitStatus() != QProcess::NormalExit ||
-            !QFile::exists(made.filePath(letter + QStringLiteral("/LC_PAPER")))) {
-            GTEST_SKIP() << "no en_US locale is installed and localedef cannot make one";
+        const QString locales = QStringLiteral(CANTAVEL_TEST_CACHE "/locales");
+        const QString made = locales + QLatin1Char('/') + letter;
+        if (!QFile::exists(made + QStringLiteral("/LC_PAPER"))) {
+            // Made beside it and renamed into place whole: a run cut short leaves
+            // nothing that looks finished.
+            ASSERT_TRUE(QDir().mkpath(locales));
+            QTemporaryDir making(locales + QStringLiteral("/making-XXXXXX"));
+            QProcess localedef;
+            localedef.start(QStringLiteral("localedef"),
+                            {QStringLiteral("-i"), QStringLiteral("en_US"), QStringLiteral("-f"),
+                             QStringLiteral("UTF-8"), making.filePath(letter)});
+            if (!localedef.waitForFinished(60000) ||
+                localedef.exitStatus() != QProcess::NormalExit ||
+                !QFile::exists(making.filePath(letter + QStringLiteral("/LC_PAPER")))) {
+                GTEST_SKIP() << "no en_US locale is installed and localedef cannot make one";
+            }
+            QDir().rename(making.filePath(letter), made);
         }
-        qputenv("LOCPATH", QFile::encodeName(made.path()));
+        qputenv("LOCPATH", QFile::encodeName(locales));
     }
     qputenv("LC_PAPER", letter.toLatin1());
     EXPECT_EQ(defaultPaper(), SheetPaper::Letter);

@@ -1,7 +1,8 @@
 #pragma once
 
 // A port behind the port-layer interface for what a pseudo-terminal cannot show:
-// line errors, carrier detect, ring, and the number of calls that reach the driver.
+// line errors, carrier detect, ring, the number of calls that reach the driver, and
+// the moment each read has been posted.
 
 #include "CommPort.h"
 
@@ -27,6 +28,7 @@ public:
         std::atomic<int> lastTakingCall{0};      // the number of the last read that took bytes
         std::atomic<int> readPurges{0};          // the receive thread purges as it ends
         std::atomic<std::size_t> driverQueue{0}; // what outputQueued reports
+        bool gone = false; // guarded by mutex: the far end went away, waits hang up
         bool characterDevice = true;
         bool buffersWork = true;
     };
@@ -37,6 +39,11 @@ public:
     static void feed(Shared& s, const std::vector<std::uint8_t>& bytes) {
         const std::lock_guard lock(s.mutex);
         s.inbound.insert(s.inbound.end(), bytes.begin(), bytes.end());
+        s.readable.set();
+    }
+    static void hangUp(Shared& s) {
+        const std::lock_guard lock(s.mutex);
+        s.gone = true;
         s.readable.set();
     }
     static void raise(Shared& s, const LineEvents& e) {
@@ -84,8 +91,10 @@ public:
         switch (waitAny(stop, s_.readable, timeoutMs)) {
         case 0:
             return Wake::Stop;
-        case 1:
-            return Wake::Ready;
+        case 1: {
+            const std::lock_guard lock(s_.mutex);
+            return s_.gone ? Wake::HangUp : Wake::Ready;
+        }
         case 2:
             return Wake::Timeout;
         default:
@@ -106,7 +115,7 @@ public:
         if (r.count == 0) {
             r.wouldBlock = true;
         }
-        if (s_.inbound.empty() && !s_.events.any()) {
+        if (s_.inbound.empty() && !s_.events.any() && !s_.gone) {
             s_.readable.reset();
         }
         return r;
@@ -120,7 +129,7 @@ public:
         const std::lock_guard lock(s_.mutex);
         events = s_.events;
         s_.events = {};
-        if (s_.inbound.empty()) {
+        if (s_.inbound.empty() && !s_.gone) {
             s_.readable.reset();
         }
         return true;

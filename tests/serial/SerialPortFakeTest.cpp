@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,7 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakePort;
-using testing::pumpFor;
+using testing::handlePending;
 using testing::pumpUntil;
 
 class FakeComm : public ::testing::Test {
@@ -58,6 +61,29 @@ protected:
         return shared.states.back();
     }
 
+    // Feeds a full block, which completes a read at once, and returns once it has been
+    // posted (the next read call comes only after that): nothing is delivered meanwhile.
+    bool feedBlockAndWaitTillPosted(char fill) {
+        FakePort::feed(shared, std::vector<std::uint8_t>(TReadThread::kReadSize,
+                                                         static_cast<std::uint8_t>(fill)));
+        return waitTill([&] { return posted(); });
+    }
+    bool posted() {
+        const std::lock_guard lock(shared.mutex);
+        return shared.inbound.empty() && shared.readCalls > shared.lastTakingCall;
+    }
+    // Polls cond (not the event loop) for up to 5 s.
+    static bool waitTill(const std::function<bool()>& cond) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!cond()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
     FakePort::Shared shared;
     TComm comm;
     std::vector<std::string> log;
@@ -69,7 +95,8 @@ TEST_F(FakeComm, FramingErrorIsReportedOnceAndReceptionGoesOn) {
     ASSERT_TRUE(pumpUntil([&] { return log.size() == 1; }));
     FakePort::feed(shared, bytes("after"));
     ASSERT_TRUE(pumpUntil([&] { return log.size() == 2; }));
-    pumpFor(150ms);
+    comm.StopComm(); // what the threads posted is all there will be
+    handlePending();
     EXPECT_EQ(log, (std::vector<std::string>{"error 8", "data after"}));
 }
 
@@ -77,7 +104,8 @@ TEST_F(FakeComm, CarrierAndRingTogetherGiveOneEventWithCode12) {
     comm.StartComm();
     FakePort::raise(shared, {0, true, true});
     ASSERT_TRUE(pumpUntil([&] { return !log.empty(); }));
-    pumpFor(100ms);
+    comm.StopComm();
+    handlePending();
     EXPECT_EQ(log, (std::vector<std::string>{"modem 12"}));
 }
 
@@ -165,17 +193,34 @@ TEST_F(FakeComm, NotificationsPostedBeforeStopAreDeliveredAfterIt) {
     int empties = 0;
     comm.OnSendDataEmpty = [&](QObject*) { ++empties; };
     comm.StartComm();
-    FakePort::feed(shared, std::vector<std::uint8_t>(2048, 'x'));
-    // A full buffer completes the read at once; the next read call comes after the
-    // block has been posted.
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (shared.readCalls.load() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
+    ASSERT_TRUE(feedBlockAndWaitTillPosted('x'));
     comm.StopComm();
     EXPECT_TRUE(log.empty()) << "nothing is delivered before the loop runs";
     ASSERT_TRUE(pumpUntil([&] { return log.size() == 1 && empties == 1; }));
     EXPECT_EQ(log[0].size(), std::string("data ").size() + 2048);
+}
+
+// A handler that throws (the application's notify() catches it) once left every
+// later notification undelivered, a hang-up among them, until some new one came.
+TEST_F(FakeComm, AThrowingHandlerLeavesTheRestQueuedAndDelivered) {
+    int calls = 0;
+    comm.OnReceiveData = [&](QObject*, const std::uint8_t* b, std::uint16_t n) {
+        if (++calls == 1) {
+            throw std::runtime_error("a handler fails");
+        }
+        log.push_back("data " + std::to_string(n) + " x " + std::string(1, char(b[0])));
+    };
+    comm.StartComm();
+    // Two blocks, each a notification of its own, then the line goes; nothing is
+    // delivered meanwhile, so all three wait in the queue.
+    ASSERT_TRUE(feedBlockAndWaitTillPosted('a'));
+    ASSERT_TRUE(feedBlockAndWaitTillPosted('b'));
+    FakePort::hangUp(shared);
+    ASSERT_TRUE(waitTill([&] { return shared.readPurges == 1; })) << "the hang-up was posted";
+
+    EXPECT_TRUE(pumpUntil([&] { return log.size() == 2; }));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(log, (std::vector<std::string>{"data 2048 x b", "hangup"}));
 }
 
 // When the user interface falls 10,000 notifications behind, the receive thread's
@@ -190,20 +235,11 @@ TEST_F(FakeComm, HangupGetsThroughAFullNotificationQueue) {
     comm.StartComm();
     ASSERT_TRUE(pumpUntil([&] { return empties == 1; })); // the queue is empty now
     const std::vector<std::uint8_t> block(TReadThread::kReadSize, 'x');
-    // A full block completes a read at once, and the next read call comes only after
-    // it has been posted: one notification per block, none delivered meanwhile.
-    // The block has been posted once a read call follows the one that took it.
-    const auto posted = [&] {
-        const std::lock_guard lock(shared.mutex);
-        return shared.inbound.empty() && shared.readCalls > shared.lastTakingCall;
-    };
+    // One notification per block, none delivered meanwhile.
     int fed = 0;
     for (; fed < 10002 && shared.readPurges == 0; ++fed) {
         FakePort::feed(shared, block);
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!posted() && shared.readPurges == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::yield();
-        }
+        ASSERT_TRUE(waitTill([&] { return posted() || shared.readPurges != 0; }));
     }
     ASSERT_EQ(shared.readPurges, 1) << "the receive thread has ended";
     EXPECT_EQ(fed, 10001) << "the block after 10,000 waiting ones was refused";
@@ -215,11 +251,10 @@ TEST_F(FakeComm, HangupGetsThroughAFullNotificationQueue) {
 TEST_F(FakeComm, ReadEndingWithNothingEndsReceptionQuietlyWhileSendingGoesOn) {
     comm.SetReadTotalTimeoutConstant(50); // a read gives up after 50 ms
     comm.StartComm();
-    pumpFor(300ms);
+    ASSERT_TRUE(waitTill([&] { return shared.readPurges == 1; })) << "the receive thread ends";
+    handlePending();
     EXPECT_TRUE(log.empty()) << "no hang-up for a read that found nothing";
     FakePort::feed(shared, bytes("late"));
-    pumpFor(200ms);
-    EXPECT_TRUE(log.empty()) << "the receive thread has ended";
 
     const std::uint8_t frame[] = {0x26, 0x01, 0x02};
     EXPECT_TRUE(comm.WriteCommData(frame, 3));
@@ -227,6 +262,8 @@ TEST_F(FakeComm, ReadEndingWithNothingEndsReceptionQuietlyWhileSendingGoesOn) {
         const std::lock_guard lock(shared.mutex);
         return shared.written.size() == 3;
     }));
+    handlePending();
+    EXPECT_TRUE(log.empty()) << "nothing more is read";
 }
 
 TEST_F(FakeComm, OpenFailuresCloseWhatTheyOpened) {

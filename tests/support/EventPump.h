@@ -24,9 +24,13 @@ inline bool pumpUntil(const std::function<bool()>& done,
     }
 }
 
-// Delivers posted events for a while, whatever they are.
-inline void pumpFor(std::chrono::milliseconds duration) {
-    pumpUntil([] { return false; }, duration);
+// Handles what is due by now, waiting for nothing more: posted events, timers that
+// have run out and what other threads have already posted. Once the threads that
+// could make something more happen are done, what a test sees after this is final.
+inline void handlePending() {
+    for (int turn = 0; turn < 3; ++turn) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
 }
 
 } // namespace cantavel::testing

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,18 +95,30 @@ TEST(PrintTool, ReadsAPipeRefusesADeviceAndFailsOnAFullOutput) {
     QTemporaryDir dir;
     const QString fifo = dir.filePath(QStringLiteral("pipe"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The second line is written once the program has taken the first: it has to
+    // wait for more, as from a command that is still running.
+    bool firstTaken = false;
     std::thread writer([&] {
         const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the reader waits
-        (void)::write(fd, "from a pipe\n", 12);
+        (void)::write(fd, "from a\n", 7);
+        int unread = 7;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        firstTaken = unread == 0;
+        (void)::write(fd, "pipe\n", 5);
         ::close(fd);
     });
     const QString pdf = dir.filePath(QStringLiteral("piped.pdf"));
     const ToolRun piped =
         printTool({QStringLiteral("-o"), pdf, fifo}, {.standardOutput = {}, .timeoutMs = 20000});
     writer.join();
+    EXPECT_TRUE(firstTaken);
     EXPECT_EQ(piped.status, 0) << piped.err.toStdString();
-    EXPECT_TRUE(piped.out.contains(QStringLiteral("printed 1 line on")));
+    EXPECT_TRUE(piped.out.contains(QStringLiteral("printed 2 lines on")))
+        << piped.out.toStdString();
 
     const ToolRun device = printTool({QStringLiteral("-o"), pdf, QStringLiteral("/dev/zero")},
                                      {.standardOutput = {}, .timeoutMs = 20000});
