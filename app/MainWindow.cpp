@@ -36,7 +36,6 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
-
       XJustOne1(new TXJustOne(this)), document_(record, &state.currentFileName) {
     // Screen readers learn of the controls from our own descriptions, which must be in
     // place before the controls are made: a reader that listens from the start asks
