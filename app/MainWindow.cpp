@@ -79,6 +79,9 @@ bool TForm1::IsSecondInstance() const {
 TForm1::~TForm1() {
     (void)link_->CancelCommands();
     comm_->StopComm();
+    // The controls go after the document (they are the form's children): the focus
+    // they lose on the way must not reach a step of a document that is gone.
+    delete std::exchange(parameters_, nullptr);
 }
 
 // What the form carries besides its layout: its looks, the serial port's line
