@@ -16,6 +16,7 @@
 class QComboBox;
 class QLineEdit;
 class QSlider;
+class QTimer;
 class QWidget;
 
 namespace cantavel {
@@ -74,7 +75,7 @@ public:
     void show(int slot, RecordPart part);
     void show(const Parameter& p, int slot);
     // An undo or redo ends the gesture under way.
-    void endGesture() { gesture_ = false; }
+    void endGesture();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,6 +84,9 @@ private:
     int position(ParameterId id) const;
     void documentChanged(int slot, ParameterId id);
     void watchGestures(QWidget* widget);
+    // A gesture begins: what was open before it is a step of its own.
+    void beginGesture();
+    void finishRelease();
     static void selectItem(QComboBox* list, int index);
 
     PresetDocument& document_;
@@ -92,6 +96,11 @@ private:
     int showing_ = 0;      // controls being set to the record's values
     bool gesture_ = false; // a button or key held on a parameter control
     bool closePending_ = false;
+    // A key released moments ago, whose step stays open until it is clear that no
+    // repeat of it follows.
+    QTimer* releaseTimer_;
+    int releasedKey_ = 0;
+    quint64 releasedAt_ = 0;
 };
 
 } // namespace cantavel
