@@ -548,6 +548,8 @@ void TForm1::pickDuringCommand(int slot) {
 
 void TForm1::commandsEnded() {
     handOver_->retrySoon(); // once the command has unwound
+    // Sending a mode slot brought the record's copies of its effect values up to date.
+    updateCaption();
     const int picked = std::exchange(pickedDuringCommand_, -1);
     if (std::exchange(numberedPickedDuringCommand_, false)) {
         // A numbered tab ends Link when it is picked; a later pick does not bring

@@ -177,6 +177,24 @@ TEST_F(Unsaved, TheCaptionMarksAChangeUntilSavedOrUndone) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("*") + named);
 }
 
+// Sending a mode slot brings its record's copies of the effect values up to date,
+// and the record then differs from what was saved: the caption says so, as closing
+// does by asking.
+TEST_F(Unsaved, ADeviceCommandThatChangesTheRecordMarksTheCaption) {
+    for (const char* command : {"Upload1", "Configuator1", "Link1"}) {
+        SCOPED_TRACE(command);
+        action("New1")->trigger();
+        ASSERT_EQ(form->windowTitle(), kTitle);
+        action(command)->trigger();
+        sent();
+        EXPECT_TRUE(form->IsModified());
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("*") + kTitle);
+        if (action("Link1")->isChecked()) {
+            action("Link1")->trigger();
+        }
+    }
+}
+
 // New, Open and closing ask the same question; Cancel leaves everything, Discard
 // goes on, Save goes on only when the save succeeded.
 TEST_F(Unsaved, NewOpenAndCloseAskAndOnlyGoOnWhenTheWorkIsSafe) {
