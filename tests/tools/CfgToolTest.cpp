@@ -103,6 +103,29 @@ TEST_F(CfgTool, SetJudgesLimitsOnceEveryAssignmentIsIn) {
                   (std::vector<int>{c.musicVolume, c.musicVolMax, c.swVol1, c.swVol2}))
             << what;
     }
+
+    // A file's volume above its maximum shows the maximum, and the window stores that
+    // as it shows the slot: a maximum raised keeps the volume where it showed, unless
+    // the volume is given too, in either order.
+    const struct {
+        QStringList assignments;
+        int musicVolume;
+    } above[] = {
+        {{"default.musicVolMax=45"}, 40},
+        {{"default.musicVolMax=45", "default.musicVolume=44"}, 44},
+        {{"default.musicVolume=44", "default.musicVolMax=45"}, 44},
+    };
+    for (const auto& c : above) {
+        ConfigRecord r{};
+        r.resetToDefaults();
+        r.mode(0).musicVolMax = 40;
+        r.mode(0).musicVolume = 50;
+        ASSERT_TRUE(saveConfigFile(a, r));
+        const CfgRun set = cfg(QStringList{QStringLiteral("set"), a} + c.assignments);
+        EXPECT_EQ(set.status, 0) << set.err.toStdString();
+        EXPECT_EQ(shownValue(recordOf(a), 0, parameter(ParameterId::MusicVolume)), c.musicVolume)
+            << c.assignments.join(' ').toStdString();
+    }
 }
 
 // new writes the editor's start-up record; set changes it as the window would; show

@@ -4,8 +4,8 @@
 
 #include "ConfigFile.h"
 #include "DeviceLink.h"
-#include "PresetDocument.h"
 #include "ParameterValues.h"
+#include "PresetDocument.h"
 #include "PresetSheet.h"
 #include "SerialPort.h"
 #include "Settings.h"
@@ -417,6 +417,17 @@ int runSet(QCommandLineParser& parser) {
         int shown;
     };
     std::vector<Asked> asked;
+    // A volume stored above its maximum shows the maximum, which the window stores as
+    // it shows the slot: raising the maximum must not bring the stored value into
+    // view. Such a volume is first taken at what it shows, before any value is set.
+    for (const QString& assignment : args) {
+        const Assignment a = parseAssignment(assignment);
+        const Parameter* follower = a.parameter ? followerOf(*a.parameter) : nullptr;
+        if (a.fault == Assignment::Fault::None && follower && slotHas(a.slot, *follower)) {
+            (void)document.setValue(a.slot, follower->id, shownValue(*record, a.slot, *follower),
+                                    PresetDocument::Limits::Defer);
+        }
+    }
     for (const QString& assignment : args) {
         const Assignment a = parseAssignment(assignment);
         switch (a.fault) {
@@ -433,8 +444,8 @@ int runSet(QCommandLineParser& parser) {
         case Assignment::Fault::None:
             break;
         }
-        if (const QString error = document.setText(a.slot, *a.parameter, a.value,
-                                                   PresetDocument::Limits::Defer);
+        if (const QString error =
+                document.setText(a.slot, *a.parameter, a.value, PresetDocument::Limits::Defer);
             !error.isEmpty()) {
             return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
         }
