@@ -198,9 +198,12 @@ void ParameterControls::watchGestures(QWidget* widget) {
     }
 }
 
+// A press begins a gesture unless one is under way: what was open before it is a
+// step of its own.
 void ParameterControls::beginGesture() {
-    releaseTimer_->stop();
-    document_.closeStep();
+    if (!gesture_) {
+        finishRelease();
+    }
     gesture_ = true;
 }
 
@@ -211,17 +214,19 @@ void ParameterControls::finishRelease() {
 
 void ParameterControls::endGesture() {
     releaseTimer_->stop();
-    gesture_ = false;
+    gesture_ = mouseHeld_;
 }
 
-// A key held down repeats. The toolkit marks most repeats as such, but X reports
-// them as a release and a press at one time stamp, and one whose press had not yet
-// come in when the release was handled arrives unmarked: the step of a released key
-// ends once no press of it at the release's time has followed.
+// A key held down repeats. X reports each repeat as a release and a press at one
+// time stamp, and the toolkit marks them as repeats only when the press has come in
+// by the time it handles the release: the step of a released key ends once no press
+// of it at the release's time has followed. A key let go while the mouse drags ends
+// nothing.
 bool ParameterControls::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
         beginGesture();
+        mouseHeld_ = true;
         break;
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
@@ -239,13 +244,13 @@ bool ParameterControls::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease:
     case QEvent::FocusOut:
-        releaseTimer_->stop();
-        gesture_ = false;
+        mouseHeld_ = false;
+        endGesture();
         document_.closeStep();
         break;
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (!key->isAutoRepeat() && gesture_) {
+        if (!key->isAutoRepeat() && gesture_ && !mouseHeld_) {
             gesture_ = false;
             releasedKey_ = key->key();
             releasedAt_ = key->timestamp();

@@ -74,7 +74,7 @@ public:
     // running their handlers.
     void show(int slot, RecordPart part);
     void show(const Parameter& p, int slot);
-    // An undo or redo ends the gesture under way.
+    // An undo or redo ends a held key's gesture; the rest of a drag is a step of its own.
     void endGesture();
 
 protected:
@@ -84,7 +84,6 @@ private:
     int position(ParameterId id) const;
     void documentChanged(int slot, ParameterId id);
     void watchGestures(QWidget* widget);
-    // A gesture begins: what was open before it is a step of its own.
     void beginGesture();
     void finishRelease();
     static void selectItem(QComboBox* list, int index);
@@ -93,8 +92,9 @@ private:
     std::function<int()> shownSlot_;
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
-    int showing_ = 0;      // controls being set to the record's values
-    bool gesture_ = false; // a button or key held on a parameter control
+    int showing_ = 0;        // controls being set to the record's values
+    bool gesture_ = false;   // a button or key held on a parameter control
+    bool mouseHeld_ = false; // the gesture is the mouse's
     bool closePending_ = false;
     // A key released moments ago, whose step stays open until it is clear that no
     // repeat of it follows.

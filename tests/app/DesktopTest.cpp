@@ -377,6 +377,21 @@ TEST_F(Undo, AHeldKeyWhoseRepeatsLookLikeStrokesIsStillOneStep) {
         EXPECT_EQ(record().preset(0).echoRepeat, repeatAfter);
     }
     EXPECT_FALSE(action("Undo1")->isEnabled());
+
+    // A key pressed and let go while the mouse drags a knob does not cut the drag.
+    auto* knob = child<TmKnob>("mKnob1");
+    const int knobStart = knob->Position();
+    knob->setFocus();
+    QTest::mousePress(knob, Qt::LeftButton, {}, {32, 0});
+    QTest::keyPress(knob, Qt::Key_Shift);
+    QTest::mouseMove(knob, {50, 5});
+    QTest::keyRelease(knob, Qt::Key_Shift);
+    QTest::qWait(300);
+    QTest::mouseMove(knob, {64, 32});
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, {64, 32});
+    ASSERT_NE(knob->Position(), knobStart);
+    action("Undo1")->trigger();
+    EXPECT_EQ(knob->Position(), knobStart);
 }
 
 TEST_F(Undo, AStepOfAnotherTabShowsThatTabAsTheOperatorWouldAndNewForgetsAll) {
