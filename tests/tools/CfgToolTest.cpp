@@ -283,6 +283,15 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
          1,
          "cantavel-cfg: default.echoDelay=300: 300 is out of range: 2 to 247; nothing was "
          "changed"},
+        {{"set", a, "default.echoDelay=99999999999"},
+         1,
+         "cantavel-cfg: default.echoDelay=99999999999: 99999999999 is out of range: 2 to 247; "
+         "nothing was changed"},
+        {{"set", a, "default.echoDelay=1e2"},
+         1,
+         "cantavel-cfg: default.echoDelay=1e2: '1e2' is not a whole number; nothing was changed"},
+        {QStringList{"set", a} + QStringList(1000, "0.x=1"), 2,
+         "cantavel-cfg: set takes at most 1000 arguments"},
         {{"set", a, "default.echoDelay=100", "mode-a.frob=1"},
          1,
          "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg params'); nothing "

@@ -985,6 +985,12 @@ int main(int argc, char** argv) {
         return finish(0);
     }
     const qsizetype given = parser.positionalArguments().size();
+    if (given > command->maxArgs && command->maxArgs > command->minArgs) {
+        return usage(QStringLiteral("%1 takes at most %2 arguments")
+                         .arg(command->name)
+                         .arg(command->maxArgs),
+                     command->name);
+    }
     if (given < command->minArgs || given > command->maxArgs) {
         return usage(QStringLiteral("%1 wants %2")
                          .arg(command->name, command->arguments.isEmpty()
