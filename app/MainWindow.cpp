@@ -400,10 +400,14 @@ void TForm1::showSlot(int slot) {
     // "Default" sent, before the controls show the slot.
     document_.bringIntoRange(slot);
     if (kind == SlotKind::Preset) {
+        // Greyed, the Default Setting of the mode slot shown last, as the record
+        // holds it now (New or Open may have replaced it).
+        parameters_->show(greyedSlot_, RecordPart::Mode);
         LoadPresetControls(slot);
         DisableDefaultSetting();
         return;
     }
+    greyedSlot_ = slot;
     EnableDefaultSetting();
     parameters_->show(slot, RecordPart::Mode);
     LoadPresetControls(slot);
