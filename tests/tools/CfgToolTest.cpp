@@ -287,6 +287,15 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
          1,
          "cantavel-cfg: default.echoDelay=99999999999: 99999999999 is out of range: 2 to 247; "
          "nothing was changed"},
+        // What the user gave is told on the message's one line, control characters
+        // and all.
+        {{"set", a, "default.echoDelay=1\n00"},
+         1,
+         "cantavel-cfg: default.echoDelay=1\\x0a00: '1\\x0a00' is not a whole number; nothing was "
+         "changed"},
+        {{"show", missing + "\n\x1b[2J"},
+         1,
+         "cantavel-cfg: " + missing + "\\x0a\\x1b[2J: No such file or directory"},
         {{"set", a, "default.echoDelay=1e2"},
          1,
          "cantavel-cfg: default.echoDelay=1e2: '1e2' is not a whole number; nothing was changed"},

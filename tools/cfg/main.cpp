@@ -51,8 +51,21 @@ constexpr const char* kVersion = CANTAVEL_VERSION;
 void say(std::FILE* to, const QString& line) {
     std::fprintf(to, "%s\n", line.toLocal8Bit().constData());
 }
+// A message is one line: a control character from what the user gave (a newline in
+// a name, a terminal's escape) is shown as its code.
+QString oneLine(const QString& text) {
+    QString line;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
 int fail(const QString& why, int status = kFailure) {
-    say(stderr, QStringLiteral("cantavel-cfg: ") + why);
+    say(stderr, QStringLiteral("cantavel-cfg: ") + oneLine(why));
     return status;
 }
 // What was printed is part of the result: output that could not be written (a full
