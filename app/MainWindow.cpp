@@ -78,6 +78,9 @@ bool TForm1::IsSecondInstance() const {
 TForm1::~TForm1() {
     (void)link_->CancelCommands();
     comm_->StopComm();
+    // The controls go after the document (they are the form's children): the focus
+    // they lose on the way must not reach a step of a document that is gone.
+    delete std::exchange(parameters_, nullptr);
 }
 
 // What the form carries besides its layout: its looks, the serial port's line
@@ -396,10 +399,14 @@ void TForm1::showSlot(int slot) {
     // "Default" sent, before the controls show the slot.
     document_.bringIntoRange(slot);
     if (kind == SlotKind::Preset) {
+        // Greyed, the Default Setting of the mode slot shown last, as the record
+        // holds it now (New or Open may have replaced it).
+        parameters_->show(greyedSlot_, RecordPart::Mode);
         LoadPresetControls(slot);
         DisableDefaultSetting();
         return;
     }
+    greyedSlot_ = slot;
     EnableDefaultSetting();
     parameters_->show(slot, RecordPart::Mode);
     LoadPresetControls(slot);
@@ -544,6 +551,8 @@ void TForm1::pickDuringCommand(int slot) {
 
 void TForm1::commandsEnded() {
     handOver_->retrySoon(); // once the command has unwound
+    // Sending a mode slot brought the record's copies of its effect values up to date.
+    updateCaption();
     const int picked = std::exchange(pickedDuringCommand_, -1);
     if (std::exchange(numberedPickedDuringCommand_, false)) {
         // A numbered tab ends Link when it is picked; a later pick does not bring

@@ -212,6 +212,7 @@ private:
     QString unreadSettings_; // why the settings could not be read, told once shown
 
     PresetDocument document_;
+    int greyedSlot_ = 0; // the mode slot whose Default Setting a numbered tab shows
     QString caption_;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;

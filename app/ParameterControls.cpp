@@ -14,13 +14,24 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <chrono>
 #include <utility>
 
 namespace cantavel {
 
+namespace {
+// How long a released key's step stays open for a repeat that X reported as a release
+// and a press: the press comes with the release, so this is slack for a busy window.
+constexpr std::chrono::milliseconds kRepeatGrace{100};
+} // namespace
+
 ParameterControls::ParameterControls(PresetDocument& document, std::function<int()> shownSlot,
                                      QObject* parent)
-    : QObject(parent), document_(document), shownSlot_(std::move(shownSlot)) {
+    : QObject(parent), document_(document), shownSlot_(std::move(shownSlot)),
+      releaseTimer_(new QTimer(this)) {
+    releaseTimer_->setSingleShot(true);
+    releaseTimer_->setInterval(kRepeatGrace);
+    connect(releaseTimer_, &QTimer::timeout, this, [this] { document_.closeStep(); });
     connect(&document_, &PresetDocument::valueChanged, this,
             [this](int slot, ParameterId id, unsigned, unsigned) { documentChanged(slot, id); });
 }
@@ -90,6 +101,9 @@ void ParameterControls::changed(ParameterId id) {
         return; // no tab, or a list with nothing picked
     }
     const int shown = p.kind == ControlKind::List ? at : p.shown(p.storedFromPosition(at));
+    if (!gesture_ && releaseTimer_->isActive()) {
+        finishRelease(); // the key's step ends before a change of another kind
+    }
     switch (document_.setValue(slot, id, shown)) {
     case PresetDocument::SetResult::Changed:
         break;
@@ -184,27 +198,66 @@ void ParameterControls::watchGestures(QWidget* widget) {
     }
 }
 
+// A press begins a gesture unless one is under way: what was open before it is a
+// step of its own.
+void ParameterControls::beginGesture() {
+    if (!gesture_) {
+        finishRelease();
+    }
+    gesture_ = true;
+}
+
+void ParameterControls::finishRelease() {
+    releaseTimer_->stop();
+    document_.closeStep();
+}
+
+void ParameterControls::endGesture() {
+    releaseTimer_->stop();
+    gesture_ = mouseHeld_;
+}
+
+// A key held down repeats. X reports each repeat as a release and a press at one
+// time stamp, and the toolkit marks them as repeats only when the press has come in
+// by the time it handles the release: the step of a released key ends once no press
+// of it at the release's time has followed. A key let go while the mouse drags ends
+// nothing.
 bool ParameterControls::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-        gesture_ = true;
+        beginGesture();
+        mouseHeld_ = true;
         break;
-    case QEvent::KeyPress:
-        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
-            gesture_ = true;
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->isAutoRepeat()) {
+            break;
         }
+        if (releaseTimer_->isActive() && key->key() == releasedKey_ &&
+            key->timestamp() == releasedAt_) {
+            releaseTimer_->stop(); // the same key, still held
+            gesture_ = true;
+            break;
+        }
+        beginGesture();
         break;
+    }
     case QEvent::MouseButtonRelease:
     case QEvent::FocusOut:
-        gesture_ = false;
+        mouseHeld_ = false;
+        endGesture();
         document_.closeStep();
         break;
-    case QEvent::KeyRelease:
-        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+    case QEvent::KeyRelease: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat() && gesture_ && !mouseHeld_) {
             gesture_ = false;
-            document_.closeStep();
+            releasedKey_ = key->key();
+            releasedAt_ = key->timestamp();
+            releaseTimer_->start();
         }
         break;
+    }
     default:
         break;
     }

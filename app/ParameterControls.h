@@ -16,6 +16,7 @@
 class QComboBox;
 class QLineEdit;
 class QSlider;
+class QTimer;
 class QWidget;
 
 namespace cantavel {
@@ -73,8 +74,8 @@ public:
     // running their handlers.
     void show(int slot, RecordPart part);
     void show(const Parameter& p, int slot);
-    // An undo or redo ends the gesture under way.
-    void endGesture() { gesture_ = false; }
+    // An undo or redo ends a held key's gesture; the rest of a drag is a step of its own.
+    void endGesture();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,15 +84,23 @@ private:
     int position(ParameterId id) const;
     void documentChanged(int slot, ParameterId id);
     void watchGestures(QWidget* widget);
+    void beginGesture();
+    void finishRelease();
     static void selectItem(QComboBox* list, int index);
 
     PresetDocument& document_;
     std::function<int()> shownSlot_;
     std::array<QWidget*, kParameterCount> controls_{};
     std::array<QLineEdit*, kParameterCount> valueEdits_{};
-    int showing_ = 0;      // controls being set to the record's values
-    bool gesture_ = false; // a button or key held on a parameter control
+    int showing_ = 0;        // controls being set to the record's values
+    bool gesture_ = false;   // a button or key held on a parameter control
+    bool mouseHeld_ = false; // the gesture is the mouse's
     bool closePending_ = false;
+    // A key released moments ago, whose step stays open until it is clear that no
+    // repeat of it follows.
+    QTimer* releaseTimer_;
+    int releasedKey_ = 0;
+    quint64 releasedAt_ = 0;
 };
 
 } // namespace cantavel

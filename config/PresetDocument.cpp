@@ -2,7 +2,10 @@
 
 #include "ParameterValues.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace cantavel {
@@ -111,6 +114,7 @@ QString PresetDocument::setText(int slot, const Parameter& p, const QString& tex
             .arg(QLatin1String(p.key));
     }
     int shown = 0;
+    QString asked; // the number as the message repeats it
     if (p.kind == ControlKind::List) {
         const QStringList& items = listItems(p);
         const auto it = std::find_if(items.begin(), items.end(), [&](const QString& item) {
@@ -124,8 +128,16 @@ QString PresetDocument::setText(int slot, const Parameter& p, const QString& tex
     } else {
         bool number = false;
         shown = text.toInt(&number);
+        asked = QString::number(shown);
         if (!number) {
-            return QStringLiteral("'%1' is not a whole number").arg(text);
+            // Digits too many for any value are a number out of range, not something else.
+            static const QRegularExpression digits(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+            if (!digits.match(text).hasMatch()) {
+                return QStringLiteral("'%1' is not a whole number").arg(text);
+            }
+            asked = text.trimmed();
+            shown = asked.startsWith(QLatin1Char('-')) ? std::numeric_limits<int>::min()
+                                                       : std::numeric_limits<int>::max();
         }
     }
     if (setValue(slot, p.id, shown, limits) == SetResult::OutOfRange) {
@@ -133,7 +145,7 @@ QString PresetDocument::setText(int slot, const Parameter& p, const QString& tex
             limits == Limits::Keep ? shownRange(record_, slot, p) : fullRange(p);
         const Parameter* limit = limits == Limits::Keep ? limitOf(p) : nullptr;
         return QStringLiteral("%1 is out of range: %2 to %3%4")
-            .arg(shown)
+            .arg(asked)
             .arg(range.min)
             .arg(range.max)
             .arg(limit ? QStringLiteral(" (%1 is %2)").arg(QLatin1String(limit->key)).arg(range.max)

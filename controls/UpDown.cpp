@@ -2,6 +2,7 @@
 
 #include "Accessibility.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QStylePainter>
 #include <QToolButton>
@@ -41,7 +42,19 @@ void TUpDown::SetMax(int value) {
 }
 
 void TUpDown::SetPosition(int value) {
-    position_ = std::clamp(value, min_, max_);
+    moveTo(std::clamp(value, min_, max_));
+}
+
+// A screen reader speaks the value it is told of, not one it would have to ask for.
+void TUpDown::moveTo(int position) {
+    if (position == position_) {
+        return;
+    }
+    position_ = position;
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, position_);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void TUpDown::Click(TUDBtnType button) {
@@ -50,7 +63,7 @@ void TUpDown::Click(TUDBtnType button) {
     if (next == position_) {
         return; // at a limit: nothing changed, nothing fires
     }
-    position_ = next;
+    moveTo(next);
     if (OnClick) {
         OnClick(this, button);
     }

@@ -52,6 +52,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void moveTo(int position);
+
     QToolButton* up_;
     QToolButton* down_;
     int min_ = 0;

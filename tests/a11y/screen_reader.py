@@ -42,9 +42,14 @@ def fault(text):
 
 
 def wait_for(what, timeout=10.0):
-    """The first truthy result of what() within timeout seconds, else None."""
+    """The first truthy result of what() within timeout seconds, else None. Events the
+    bus has for our listeners are handed to them meanwhile."""
+    from gi.repository import GLib  # pylint: disable=import-outside-toplevel
+    context = GLib.MainContext.default()
     end = time.monotonic() + timeout
     while True:
+        while context.iteration(False):
+            pass
         try:
             result = what()
         except Exception:  # the tree may change under us while the window builds
@@ -148,11 +153,19 @@ def check_tree(frame):
     return nodes
 
 
-def check_changes(nodes):
-    """Values set the way an assistive tool sets them arrive as the operator's."""
+def check_changes(nodes, registry):
+    """Values set the way an assistive tool sets them arrive as the operator's, and the
+    reader is told of each new value, which is what it speaks."""
     texts = by_role(nodes, "text")
     sliders = by_role(nodes, "slider")
     spins = by_role(nodes, "spin button")
+    told = []
+    registry.registerEventListener(lambda event: told.append(event.source.name),
+                                   "object:property-change:accessible-value")
+
+    def announced(name):
+        if not wait_for(lambda: name in told, 3):
+            fault(f"{name!r} changed without telling the reader")
 
     def box(name):
         return text_of(named(texts, name + " value")[0])
@@ -164,6 +177,7 @@ def check_changes(nodes):
             fault(f"Mic Treble set to -3 shows {box('Mic Treble')}")
         elif number(treble[0]) != -3:
             fault(f"Mic Treble set to -3 says {number(treble[0]):g}")
+        announced("Mic Treble")
 
     freq = named(spins, "SW FREQ")
     if freq:
@@ -180,6 +194,7 @@ def check_changes(nodes):
                     fault(f"SW FREQ up took {before:g} to {number(freq[0]):g}")
                 elif box("SW FREQ") != str(int(before) + 1):
                     fault(f"SW FREQ up shows {box('SW FREQ')}")
+                announced("SW FREQ")
 
 
 def main():
@@ -217,7 +232,7 @@ def main():
             print("FAIL: the window's controls never all appeared")
             return 1
         nodes = check_tree(frame)
-        check_changes(nodes)
+        check_changes(nodes, pyatspi.Registry)
     finally:
         process.terminate()
         try:

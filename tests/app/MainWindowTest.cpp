@@ -360,6 +360,7 @@ TEST_F(Window, ModeATabKeepsLinkButSendsNothing) {
 
 TEST_F(Window, NumberedTabEndsLinkAndGreysTheDefaultSetting) {
     record().preset(2).echoDelay = 99;
+    record().mode(0).musicVolume = 7;
     linkOn();
     clickTab(2);
     EXPECT_FALSE(action("Link1")->isChecked());
@@ -368,6 +369,10 @@ TEST_F(Window, NumberedTabEndsLinkAndGreysTheDefaultSetting) {
     EXPECT_FALSE(child<QGroupBox>("GroupBox2")->isEnabled());
     EXPECT_FALSE(child<QWidget>("mKnob2")->isEnabled());
     EXPECT_EQ(text("Edit6"), QStringLiteral("99"));
+    EXPECT_EQ(text("Edit15"), QStringLiteral("7"));
+    // The greyed values are those of the record now, not of the one New replaced.
+    action("New1")->trigger();
+    EXPECT_EQ(text("Edit15"), QString::number(record().mode(0).musicVolume));
 }
 
 TEST_F(Window, ValuesThatDoNotFitAreShownAtTheNearestEnd) {

@@ -104,6 +104,29 @@ TEST_F(CfgTool, SetJudgesLimitsOnceEveryAssignmentIsIn) {
                   (std::vector<int>{c.musicVolume, c.musicVolMax, c.swVol1, c.swVol2}))
             << what;
     }
+
+    // A file's volume above its maximum shows the maximum, and the window stores that
+    // as it shows the slot: a maximum raised keeps the volume where it showed, unless
+    // the volume is given too, in either order.
+    const struct {
+        QStringList assignments;
+        int musicVolume;
+    } above[] = {
+        {{"default.musicVolMax=45"}, 40},
+        {{"default.musicVolMax=45", "default.musicVolume=44"}, 44},
+        {{"default.musicVolume=44", "default.musicVolMax=45"}, 44},
+    };
+    for (const auto& c : above) {
+        ConfigRecord r{};
+        r.resetToDefaults();
+        r.mode(0).musicVolMax = 40;
+        r.mode(0).musicVolume = 50;
+        ASSERT_TRUE(saveConfigFile(a, r));
+        const CfgRun set = cfg(QStringList{QStringLiteral("set"), a} + c.assignments);
+        EXPECT_EQ(set.status, 0) << set.err.toStdString();
+        EXPECT_EQ(shownValue(recordOf(a), 0, parameter(ParameterId::MusicVolume)), c.musicVolume)
+            << c.assignments.join(' ').toStdString();
+    }
 }
 
 // new writes the editor's start-up record; set changes it as the window would; show
@@ -261,6 +284,24 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
          1,
          "cantavel-cfg: default.echoDelay=300: 300 is out of range: 2 to 247; nothing was "
          "changed"},
+        {{"set", a, "default.echoDelay=99999999999"},
+         1,
+         "cantavel-cfg: default.echoDelay=99999999999: 99999999999 is out of range: 2 to 247; "
+         "nothing was changed"},
+        // What the user gave is told on the message's one line, control characters
+        // and all.
+        {{"set", a, "default.echoDelay=1\n00"},
+         1,
+         "cantavel-cfg: default.echoDelay=1\\x0a00: '1\\x0a00' is not a whole number; nothing was "
+         "changed"},
+        {{"show", missing + "\n\x1b[2J"},
+         1,
+         "cantavel-cfg: " + missing + "\\x0a\\x1b[2J: No such file or directory"},
+        {{"set", a, "default.echoDelay=1e2"},
+         1,
+         "cantavel-cfg: default.echoDelay=1e2: '1e2' is not a whole number; nothing was changed"},
+        {QStringList{"set", a} + QStringList(1000, "0.x=1"), 2,
+         "cantavel-cfg: set takes at most 1000 arguments"},
         {{"set", a, "default.echoDelay=100", "mode-a.frob=1"},
          1,
          "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg params'); nothing "

@@ -51,8 +51,21 @@ constexpr const char* kVersion = CANTAVEL_VERSION;
 void say(std::FILE* to, const QString& line) {
     std::fprintf(to, "%s\n", line.toLocal8Bit().constData());
 }
+// A message is one line: a control character from what the user gave (a newline in
+// a name, a terminal's escape) is shown as its code.
+QString oneLine(const QString& text) {
+    QString line;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
 int fail(const QString& why, int status = kFailure) {
-    say(stderr, QStringLiteral("cantavel-cfg: ") + why);
+    say(stderr, QStringLiteral("cantavel-cfg: ") + oneLine(why));
     return status;
 }
 // What was printed is part of the result: output that could not be written (a full
@@ -417,6 +430,17 @@ int runSet(QCommandLineParser& parser) {
         int shown;
     };
     std::vector<Asked> asked;
+    // A volume stored above its maximum shows the maximum, which the window stores as
+    // it shows the slot: raising the maximum must not bring the stored value into
+    // view. Such a volume is first taken at what it shows, before any value is set.
+    for (const QString& assignment : args) {
+        const Assignment a = parseAssignment(assignment);
+        const Parameter* follower = a.parameter ? followerOf(*a.parameter) : nullptr;
+        if (a.fault == Assignment::Fault::None && follower && slotHas(a.slot, *follower)) {
+            (void)document.setValue(a.slot, follower->id, shownValue(*record, a.slot, *follower),
+                                    PresetDocument::Limits::Defer);
+        }
+    }
     for (const QString& assignment : args) {
         const Assignment a = parseAssignment(assignment);
         switch (a.fault) {
@@ -976,6 +1000,12 @@ int main(int argc, char** argv) {
         return finish(0);
     }
     const qsizetype given = parser.positionalArguments().size();
+    if (given > command->maxArgs && command->maxArgs > command->minArgs) {
+        return usage(QStringLiteral("%1 takes at most %2 arguments")
+                         .arg(command->name)
+                         .arg(command->maxArgs),
+                     command->name);
+    }
     if (given < command->minArgs || given > command->maxArgs) {
         return usage(QStringLiteral("%1 wants %2")
                          .arg(command->name, command->arguments.isEmpty()
