@@ -206,7 +206,7 @@ void TForm1::connectControls() {
                           p.valueEdit
                               ? ui->TabControl1->findChild<QLineEdit*>(QLatin1String(p.valueEdit))
                               : nullptr,
-                          [this, h = binding.handler] { (this->*h)(); });
+                          [this, h = binding.handler.member()] { (this->*h)(); });
     }
     ui->TabControl1->StepWithCtrlTab(this);
     connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);

@@ -25,6 +25,21 @@ class PresetDocument;
 class TmKnob;
 class TUpDown;
 
+// A window's handler of a control's changes. A binding cannot be made without one:
+// there is no empty handler to leave out or to give as nullptr. (Whether a pointer
+// to a member function is null cannot be asked at compile time in a build with
+// -fsanitize=null, so the type answers it instead.)
+template <typename Window> class ControlHandler {
+public:
+    using Member = void (Window::*)();
+    constexpr ControlHandler(Member member) : member_(member) {}
+    ControlHandler(std::nullptr_t) = delete;
+    constexpr Member member() const { return member_; }
+
+private:
+    Member member_;
+};
+
 // A parameter's control on a form (the form's member, of the control's kind) and the
 // window's handler of its changes.
 template <typename Form, typename Window> struct ControlBinding {
@@ -32,12 +47,12 @@ template <typename Form, typename Window> struct ControlBinding {
                                  TmKnob * Form::*>; // in ControlKind's order
     ParameterId id;
     Control control;
-    void (Window::*handler)();
+    ControlHandler<Window> handler;
 };
 
 // Whether the bindings hold every parameter once, in the table's order, each with a
-// control of its kind and a handler: a condition the window's table is checked
-// against when it compiles.
+// control of its kind (and, as every binding does, a handler): a condition the
+// window's table is checked against when it compiles.
 template <typename Form, typename Window, std::size_t N>
 constexpr bool everyParameterBound(const std::array<ControlBinding<Form, Window>, N>& bindings) {
     if (N != kParameterCount) {
@@ -45,7 +60,7 @@ constexpr bool everyParameterBound(const std::array<ControlBinding<Form, Window>
     }
     for (std::size_t i = 0; i < N; ++i) {
         const auto& b = bindings[i];
-        if (static_cast<std::size_t>(b.id) != i || b.handler == nullptr ||
+        if (static_cast<std::size_t>(b.id) != i ||
             b.control.index() != static_cast<std::size_t>(parameter(b.id).kind) ||
             std::visit([](auto member) { return member == nullptr; }, b.control)) {
             return false;
