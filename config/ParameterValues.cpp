@@ -156,16 +156,20 @@ const QStringList& listItems(const Parameter& p) {
     return items[static_cast<std::size_t>(p.id)];
 }
 
-ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p) {
+ValueRange fullRange(const Parameter& p) {
     if (p.kind == ControlKind::List) {
         return {0, static_cast<int>(listItems(p).size()) - 1};
-    }
-    if (const Parameter* limit = limitOf(p)) {
-        return {p.minValue, shownValue(record, slot, *limit)};
     }
     const int a = p.shown(p.minValue);
     const int b = p.shown(p.maxValue);
     return {std::min(a, b), std::max(a, b)};
+}
+
+ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p) {
+    if (const Parameter* limit = limitOf(p)) {
+        return {p.minValue, shownValue(record, slot, *limit)};
+    }
+    return fullRange(p);
 }
 
 int shownValue(const ConfigRecord& record, int slot, const Parameter& p) {

@@ -10,20 +10,6 @@
 
 namespace cantavel {
 
-namespace {
-
-// The values a parameter's field may take, as shown, whatever other values hold.
-ValueRange fullRange(const Parameter& p) {
-    if (p.kind == ControlKind::List) {
-        return {0, static_cast<int>(listItems(p).size()) - 1};
-    }
-    const int a = p.shown(p.minValue);
-    const int b = p.shown(p.maxValue);
-    return {std::min(a, b), std::max(a, b)};
-}
-
-} // namespace
-
 PresetDocument::PresetDocument(ConfigRecord& record, QString* fileName, QObject* parent)
     : QObject(parent), record_(record), fileName_(fileName ? fileName : &ownFileName_) {
     markUnmodified(true);
