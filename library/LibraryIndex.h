@@ -68,7 +68,7 @@ public:
 
     struct ScanReport {
         bool ok = true;
-        QString error; // the index could not be written (locked, full disk)
+        QString error;   // the index could not be written (locked, full disk)
         int files = 0;   // found under the folders
         int read = 0;    // read because they were new or had changed
         int presets = 0; // of those found

@@ -19,14 +19,14 @@
 namespace cantavel {
 
 struct LibraryFile {
-    qint64 id = 0;     // the file's row in the index
-    QString path;      // absolute
-    QString name;      // relative to its library folder: as listed and searched
-    QString folder;    // the library folder it was found under
-    qint64 size = 0;   // bytes
+    qint64 id = 0;       // the file's row in the index
+    QString path;        // absolute
+    QString name;        // relative to its library folder: as listed and searched
+    QString folder;      // the library folder it was found under
+    qint64 size = 0;     // bytes
     qint64 modified = 0; // ms since the epoch
     bool preset = false; // 294 bytes long; any other file is listed as not a preset
-    int firstSlot = -1; // its slot 0 in LibrarySnapshot::slots (7 in a row); -1 for none
+    int firstSlot = -1;  // its slot 0 in LibrarySnapshot::allSlots (7 in a row); -1 for none
 };
 
 // A parameter's shown value on a slot that does not show it (the Default Setting
@@ -45,6 +45,7 @@ struct LibrarySlot {
     QStringList tags; // sorted, as given
     QString summary;  // the values that differ from a new record's, on one line
     int sameAs = -1;  // the first slot listed before it that sounds the same; -1 for none
+    int alike = 1;    // the slots that sound like this one, itself included
 
     // A record holding this slot's bytes at `slot` (the other slots are a new
     // record's).
@@ -53,14 +54,14 @@ struct LibrarySlot {
 
 // What a search found: slots and, for words alone, files that are not presets.
 struct LibraryMatches {
-    std::vector<int> slots; // in the listing's order
+    std::vector<int> matched; // slots, in the listing's order
     std::vector<int> otherFiles;
 };
 
 class LibrarySnapshot {
 public:
     std::vector<LibraryFile> files; // by folder, then name
-    std::vector<LibrarySlot> slots;
+    std::vector<LibrarySlot> allSlots;
     QStringList folders;        // the library's folders when it was made
     QStringList missingFolders; // those that could not be read
 

@@ -1,0 +1,180 @@
+#include "LibrarySnapshot.h"
+
+#include "ParameterValues.h"
+
+#include <cstring>
+#include <unordered_map>
+
+namespace cantavel {
+
+ConfigRecord LibrarySlot::record() const {
+    ConfigRecord record{};
+    record.resetToDefaults();
+    std::memcpy(&record.preset(slot), preset.data(), preset.size());
+    std::memcpy(&record.mode(slot), mode.data(), mode.size());
+    return record;
+}
+
+std::array<std::int16_t, kParameterCount> shownValues(const ConfigRecord& record, int slot) {
+    std::array<std::int16_t, kParameterCount> shown{};
+    for (const Parameter& p : parameterTable()) {
+        shown[static_cast<std::size_t>(p.id)] =
+            slotHas(slot, p) ? static_cast<std::int16_t>(shownValue(record, slot, p)) : kNotShown;
+    }
+    return shown;
+}
+
+quint64 soundOf(const std::array<std::int16_t, kParameterCount>& shown) {
+    quint64 hash = 14695981039346656037ull; // FNV-1a
+    for (const std::int16_t value : shown) {
+        const auto bits = static_cast<std::uint16_t>(value);
+        for (const unsigned byte : {bits & 0xFFu, unsigned(bits) >> 8}) {
+            hash = (hash ^ byte) * 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+QString slotSummary(const ConfigRecord& record, int slot) {
+    static const ConfigRecord fresh = [] {
+        ConfigRecord r{};
+        r.resetToDefaults();
+        return r;
+    }();
+    QStringList changed;
+    for (const Parameter* p : slotParameters(slot)) {
+        const QString text = shownText(record, slot, *p);
+        if (text != shownText(fresh, slot, *p)) {
+            changed << QStringLiteral("%1 %2").arg(QLatin1String(p->name), shownOrNone(text));
+        }
+    }
+    return changed.join(QStringLiteral(", "));
+}
+
+void LibrarySnapshot::finish() {
+    std::unordered_map<quint64, int> first;
+    std::unordered_map<quint64, int> count;
+    first.reserve(allSlots.size());
+    for (std::size_t i = 0; i < allSlots.size(); ++i) {
+        LibrarySlot& s = allSlots[i];
+        if (s.summary.isEmpty()) {
+            s.summary = slotSummary(s.record(), s.slot);
+        }
+        const auto [at, isNew] = first.try_emplace(s.sound, static_cast<int>(i));
+        s.sameAs = isNew ? -1 : at->second;
+        ++count[s.sound];
+    }
+    for (LibrarySlot& s : allSlots) {
+        s.alike = count[s.sound];
+    }
+}
+
+namespace {
+
+bool contains(const QString& text, const QString& word) {
+    return text.contains(word, Qt::CaseInsensitive);
+}
+
+// Whether a word is in the file's name, or in the slot's note or tags.
+bool wordHolds(const LibraryFile& file, const LibrarySlot* slot, const QString& word) {
+    if (contains(file.name, word)) {
+        return true;
+    }
+    if (!slot) {
+        return false;
+    }
+    if (contains(slot->note, word)) {
+        return true;
+    }
+    for (const QString& tag : slot->tags) {
+        if (contains(tag, word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool termHolds(const LibraryTerm& term, const LibraryFile& file, const LibrarySlot& slot) {
+    switch (term.kind) {
+    case LibraryTerm::Kind::Word:
+        return wordHolds(file, &slot, term.text) != term.negated;
+    case LibraryTerm::Kind::Value: {
+        // A value the slot does not have (the Default Setting on slots 1 to 4) meets
+        // no condition, nor its opposite.
+        const std::int16_t shown = slot.shown[static_cast<std::size_t>(term.parameter->id)];
+        return shown != kNotShown && term.holds(shown) != term.negated;
+    }
+    case LibraryTerm::Kind::Tag: {
+        const bool tagged = std::any_of(slot.tags.begin(), slot.tags.end(), [&](const QString& t) {
+            return t.compare(term.text, Qt::CaseInsensitive) == 0;
+        });
+        return tagged != term.negated;
+    }
+    case LibraryTerm::Kind::Favourite:
+        return slot.favourite != term.negated;
+    case LibraryTerm::Kind::Duplicate:
+        return (slot.alike > 1) != term.negated;
+    }
+    return false;
+}
+
+} // namespace
+
+bool LibrarySnapshot::matches(const LibrarySlot& slot, const LibraryQuery& query) const {
+    if (!query.ok()) {
+        return false;
+    }
+    const LibraryFile& file = files[static_cast<std::size_t>(slot.file)];
+    return std::all_of(query.terms.begin(), query.terms.end(),
+                       [&](const LibraryTerm& term) { return termHolds(term, file, slot); });
+}
+
+LibraryMatches LibrarySnapshot::search(const LibraryQuery& query) const {
+    LibraryMatches found;
+    if (!query.ok()) {
+        return found; // nothing stale: a search not understood finds nothing
+    }
+    const bool wordsOnly =
+        std::all_of(query.terms.begin(), query.terms.end(),
+                    [](const LibraryTerm& t) { return t.kind == LibraryTerm::Kind::Word; });
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        const LibraryFile& file = files[f];
+        if (file.firstSlot < 0) {
+            if (wordsOnly &&
+                std::all_of(query.terms.begin(), query.terms.end(), [&](const LibraryTerm& t) {
+                    return wordHolds(file, nullptr, t.text) != t.negated;
+                })) {
+                found.otherFiles.push_back(static_cast<int>(f));
+            }
+            continue;
+        }
+        for (int s = file.firstSlot; s < file.firstSlot + kSlotCount; ++s) {
+            if (matches(allSlots[static_cast<std::size_t>(s)], query)) {
+                found.matched.push_back(s);
+            }
+        }
+    }
+    return found;
+}
+
+int LibrarySnapshot::findSlot(const QString& path, int slot) const {
+    if (slot < 0 || slot >= kSlotCount) {
+        return -1;
+    }
+    for (const LibraryFile& file : files) {
+        if (file.path == path && file.firstSlot >= 0) {
+            return file.firstSlot + slot;
+        }
+    }
+    return -1;
+}
+
+QString LibrarySnapshot::slotName(int index) const {
+    const LibrarySlot& s = allSlots[static_cast<std::size_t>(index)];
+    const LibraryFile& file = files[static_cast<std::size_t>(s.file)];
+    return QStringLiteral("%1, %2").arg(file.name, isPresetSlot(s.slot)
+                                                       ? QStringLiteral("slot %1").arg(s.slot)
+                                                       : slotTitle(s.slot));
+}
+
+} // namespace cantavel
