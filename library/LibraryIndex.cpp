@@ -397,6 +397,7 @@ QByteArray sha1(QByteArrayView data) {
 struct LibraryIndex::Private {
     QString path;
     QString connection;
+    int busyTimeoutMs = kBusyTimeoutMs;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
 
@@ -419,8 +420,10 @@ struct LibraryIndex::Private {
     QString moveAside();
 };
 
-LibraryIndex::LibraryIndex(const QString& databasePath) : d_(std::make_unique<Private>()) {
+LibraryIndex::LibraryIndex(const QString& databasePath, int busyTimeoutMs)
+    : d_(std::make_unique<Private>()) {
     d_->path = databasePath;
+    d_->busyTimeoutMs = busyTimeoutMs;
     d_->connection = QStringLiteral("cantavel-library-%1").arg(connections.fetchAndAddRelaxed(1));
 }
 
@@ -438,7 +441,7 @@ LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
                 ? QSqlDatabase::database(connection, false)
                 : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         database.setDatabaseName(path);
-        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
         if (!database.open()) {
             why = database.lastError().databaseText();
             return State::Unusable;
