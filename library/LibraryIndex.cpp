@@ -167,6 +167,7 @@ constexpr int kMaxProblems = 200;             // listed; the rest are counted
 constexpr qsizetype kMaxTagLength = 100;
 constexpr int kMaxTagsPerSlot = 100;
 constexpr qsizetype kMaxNoteLength = 10000;
+constexpr qint64 kRacyMs = 2000;
 
 QAtomicInt connections;
 
@@ -709,6 +710,13 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
         report.presets += f.stat.size == qint64(kConfigImageSize) ? 1 : 0;
     }
 
+    // A file's time only tells of a change when the clock has moved on since: one
+    // changed again within the same tick of the file system's clock (coarse on some,
+    // two seconds on FAT) keeps its time. A time that recent is not kept, so that
+    // the next scan reads the file again.
+    const qint64 racyFrom = (QDateTime::currentMSecsSinceEpoch() - kRacyMs) * qint64(1'000'000);
+    const auto stored = [&](qint64 modified) { return modified >= racyFrom ? -1 : modified; };
+
     Writer w(db);
     const int total = int(toRead.size());
     int done = 0;
@@ -738,7 +746,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
             if (k != known.cend()) {
                 w.updateFile.bindValue(0, f->folder);
                 w.updateFile.bindValue(1, c.stat.size);
-                w.updateFile.bindValue(2, c.stat.modified);
+                w.updateFile.bindValue(2, stored(c.stat.modified));
                 w.updateFile.bindValue(3, c.preset ? QVariant(hash) : QVariant());
                 w.updateFile.bindValue(4, c.preset);
                 w.updateFile.bindValue(5, k->id);
@@ -755,14 +763,14 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
                 w.moveFile.bindValue(0, f->path);
                 w.moveFile.bindValue(1, f->folder);
                 w.moveFile.bindValue(2, c.stat.size);
-                w.moveFile.bindValue(3, c.stat.modified);
+                w.moveFile.bindValue(3, stored(c.stat.modified));
                 w.moveFile.bindValue(4, id);
                 ok = w.moveFile.exec();
             } else {
                 w.insertFile.bindValue(0, f->path);
                 w.insertFile.bindValue(1, f->folder);
                 w.insertFile.bindValue(2, c.stat.size);
-                w.insertFile.bindValue(3, c.stat.modified);
+                w.insertFile.bindValue(3, stored(c.stat.modified));
                 w.insertFile.bindValue(4, c.preset ? QVariant(hash) : QVariant());
                 w.insertFile.bindValue(5, c.preset);
                 ok = w.insertFile.exec() &&
