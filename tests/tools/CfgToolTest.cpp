@@ -864,6 +864,7 @@ TEST_F(CfgTool, EveryHelpTextsExamplesRun) {
                                                    ':' + env.value(QStringLiteral("PATH")));
             env.insert(QStringLiteral("HOME"), work.path());
             env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            env.remove(QStringLiteral("XDG_DATA_HOME")); // the library's, under HOME
             example->sh.setProcessEnvironment(env);
             example->sh.setWorkingDirectory(work.path());
             example->sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
