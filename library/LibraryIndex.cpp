@@ -195,7 +195,6 @@ QString createStatements() {
                "  slot INTEGER NOT NULL,\n"
                "  bytes BLOB NOT NULL, -- the effect preset's 17 bytes, the mode record's 25\n"
                "  hash BLOB NOT NULL,\n"
-               "  summary TEXT NOT NULL,\n"
                "%1"
                "  PRIMARY KEY(file, slot)) WITHOUT ROWID;\n"
                "CREATE TABLE notes(\n"
@@ -589,8 +588,8 @@ struct Writer {
             columns += QLatin1Char(',') + quoted(p.key);
             marks += QStringLiteral(",?");
         }
-        insertSlot.prepare(QStringLiteral("INSERT INTO slots(file, slot, bytes, hash, summary%1) "
-                                          "VALUES(?, ?, ?, ?, ?%2)")
+        insertSlot.prepare(QStringLiteral("INSERT INTO slots(file, slot, bytes, hash%1) "
+                                          "VALUES(?, ?, ?, ?%2)")
                                .arg(columns, marks));
         deleteFile.prepare(QStringLiteral("DELETE FROM files WHERE id=?"));
     }
@@ -606,12 +605,9 @@ struct Writer {
             insertSlot.bindValue(1, slot);
             insertSlot.bindValue(2, slotBytes);
             insertSlot.bindValue(3, sha1(slotBytes));
-            const QString summary = slotSummary(record, slot);
-            // A null string is bound as NULL; no summary is an empty one.
-            insertSlot.bindValue(4, summary.isNull() ? QStringLiteral("") : summary);
             const auto shown = shownValues(record, slot);
             for (std::size_t i = 0; i < shown.size(); ++i) {
-                insertSlot.bindValue(int(5 + i),
+                insertSlot.bindValue(int(4 + i),
                                      shown[i] == kNotShown ? QVariant() : QVariant(int(shown[i])));
             }
             if (!insertSlot.exec()) {
@@ -873,7 +869,7 @@ std::unique_ptr<LibrarySnapshot> LibraryIndex::snapshot(QString* error) {
         const LibraryFile& f = snapshot->files[std::size_t(at->second)];
         return f.firstSlot < 0 ? nullptr : &snapshot->allSlots[std::size_t(f.firstSlot + slot)];
     };
-    if (!q.exec(QStringLiteral("SELECT file, slot, bytes, summary FROM slots"))) {
+    if (!q.exec(QStringLiteral("SELECT file, slot, bytes FROM slots"))) {
         return failed(q);
     }
     while (q.next()) {
@@ -886,7 +882,6 @@ std::unique_ptr<LibrarySnapshot> LibraryIndex::snapshot(QString* error) {
         s->slot = q.value(1).toInt();
         std::memcpy(s->preset.data(), bytes.constData(), kEffectPresetSize);
         std::memcpy(s->mode.data(), bytes.constData() + kEffectPresetSize, kModeRecordSize);
-        s->summary = q.value(3).toString();
         const ConfigRecord record = s->record();
         s->shown = shownValues(record, s->slot);
         s->sound = soundOf(s->shown);

@@ -57,9 +57,6 @@ void LibrarySnapshot::finish() {
     first.reserve(allSlots.size());
     for (std::size_t i = 0; i < allSlots.size(); ++i) {
         LibrarySlot& s = allSlots[i];
-        if (s.summary.isEmpty()) {
-            s.summary = slotSummary(s.record(), s.slot);
-        }
         const auto [at, isNew] = first.try_emplace(s.sound, static_cast<int>(i));
         s.sameAs = isNew ? -1 : at->second;
         ++count[s.sound];
@@ -75,29 +72,27 @@ bool contains(const QString& text, const QString& word) {
     return text.contains(word, Qt::CaseInsensitive);
 }
 
-// Whether a word is in the file's name, or in the slot's note or tags.
-bool wordHolds(const LibraryFile& file, const LibrarySlot* slot, const QString& word) {
-    if (contains(file.name, word)) {
-        return true;
-    }
-    if (!slot) {
-        return false;
-    }
-    if (contains(slot->note, word)) {
-        return true;
-    }
-    for (const QString& tag : slot->tags) {
-        if (contains(tag, word)) {
-            return true;
-        }
-    }
-    return false;
+// Whether a word is in the slot's note or tags (its file's name is asked once per
+// file, not once per slot).
+bool slotHoldsWord(const LibrarySlot& slot, const QString& word) {
+    return contains(slot.note, word) ||
+           std::any_of(slot.tags.begin(), slot.tags.end(),
+                       [&](const QString& tag) { return contains(tag, word); });
 }
 
-bool termHolds(const LibraryTerm& term, const LibraryFile& file, const LibrarySlot& slot) {
+// Whether each term that is a word is in the file's name.
+void wordsInName(const LibraryQuery& query, const LibraryFile& file, std::vector<char>& inName) {
+    inName.resize(query.terms.size());
+    for (std::size_t i = 0; i < query.terms.size(); ++i) {
+        const LibraryTerm& term = query.terms[i];
+        inName[i] = term.kind == LibraryTerm::Kind::Word && contains(file.name, term.text);
+    }
+}
+
+bool termHolds(const LibraryTerm& term, bool inName, const LibrarySlot& slot) {
     switch (term.kind) {
     case LibraryTerm::Kind::Word:
-        return wordHolds(file, &slot, term.text) != term.negated;
+        return (inName || slotHoldsWord(slot, term.text)) != term.negated;
     case LibraryTerm::Kind::Value: {
         // A value the slot does not have (the Default Setting on slots 1 to 4) meets
         // no condition, nor its opposite.
@@ -118,15 +113,24 @@ bool termHolds(const LibraryTerm& term, const LibraryFile& file, const LibrarySl
     return false;
 }
 
+bool allHold(const LibraryQuery& query, const std::vector<char>& inName, const LibrarySlot& slot) {
+    for (std::size_t i = 0; i < query.terms.size(); ++i) {
+        if (!termHolds(query.terms[i], inName[i] != 0, slot)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool LibrarySnapshot::matches(const LibrarySlot& slot, const LibraryQuery& query) const {
     if (!query.ok()) {
         return false;
     }
-    const LibraryFile& file = files[static_cast<std::size_t>(slot.file)];
-    return std::all_of(query.terms.begin(), query.terms.end(),
-                       [&](const LibraryTerm& term) { return termHolds(term, file, slot); });
+    std::vector<char> inName;
+    wordsInName(query, files[static_cast<std::size_t>(slot.file)], inName);
+    return allHold(query, inName, slot);
 }
 
 LibraryMatches LibrarySnapshot::search(const LibraryQuery& query) const {
@@ -137,19 +141,22 @@ LibraryMatches LibrarySnapshot::search(const LibraryQuery& query) const {
     const bool wordsOnly =
         std::all_of(query.terms.begin(), query.terms.end(),
                     [](const LibraryTerm& t) { return t.kind == LibraryTerm::Kind::Word; });
+    std::vector<char> inName;
     for (std::size_t f = 0; f < files.size(); ++f) {
         const LibraryFile& file = files[f];
+        wordsInName(query, file, inName);
         if (file.firstSlot < 0) {
-            if (wordsOnly &&
-                std::all_of(query.terms.begin(), query.terms.end(), [&](const LibraryTerm& t) {
-                    return wordHolds(file, nullptr, t.text) != t.negated;
-                })) {
+            bool all = wordsOnly;
+            for (std::size_t i = 0; all && i < query.terms.size(); ++i) {
+                all = (inName[i] != 0) != query.terms[i].negated;
+            }
+            if (all) {
                 found.otherFiles.push_back(static_cast<int>(f));
             }
             continue;
         }
         for (int s = file.firstSlot; s < file.firstSlot + kSlotCount; ++s) {
-            if (matches(allSlots[static_cast<std::size_t>(s)], query)) {
+            if (allHold(query, inName, allSlots[static_cast<std::size_t>(s)])) {
                 found.matched.push_back(s);
             }
         }
@@ -167,6 +174,11 @@ int LibrarySnapshot::findSlot(const QString& path, int slot) const {
         }
     }
     return -1;
+}
+
+QString LibrarySnapshot::summary(int index) const {
+    const LibrarySlot& s = allSlots[std::size_t(index)];
+    return slotSummary(s.record(), s.slot);
 }
 
 QString LibrarySnapshot::slotName(int index) const {

@@ -43,7 +43,6 @@ struct LibrarySlot {
     bool favourite = false;
     QString note;
     QStringList tags; // sorted, as given
-    QString summary;  // the values that differ from a new record's, on one line
     int sameAs = -1;  // the first slot listed before it that sounds the same; -1 for none
     int alike = 1;    // the slots that sound like this one, itself included
 
@@ -65,7 +64,7 @@ public:
     QStringList folders;        // the library's folders when it was made
     QStringList missingFolders; // those that could not be read
 
-    // Fills in what follows from the values: summaries and slots that sound alike.
+    // Fills in what follows from the values: the slots that sound alike.
     void finish();
 
     LibraryMatches search(const LibraryQuery& query) const;
@@ -75,6 +74,10 @@ public:
     int findSlot(const QString& path, int slot) const;
     // "live/ballads.cfg, slot 3": a slot named for messages and listings.
     QString slotName(int index) const;
+    // The values that differ from a new record's, on one line: made when asked for
+    // (a listing asks only for the rows it shows), as 70,000 of them would take
+    // more memory than the rest of the library.
+    QString summary(int index) const;
 };
 
 // A slot's values as the window shows them, one per parameter (kNotShown for those

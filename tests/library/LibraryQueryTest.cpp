@@ -171,9 +171,8 @@ TEST(LibrarySearch, FindsSlotsByWhatTheyHoldAndWhatTheyAreCalled) {
     EXPECT_EQ(s.allSlots[8].sameAs, 1);
     EXPECT_EQ(s.slotName(s.allSlots[8].sameAs), QStringLiteral("fresh.cfg, slot 1"));
     EXPECT_EQ(s.slotName(12), QStringLiteral("live/ballads.cfg, Mode A"));
-    EXPECT_TRUE(s.allSlots[7].summary.contains(QStringLiteral("Delay 220")))
-        << s.allSlots[7].summary.toStdString();
-    EXPECT_TRUE(s.allSlots[0].summary.isEmpty());
+    EXPECT_TRUE(s.summary(7).contains(QStringLiteral("Delay 220"))) << s.summary(7).toStdString();
+    EXPECT_TRUE(s.summary(0).isEmpty());
 }
 
 // A slot taken from the library carries exactly the bytes it was indexed with.
