@@ -654,10 +654,10 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
     // What the folders hold now.
     std::vector<Found> found;
     Walk walk(found, report.problems, stop);
-    QStringList readable;
+    QSet<QString> readable;
     for (const QString& folder : folders) {
         if (walk.folder(folder)) {
-            readable << folder;
+            readable.insert(folder);
         } else {
             report.missingFolders << folder;
         }
@@ -677,6 +677,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
 
     // Files gone from folders that could be read (or that are no longer in the
     // library), by content, so that one found under another name keeps its notes.
+    const QSet<QString> kept(folders.begin(), folders.end());
     QSet<QString> present;
     for (const Found& f : found) {
         present.insert(f.path);
@@ -686,7 +687,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
     for (auto it = known.cbegin(); it != known.cend(); ++it) {
         const QString& path = it.key();
         const Known& k = it.value();
-        const bool folderKept = folders.contains(k.folder);
+        const bool folderKept = kept.contains(k.folder);
         const bool folderRead = readable.contains(k.folder);
         if (!present.contains(path) && (!folderKept || folderRead)) {
             gone.push_back(k.id);
