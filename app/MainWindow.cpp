@@ -13,18 +13,24 @@
 #include "SerialPort.h"
 #include "Settings.h"
 #include "SingleInstance.h"
+#include "SlotTransfer.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -103,6 +109,14 @@ void TForm1::applyDesignValues() {
     redo_ = edit->addAction(QStringLiteral("&Redo"));
     redo_->setObjectName(QStringLiteral("Redo1"));
     redo_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    // A whole slot to and from the clipboard; Ctrl+C and Ctrl+V stay with text.
+    edit->addSeparator()->setObjectName(QStringLiteral("N7"));
+    copySlot_ = edit->addAction(QStringLiteral("Copy &Slot"));
+    copySlot_->setObjectName(QStringLiteral("CopySlot1"));
+    copySlot_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    pasteSlot_ = edit->addAction(QStringLiteral("&Paste Slot"));
+    pasteSlot_->setObjectName(QStringLiteral("PasteSlot1"));
+    pasteSlot_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     updateEditActions();
 
     // Named separators, as the menu has them.
@@ -211,6 +225,11 @@ void TForm1::connectControls() {
     ui->TabControl1->StepWithCtrlTab(this);
     connect(undo_, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
+    connect(copySlot_, &QAction::triggered, this, &TForm1::CopySlot1Click);
+    connect(pasteSlot_, &QAction::triggered, this, &TForm1::PasteSlot1Click);
+    // A slot dragged from elsewhere lands on the tab it is dropped on.
+    ui->TabControl1->TabBar()->setAcceptDrops(true);
+    ui->TabControl1->TabBar()->installEventFilter(this);
 
     ui->TabControl1->OnChange = [this](QObject* sender) { TabControl1Change(sender); };
     // A click on the tab a running command has just selected changes no tab, but it
@@ -490,6 +509,98 @@ void TForm1::showStepSlot(int slot) {
     if (slot >= 0 && selectedSlot() != slot) {
         ui->TabControl1->SetTabIndexQuietly(slot);
         TabControl1Change(ui->TabControl1);
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// A slot to and from the clipboard, or dropped on a tab
+
+QString TForm1::slotSource(int slot) const {
+    const QString file = document_.fileName().isEmpty()
+                             ? QStringLiteral("Untitled")
+                             : QFileInfo(document_.fileName()).fileName();
+    return QStringLiteral("%1, %2").arg(
+        file, isPresetSlot(slot) ? QStringLiteral("slot ") + slotTitle(slot) : slotTitle(slot));
+}
+
+void TForm1::CopySlot1Click() {
+    const int slot = selectedSlot();
+    if (slotKind(slot) == SlotKind::None) {
+        return;
+    }
+    // A drag or held key in progress ends here, so the copy holds what is shown.
+    parameters_->endGesture();
+    QGuiApplication::clipboard()->setMimeData(
+        slotMimeData(record_, slot, slotSource(slot)).release()); // the clipboard owns it
+}
+
+void TForm1::PasteSlot1Click() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    QString why;
+    const std::optional<SlotTransfer> slot =
+        data ? slotFromMimeData(*data, &why) : std::optional<SlotTransfer>();
+    if (!slot) {
+        showMessage(QStringLiteral("The clipboard holds no slot to paste."),
+                    why.isEmpty() ? QStringLiteral("The clipboard is empty.") : why);
+        return;
+    }
+    (void)PasteSlot(selectedSlot(), slot->record, slot->slot);
+}
+
+bool TForm1::PasteSlot(int target, const ConfigRecord& from, int fromSlot) {
+    if (link_->runningCommands() > 0 || slotKind(fromSlot) == SlotKind::None || target < 0 ||
+        target >= tabCount()) {
+        return false; // a command sends the record as it is; it is not changed under it
+    }
+    // `from` may be the record itself, which showing the tab brings into range.
+    const ConfigRecord source = from;
+    parameters_->endGesture();
+    showStepSlot(target);
+    document_.replaceSlot(target, source, fromSlot);
+    return true;
+}
+
+int TForm1::dropTarget(const QDropEvent& event) const {
+    const int tab = ui->TabControl1->TabBar()->tabAt(event.position().toPoint());
+    if (tab < 0 || !(event.possibleActions() & Qt::CopyAction) || !event.mimeData() ||
+        !slotFromMimeData(*event.mimeData())) {
+        return -1;
+    }
+    return tab;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != ui->TabControl1->TabBar()) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        // Every move is judged again: over a tab, or between and beside them.
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (dropTarget(*drag) >= 0) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const int tab = dropTarget(*drop);
+        const std::optional<SlotTransfer> slot =
+            tab >= 0 ? slotFromMimeData(*drop->mimeData()) : std::nullopt;
+        if (slot && PasteSlot(tab, slot->record, slot->slot)) {
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+        } else {
+            drop->ignore();
+        }
+        return true;
+    }
+    default:
+        return QMainWindow::eventFilter(watched, event);
     }
 }
 

@@ -24,6 +24,7 @@
 
 class QComboBox;
 class QDialog;
+class QDropEvent;
 class QFileDialog;
 class QLineEdit;
 class QMenu;
@@ -104,6 +105,15 @@ public:
     // Edit menu.
     void Undo1Click();
     void Redo1Click();
+    // The selected tab's slot onto the clipboard, and the clipboard's slot onto it.
+    void CopySlot1Click();
+    void PasteSlot1Click();
+    // Every value the target tab shows takes the value `fromSlot` of `from` has,
+    // as one step to take back; the tab is shown first, as a step of undo shows its
+    // tab. An effect preset put on a mode slot, or a mode slot's values on an effect
+    // preset, changes the effect values only. False (nothing changed) while a Device
+    // command runs, or for a slot that is not there.
+    bool PasteSlot(int target, const ConfigRecord& from, int fromSlot);
 
     // Preset tabs.
     void TabControl1Change(QObject* Sender);
@@ -126,6 +136,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Slot data dragged onto a tab of the tab strip.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -193,6 +205,11 @@ private:
     void closeEditStep();
     void showStepSlot(int slot);
     void updateEditActions();
+    // What a file's slot is called where it travels: "live.cfg, Mode A".
+    QString slotSource(int slot) const;
+    // The tab a drag over the tab strip would land on, -1 when none or when the
+    // data holds no slot.
+    int dropTarget(const QDropEvent& event) const;
 
     std::unique_ptr<Ui::TForm1> ui;
     ConfigRecord& record_;
@@ -216,6 +233,8 @@ private:
     QString caption_;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
+    QAction* copySlot_ = nullptr;
+    QAction* pasteSlot_ = nullptr;
     int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
     // Children of the window, each with a role of its own.
     ParameterControls* parameters_ = nullptr; // the parameters' controls

@@ -200,6 +200,64 @@ void PresetDocument::replay(const EditStep& step, bool undo) {
     emit historyChanged();
 }
 
+AssignmentFault applyAssignments(PresetDocument& document, const QStringList& assignments) {
+    using Kind = AssignmentFault::Kind;
+    const ConfigRecord& record = document.record();
+    // A volume stored above its maximum shows the maximum, which the window stores as
+    // it shows the slot: raising the maximum must not bring the stored value into
+    // view. Such a volume is first taken at what it shows, before any value is set.
+    for (const QString& text : assignments) {
+        const Assignment a = parseAssignment(text);
+        const Parameter* follower = a.parameter ? followerOf(*a.parameter) : nullptr;
+        if (a.fault == Assignment::Fault::None && follower && slotHas(a.slot, *follower)) {
+            (void)document.setValue(a.slot, follower->id, shownValue(record, a.slot, *follower),
+                                    PresetDocument::Limits::Defer);
+        }
+    }
+    // What each assignment asked for, judged against the limits its slot ends with;
+    // of several for one parameter, the last.
+    struct Asked {
+        qsizetype index;
+        Assignment assignment;
+        int shown;
+    };
+    std::vector<Asked> asked;
+    for (qsizetype i = 0; i < assignments.size(); ++i) {
+        const Assignment a = parseAssignment(assignments[i]);
+        switch (a.fault) {
+        case Assignment::Fault::Form:
+            return {Kind::Form, i, a, {}};
+        case Assignment::Fault::Slot:
+            return {Kind::Slot, i, a, {}};
+        case Assignment::Fault::Parameter:
+            return {Kind::Parameter, i, a, {}};
+        case Assignment::Fault::None:
+            break;
+        }
+        if (QString why =
+                document.setText(a.slot, *a.parameter, a.value, PresetDocument::Limits::Defer);
+            !why.isEmpty()) {
+            return {Kind::Value, i, a, std::move(why)};
+        }
+        std::erase_if(asked, [&](const Asked& earlier) {
+            return earlier.assignment.slot == a.slot && earlier.assignment.parameter == a.parameter;
+        });
+        asked.push_back({i, a, a.parameter->shown(a.parameter->field.get(record, a.slot))});
+    }
+    for (const Asked& value : asked) {
+        const Assignment& a = value.assignment;
+        const Parameter* limit = limitOf(*a.parameter);
+        const int most = limit ? shownValue(record, a.slot, *limit) : value.shown;
+        if (value.shown > most) {
+            return {Kind::Limit, value.index, a,
+                    QStringLiteral("above %1.%2, which is %3")
+                        .arg(slotKey(a.slot), QLatin1String(limit->key))
+                        .arg(most)};
+        }
+    }
+    return {};
+}
+
 QString setShownValue(ConfigRecord& record, int slot, const Parameter& p, const QString& value) {
     PresetDocument document(record);
     return document.setText(slot, p, value);

@@ -8,10 +8,12 @@
 #include "ConfigFile.h"
 #include "ConfigRecord.h"
 #include "EditHistory.h"
+#include "ParameterValues.h"
 #include "Parameters.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -94,5 +96,19 @@ private:
     EditHistory history_;
     bool recording_ = true; // off while showing brings values into range or a step replays
 };
+
+// Assignments as `cantavel-cfg set` takes them (SLOT.PARAMETER=VALUE), applied to the
+// document's record in their order, each value within its field's range, and then
+// every limit between values of a slot judged once all of them are in. The first
+// fault ends it; the record may then hold some of the values, so a caller that must
+// change nothing on a fault works on a copy.
+struct AssignmentFault {
+    enum class Kind { None, Form, Slot, Parameter, Value, Limit };
+    Kind kind = Kind::None;
+    qsizetype index = -1;  // the assignment at fault
+    Assignment assignment; // as parsed
+    QString why;           // Value and Limit: what is wrong with the value
+};
+AssignmentFault applyAssignments(PresetDocument& document, const QStringList& assignments);
 
 } // namespace cantavel

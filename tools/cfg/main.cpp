@@ -4,12 +4,14 @@
 
 #include "ConfigFile.h"
 #include "DeviceLink.h"
+#include "InputFile.h"
 #include "ParameterValues.h"
 #include "PresetDocument.h"
 #include "PresetSheet.h"
 #include "SerialPort.h"
 #include "Settings.h"
 #include "SheetPaper.h"
+#include "SlotTransfer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -202,6 +204,11 @@ QJsonValue shownJson(const ConfigRecord& record, int slot, const Parameter& p) {
 
 int runShow(QCommandLineParser& parser) {
     const QString path = parser.positionalArguments().first();
+    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool assignments = parser.isSet(QStringLiteral("assignments"));
+    if (json && assignments) {
+        return usage(QStringLiteral("give either --json or --assignments"), QStringLiteral("show"));
+    }
     std::vector<int> chosen;
     if (parser.isSet(QStringLiteral("slot"))) {
         const int slot = slotOption(parser, QStringLiteral("show"));
@@ -219,7 +226,14 @@ int runShow(QCommandLineParser& parser) {
     if (!record) {
         return fail(why);
     }
-    if (parser.isSet(QStringLiteral("json"))) {
+    if (assignments) {
+        // What `set --from` reads back: the values as shown, a line each.
+        for (const int slot : chosen) {
+            std::fputs(slotAssignments(*record, slot).toUtf8().constData(), stdout);
+        }
+        return 0;
+    }
+    if (json) {
         QJsonArray slotList;
         for (const int slot : chosen) {
             QJsonArray parameters;
@@ -405,9 +419,65 @@ int runDiff(QCommandLineParser& parser) {
 // ---------------------------------------------------------------------------------
 // set
 
+// What `set` reads besides its arguments: a file of assignments, or standard input.
+constexpr qint64 kMaxAssignmentBytes = 1024 * 1024;
+constexpr qsizetype kMaxAssignments = 1000;
+
+// The assignments in `path` ("-" for standard input), one a line: blank lines and
+// lines that begin with '#' are skipped, and the space around each is not part of
+// it. Nothing when it cannot be read or is too long; `why` then says so.
+std::optional<QStringList> assignmentsFrom(const QString& path, QString& why) {
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("/dev/stdin") : path;
+    const QString shown = standardInput ? QStringLiteral("standard input") : path;
+    InputFile input(name, InputFile::Accept::FileOrPipe);
+    if (!input) {
+        why = QStringLiteral("%1: %2").arg(shown, input.result().reason);
+        return std::nullopt;
+    }
+    QByteArray text;
+    if (const FileResult read = input.read(kMaxAssignmentBytes + 1, text); !read) {
+        why = QStringLiteral("cannot read %1: %2").arg(shown, read.reason);
+        return std::nullopt;
+    }
+    if (text.size() > kMaxAssignmentBytes) {
+        why = QStringLiteral("%1 is longer than 1 MiB; nothing was changed").arg(shown);
+        return std::nullopt;
+    }
+    QStringList assignments;
+    for (const QString& line : QString::fromUtf8(text).split(QLatin1Char('\n'))) {
+        const QString assignment = line.trimmed();
+        if (!assignment.isEmpty() && !assignment.startsWith(QLatin1Char('#'))) {
+            assignments << assignment;
+        }
+    }
+    return assignments;
+}
+
 int runSet(QCommandLineParser& parser) {
     QStringList args = parser.positionalArguments();
     const QString path = args.takeFirst();
+    if (parser.isSet(QStringLiteral("from"))) {
+        QString why;
+        const std::optional<QStringList> read =
+            assignmentsFrom(parser.value(QStringLiteral("from")), why);
+        if (!read) {
+            return fail(why);
+        }
+        args = *read + args;
+    }
+    if (args.isEmpty()) {
+        return usage(parser.isSet(QStringLiteral("from"))
+                         ? QStringLiteral("no assignments in %1 nor after it")
+                               .arg(parser.value(QStringLiteral("from")))
+                         : QStringLiteral("set wants FILE SLOT.PARAMETER=VALUE..."),
+                     QStringLiteral("set"));
+    }
+    if (args.size() > kMaxAssignments) {
+        return usage(QStringLiteral("set takes at most %1 assignments, --from's included")
+                         .arg(kMaxAssignments),
+                     QStringLiteral("set"));
+    }
     QString why;
     qint64 size = 0;
     std::optional<ConfigRecord> record = readRecord(path, why, &size, false);
@@ -422,60 +492,25 @@ int runSet(QCommandLineParser& parser) {
     }
     const ConfigRecord before = *record;
     PresetDocument document(*record);
-    // What each assignment asked for, judged against the limits its slot ends with.
-    struct Asked {
-        QString text;
-        int slot;
-        const Parameter* parameter;
-        int shown;
-    };
-    std::vector<Asked> asked;
-    // A volume stored above its maximum shows the maximum, which the window stores as
-    // it shows the slot: raising the maximum must not bring the stored value into
-    // view. Such a volume is first taken at what it shows, before any value is set.
-    for (const QString& assignment : args) {
-        const Assignment a = parseAssignment(assignment);
-        const Parameter* follower = a.parameter ? followerOf(*a.parameter) : nullptr;
-        if (a.fault == Assignment::Fault::None && follower && slotHas(a.slot, *follower)) {
-            (void)document.setValue(a.slot, follower->id, shownValue(*record, a.slot, *follower),
-                                    PresetDocument::Limits::Defer);
-        }
-    }
-    for (const QString& assignment : args) {
-        const Assignment a = parseAssignment(assignment);
-        switch (a.fault) {
-        case Assignment::Fault::Form:
-            return usage(QStringLiteral("'%1' is not SLOT.PARAMETER=VALUE").arg(assignment),
-                         QStringLiteral("set"));
-        case Assignment::Fault::Slot:
-            return fail(QStringLiteral("%1: no slot '%2': %3; nothing was changed")
-                            .arg(assignment, a.slotName, QLatin1String(kSlotNames)));
-        case Assignment::Fault::Parameter:
-            return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg params'); "
-                                       "nothing was changed")
-                            .arg(assignment, a.name));
-        case Assignment::Fault::None:
-            break;
-        }
-        if (const QString error =
-                document.setText(a.slot, *a.parameter, a.value, PresetDocument::Limits::Defer);
-            !error.isEmpty()) {
-            return fail(QStringLiteral("%1: %2; nothing was changed").arg(assignment, error));
-        }
-        std::erase_if(asked, [&](const Asked& earlier) {
-            return earlier.slot == a.slot && earlier.parameter == a.parameter;
-        });
-        asked.push_back({assignment, a.slot, a.parameter,
-                         a.parameter->shown(a.parameter->field.get(*record, a.slot))});
-    }
-    for (const Asked& value : asked) {
-        const Parameter* limit = limitOf(*value.parameter);
-        const int most = limit ? shownValue(*record, value.slot, *limit) : value.shown;
-        if (value.shown > most) {
-            return fail(QStringLiteral("%1: above %2.%3, which is %4; nothing was changed")
-                            .arg(value.text, slotKey(value.slot), QLatin1String(limit->key))
-                            .arg(most));
-        }
+    using Kind = AssignmentFault::Kind;
+    const AssignmentFault fault = applyAssignments(document, args);
+    const QString given = fault.index >= 0 ? args[fault.index] : QString();
+    switch (fault.kind) {
+    case Kind::None:
+        break;
+    case Kind::Form:
+        return usage(QStringLiteral("'%1' is not SLOT.PARAMETER=VALUE").arg(given),
+                     QStringLiteral("set"));
+    case Kind::Slot:
+        return fail(QStringLiteral("%1: no slot '%2': %3; nothing was changed")
+                        .arg(given, fault.assignment.slotName, QLatin1String(kSlotNames)));
+    case Kind::Parameter:
+        return fail(QStringLiteral("%1: no parameter '%2' (see 'cantavel-cfg params'); "
+                                   "nothing was changed")
+                        .arg(given, fault.assignment.name));
+    case Kind::Value:
+    case Kind::Limit:
+        return fail(QStringLiteral("%1: %2; nothing was changed").arg(given, fault.why));
     }
     if (const FileResult saved = saveConfigFile(path, *record); !saved) {
         return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
@@ -815,9 +850,13 @@ std::vector<Command> commands() {
                         "window's name for it, the value as shown and as stored."),
          runShow,
          {file},
-         {slot, QCommandLineOption(QStringLiteral("json"), QStringLiteral("Write JSON."))},
+         {slot, QCommandLineOption(QStringLiteral("json"), QStringLiteral("Write JSON.")),
+          QCommandLineOption(QStringLiteral("assignments"),
+                             QStringLiteral("Write SLOT.PARAMETER=VALUE lines, as 'cantavel-cfg "
+                                            "set --from' reads them."))},
          {QStringLiteral("cantavel-cfg show live.cfg --slot mode-a"),
-          QStringLiteral("cantavel-cfg show live.cfg --json")}},
+          QStringLiteral("cantavel-cfg show live.cfg --json"),
+          QStringLiteral("cantavel-cfg show live.cfg --slot 3 --assignments > slot3.txt")}},
         {QStringLiteral("diff"),
          QStringLiteral("Shows the parameters that differ, slot by slot, and every other byte "
                         "that differs. Exit status 0 when equal, 1 when they differ, 2 on an "
@@ -834,21 +873,32 @@ std::vector<Command> commands() {
                         "a list item by its text), through the window's rules: once every "
                         "value is in, a volume is at most its maximum and SW VOL 2 at most SW "
                         "VOL 1 of its slot. A maximum lowered below its volume brings the "
-                        "volume down. Nothing is written unless every value is valid."),
+                        "volume down. Nothing is written unless every value is valid. "
+                        "Assignments may also come from a file or standard input (--from), "
+                        "one a line, before those of the command line; 'show --assignments' "
+                        "writes them so, and Edit > Copy Slot puts them on the clipboard."),
          runSet,
          {file,
           {QStringLiteral("SETTINGS"),
-           QStringLiteral("SLOT.PARAMETER=VALUE, one or more: a slot, a parameter by its "
-                          "identifier or the window's name for it (any case; "
+           QStringLiteral("SLOT.PARAMETER=VALUE, one or more (or none after --from): a slot, a "
+                          "parameter by its identifier or the window's name for it (any case; "
                           "'cantavel-cfg params' lists them), and its value."),
-           QStringLiteral("SLOT.PARAMETER=VALUE...")}},
+           QStringLiteral("[SLOT.PARAMETER=VALUE...]")}},
          {QCommandLineOption(QStringLiteral("force"),
-                             QStringLiteral("Replace a file that is not 294 bytes long."))},
+                             QStringLiteral("Replace a file that is not 294 bytes long.")),
+          QCommandLineOption(QStringLiteral("from"),
+                             QStringLiteral("Read assignments from this file (- for standard "
+                                            "input), one a line; blank lines and lines that "
+                                            "begin with # are skipped. At most 1 MiB, and "
+                                            "1000 assignments in all."),
+                             QStringLiteral("file"))},
          {QStringLiteral("cantavel-cfg set live.cfg default.echoDelay=120 mode-a.keyIndex=#+2 "
                          "3.micTreble=-4"),
           QStringLiteral("cantavel-cfg set live.cfg 'Mode A.Music Vol Max=50' default.F.B-EX=2 "
-                         "mode-b.input=dvd")},
-         2,
+                         "mode-b.input=dvd"),
+          QStringLiteral("cantavel-cfg show backup.cfg --slot default --assignments | "
+                         "cantavel-cfg set live.cfg --from - default.echoDelay=99")},
+         1,
          1000},
         {QStringLiteral("params"),
          QStringLiteral("Lists every parameter: its identifier, the window's name for it, its "
