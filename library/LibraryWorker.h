@@ -52,12 +52,16 @@ signals:
 private:
     bool ensureOpen();
     void publish();
+    // After a change of the operator's: the message, or the changed library.
+    void changed(const QString& error);
 
     LibraryLocation location_;
     std::unique_ptr<LibraryIndex> index_;
     // Set by requestStop() from the window's thread, read by the scan on this one.
     std::atomic<bool> stop_{false};
     qint64 seenVersion_ = -1;
+    QStringList folders_; // as the last scan found them
+    QStringList missing_;
 };
 
 // A worker on a thread of its own, for as long as this lives: calls to the worker's

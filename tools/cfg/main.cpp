@@ -5,6 +5,7 @@
 #include "ConfigFile.h"
 #include "DeviceLink.h"
 #include "InputFile.h"
+#include "LibraryCommand.h"
 #include "ParameterValues.h"
 #include "PresetDocument.h"
 #include "PresetSheet.h"
@@ -898,6 +899,34 @@ std::vector<Command> commands() {
                          "mode-b.input=dvd"),
           QStringLiteral("cantavel-cfg show backup.cfg --slot default --assignments | "
                          "cantavel-cfg set live.cfg --from - default.echoDelay=99")},
+         1,
+         1000},
+        {QStringLiteral("library"),
+         QStringLiteral("The editor's preset library: the .cfg files under its folders, indexed "
+                        "with their tags. add DIR and remove DIR change the folders, folders "
+                        "lists them, scan brings the index up to date, search QUERY lists the "
+                        "slots that match (words in names, tags and notes; conditions such as "
+                        "delay>=200, key=#+2, tag:ballad, is:fav; -term for NOT), tag and untag "
+                        "FILE SLOT TAG... change a slot's tags. Safe while the editor runs."),
+         [](QCommandLineParser& parser) {
+             return runLibraryCommand(
+                 parser.positionalArguments(), parser.isSet(QStringLiteral("json")),
+                 {.fail = [](const QString& why, int status) { return fail(why, status); },
+                  .usage =
+                      [](const QString& why) { return usage(why, QStringLiteral("library")); }});
+         },
+         {{QStringLiteral("COMMAND"),
+           QStringLiteral("add, remove, folders, scan, search, tag or untag."), QString()},
+          {QStringLiteral("ARGUMENTS"),
+           QStringLiteral("The command's own: a folder, a search (one quoted argument, or after "
+                          "--), or FILE SLOT TAG..."),
+           QStringLiteral("[ARGUMENTS...]")}},
+         {QCommandLineOption(QStringLiteral("json"),
+                             QStringLiteral("search: write a JSON array, one object per slot."))},
+         {QStringLiteral("cantavel-cfg library add ~/presets"),
+          QStringLiteral("cantavel-cfg library scan"),
+          QStringLiteral("cantavel-cfg library search 'delay>=200 -tag:ballad' --json"),
+          QStringLiteral("cantavel-cfg library tag ~/presets/live.cfg mode-a ballad")},
          1,
          1000},
         {QStringLiteral("params"),

@@ -1,0 +1,1037 @@
+#include "LibraryIndex.h"
+
+#include "ParameterValues.h"
+#include "SafeSave.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLockFile>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+namespace cantavel {
+
+// ---------------------------------------------------------------------------------
+// Where the library lives
+
+LibraryLocation LibraryLocation::standard() {
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return in(dir);
+}
+
+LibraryLocation LibraryLocation::in(const QString& dir) {
+    return {QDir(dir).filePath(QStringLiteral("library.sqlite")),
+            QDir(dir).filePath(QStringLiteral("library-folders.json"))};
+}
+
+QString defaultLibraryFolder() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        .filePath(QStringLiteral("Cantavel"));
+}
+
+namespace {
+
+constexpr qint64 kMaxFolderListSize = 1 << 20;
+constexpr int kMaxFolders = 1000;
+
+QString absoluteFolder(const QString& folder) {
+    return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
+// The list as it is on disk; `exists` false when nothing was ever added or removed.
+LibraryFolders readFolderFile(const QString& listPath, bool& exists) {
+    LibraryFolders result;
+    QFile file(listPath);
+    exists = file.exists();
+    if (!exists) {
+        return result;
+    }
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFolderListSize) {
+        result.error =
+            QStringLiteral("%1 cannot be read: %2")
+                .arg(listPath, file.size() > kMaxFolderListSize ? QStringLiteral("it is too large")
+                                                                : file.errorString());
+        return result;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(file.read(kMaxFolderListSize), &parseError);
+    if (!json.isArray()) {
+        result.error = QStringLiteral("%1 is not a list of folders").arg(listPath);
+        return result;
+    }
+    for (const QJsonValue& v : json.array()) {
+        if (v.isString() && !v.toString().isEmpty() && result.folders.size() < kMaxFolders &&
+            !result.folders.contains(v.toString())) {
+            result.folders << v.toString();
+        }
+    }
+    return result;
+}
+
+QString writeFolderFile(const QString& listPath, const QStringList& folders) {
+    const QByteArray data =
+        QJsonDocument(QJsonArray::fromStringList(folders)).toJson(QJsonDocument::Indented);
+    const FileResult saved = saveFileSafely(listPath, data);
+    return saved ? QString()
+                 : QStringLiteral("%1 could not be written: %2").arg(listPath, saved.reason);
+}
+
+// Adding and removing hold a lock, so that two programs changing the list at once
+// do not lose each other's change.
+QString changeFolders(const QString& listPath, const QString& folder, bool add) {
+    QDir().mkpath(QFileInfo(listPath).absolutePath());
+    QLockFile lock(listPath + QStringLiteral(".lock"));
+    if (!lock.tryLock(kBusyTimeoutMs)) {
+        return QStringLiteral("the list of library folders is in use by another program");
+    }
+    bool exists = false;
+    LibraryFolders list = readFolderFile(listPath, exists);
+    if (!list.error.isEmpty()) {
+        return list.error;
+    }
+    if (!exists) {
+        list.folders = {defaultLibraryFolder()};
+    }
+    const QString dir = absoluteFolder(folder);
+    if (add) {
+        if (list.folders.contains(dir)) {
+            return QStringLiteral("%1 is in the library already").arg(dir);
+        }
+        if (!QFileInfo(dir).isDir()) {
+            return QStringLiteral("%1 is not a folder").arg(dir);
+        }
+        if (list.folders.size() >= kMaxFolders) {
+            return QStringLiteral("the library has %1 folders, as many as it takes")
+                .arg(kMaxFolders);
+        }
+        list.folders << dir;
+    } else if (list.folders.removeAll(dir) == 0) {
+        return QStringLiteral("%1 is not a library folder").arg(dir);
+    }
+    return writeFolderFile(listPath, list.folders);
+}
+
+} // namespace
+
+LibraryFolders readLibraryFolders(const QString& listPath) {
+    bool exists = false;
+    LibraryFolders list = readFolderFile(listPath, exists);
+    if (!exists || !list.error.isEmpty()) {
+        list.folders = {defaultLibraryFolder()};
+    }
+    if (list.folders.contains(defaultLibraryFolder())) {
+        QDir().mkpath(defaultLibraryFolder()); // made on first use
+    }
+    return list;
+}
+
+QString addLibraryFolder(const QString& listPath, const QString& folder) {
+    return changeFolders(listPath, folder, true);
+}
+
+QString removeLibraryFolder(const QString& listPath, const QString& folder) {
+    return changeFolders(listPath, folder, false);
+}
+
+// ---------------------------------------------------------------------------------
+// The database
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr qint64 kApplicationId = 0x43564C42; // marks the database as ours
+constexpr int kBatchFiles = 500;              // files written per transaction
+constexpr int kMaxDepth = 64;                 // folders within folders
+constexpr int kMaxProblems = 200;             // listed; the rest are counted
+constexpr qsizetype kMaxTagLength = 100;
+constexpr int kMaxTagsPerSlot = 100;
+constexpr qsizetype kMaxNoteLength = 10000;
+
+QAtomicInt connections;
+
+QString quoted(const char* identifier) {
+    return QStringLiteral("\"%1\"").arg(QLatin1String(identifier));
+}
+
+QString createStatements() {
+    QString values;
+    for (const Parameter& p : parameterTable()) {
+        values += QStringLiteral("  %1 INTEGER,\n").arg(quoted(p.key));
+    }
+    return QStringLiteral(
+               "CREATE TABLE files(\n"
+               "  id INTEGER PRIMARY KEY,\n"
+               "  path TEXT NOT NULL UNIQUE,\n"
+               "  folder TEXT NOT NULL,\n"
+               "  size INTEGER NOT NULL,\n"
+               "  modified INTEGER NOT NULL, -- ns since the epoch\n"
+               "  hash BLOB, -- SHA-1 of a preset's content\n"
+               "  preset INTEGER NOT NULL);\n"
+               "CREATE INDEX files_by_hash ON files(hash);\n"
+               "CREATE TABLE slots(\n"
+               "  file INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE,\n"
+               "  slot INTEGER NOT NULL,\n"
+               "  bytes BLOB NOT NULL, -- the effect preset's 17 bytes, the mode record's 25\n"
+               "  hash BLOB NOT NULL,\n"
+               "  summary TEXT NOT NULL,\n"
+               "%1"
+               "  PRIMARY KEY(file, slot)) WITHOUT ROWID;\n"
+               "CREATE TABLE notes(\n"
+               "  file INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE,\n"
+               "  slot INTEGER NOT NULL,\n"
+               "  favourite INTEGER NOT NULL DEFAULT 0,\n"
+               "  note TEXT NOT NULL DEFAULT '',\n"
+               "  PRIMARY KEY(file, slot)) WITHOUT ROWID;\n"
+               "CREATE TABLE tags(\n"
+               "  file INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE,\n"
+               "  slot INTEGER NOT NULL,\n"
+               "  tag TEXT NOT NULL COLLATE NOCASE,\n"
+               "  PRIMARY KEY(file, slot, tag)) WITHOUT ROWID;\n"
+               "PRAGMA application_id = %2;\n"
+               "PRAGMA user_version = %3")
+        .arg(values)
+        .arg(kApplicationId)
+        .arg(kSchemaVersion);
+}
+
+// SQLite's result codes, as the driver reports them.
+bool isBrokenCode(const QSqlError& e) {
+    const QString code = e.nativeErrorCode();
+    return code == QLatin1String("11") || code == QLatin1String("26"); // CORRUPT, NOTADB
+}
+
+QString indexError(const QSqlError& e) {
+    const QString code = e.nativeErrorCode();
+    if (code == QLatin1String("5") || code == QLatin1String("6")) {
+        return QStringLiteral("the library's index is in use by another program (%1)")
+            .arg(e.databaseText());
+    }
+    return QStringLiteral("the library's index could not be written: %1").arg(e.databaseText());
+}
+
+struct Stat {
+    qint64 size = 0;
+    qint64 modified = 0; // ns
+};
+
+qint64 nanoseconds(const struct stat& st) {
+    return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+struct Found {
+    QString path;
+    QString folder;
+    QByteArray native;
+    Stat stat;
+};
+
+class Walk {
+public:
+    Walk(std::vector<Found>& found, QStringList& problems, const std::atomic<bool>* stop)
+        : found_(found), problems_(problems), stop_(stop) {}
+
+    // False when the folder itself cannot be read.
+    bool folder(const QString& folder) {
+        const QByteArray native = QFile::encodeName(folder);
+        struct stat st {};
+        if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return false;
+        }
+        const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        visited_.insert({st.st_dev, st.st_ino});
+        walk(fd, native, folder, 0);
+        return true;
+    }
+    bool full() const { return full_; }
+
+private:
+    void problem(const QString& text) {
+        if (problems_.size() < kMaxProblems) {
+            problems_ << text;
+        }
+    }
+
+    // Takes `fd`, which it closes.
+    void walk(int fd, const QByteArray& dirNative, const QString& folder, int depth) {
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            ::close(fd);
+            return;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            if ((stop_ && *stop_) || full_) {
+                break;
+            }
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                continue;
+            }
+            const QByteArray native = dirNative + '/' + name;
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, 0) != 0) {
+                problem(
+                    QStringLiteral("%1: %2").arg(QFile::decodeName(native), systemReason(errno)));
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                // A folder seen before (through a link back up) is not walked again.
+                if (depth < kMaxDepth && visited_.insert({st.st_dev, st.st_ino}).second) {
+                    const int sub =
+                        ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                    if (sub >= 0) {
+                        walk(sub, native, folder, depth + 1);
+                    } else {
+                        problem(QStringLiteral("%1: %2").arg(QFile::decodeName(native),
+                                                             systemReason(errno)));
+                    }
+                }
+                continue;
+            }
+            const qsizetype length = qsizetype(std::strlen(name));
+            if (!S_ISREG(st.st_mode) || length < 4 ||
+                ::strcasecmp(name + length - 4, ".cfg") != 0) {
+                continue;
+            }
+            if (found_.size() >= std::size_t(kMaxLibraryFiles)) {
+                full_ = true;
+                problem(QStringLiteral("more than %1 files: the rest were not looked at")
+                            .arg(kMaxLibraryFiles));
+                break;
+            }
+            found_.push_back(
+                {QFile::decodeName(native), folder, native, {qint64(st.st_size), nanoseconds(st)}});
+        }
+        ::closedir(dir);
+    }
+
+    std::vector<Found>& found_;
+    QStringList& problems_;
+    const std::atomic<bool>* stop_;
+    std::set<std::pair<dev_t, ino_t>> visited_;
+    bool full_ = false;
+};
+
+struct Content {
+    QString problem; // empty when read
+    Stat stat;
+    bool preset = false;
+    QByteArray bytes; // a preset's 294 bytes
+};
+
+// A file as it is now: read only when its length makes it a preset, and only if it
+// stays the same while it is read.
+Content readContent(const QByteArray& native) {
+    Content c;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        c.problem = systemReason(errno);
+        return c;
+    }
+    struct stat before {};
+    struct stat after {};
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        c.problem = QStringLiteral("not a regular file");
+        ::close(fd);
+        return c;
+    }
+    c.stat = {qint64(before.st_size), nanoseconds(before)};
+    c.preset = before.st_size == qint64(kConfigImageSize);
+    if (c.preset) {
+        c.bytes.resize(kConfigImageSize + 1);
+        qsizetype got = 0;
+        while (got < c.bytes.size()) {
+            const ssize_t n = ::read(fd, c.bytes.data() + got, std::size_t(c.bytes.size() - got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                c.problem = systemReason(errno);
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            got += n;
+        }
+        if (c.problem.isEmpty() &&
+            (got != qsizetype(kConfigImageSize) || ::fstat(fd, &after) != 0 ||
+             after.st_size != before.st_size || nanoseconds(after) != nanoseconds(before))) {
+            c.problem = QStringLiteral("it changed while it was read");
+        }
+        c.bytes.truncate(kConfigImageSize);
+    }
+    ::close(fd);
+    return c;
+}
+
+QByteArray sha1(QByteArrayView data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha1);
+}
+
+} // namespace
+
+struct LibraryIndex::Private {
+    QString path;
+    QString connection;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+
+    // Runs statements separated by ';' (none of ours holds one in a string).
+    QSqlError run(const QString& statements) {
+        QSqlQuery q(db());
+        for (const QString& s : statements.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (s.trimmed().isEmpty()) {
+                continue;
+            }
+            if (!q.exec(s)) {
+                return q.lastError();
+            }
+        }
+        return {};
+    }
+
+    enum class State { Ours, Broken, Unusable };
+    State connect(QString& why);
+    QString moveAside();
+};
+
+LibraryIndex::LibraryIndex(const QString& databasePath) : d_(std::make_unique<Private>()) {
+    d_->path = databasePath;
+    d_->connection = QStringLiteral("cantavel-library-%1").arg(connections.fetchAndAddRelaxed(1));
+}
+
+LibraryIndex::~LibraryIndex() {
+    if (QSqlDatabase::contains(d_->connection)) {
+        d_->db().close();
+        QSqlDatabase::removeDatabase(d_->connection);
+    }
+}
+
+LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
+    {
+        QSqlDatabase database =
+            QSqlDatabase::contains(connection)
+                ? QSqlDatabase::database(connection, false)
+                : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        database.setDatabaseName(path);
+        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!database.open()) {
+            why = database.lastError().databaseText();
+            return State::Unusable;
+        }
+    }
+    QSqlQuery q(db());
+    const auto scalar = [&](const QString& statement, QVariant& value) {
+        if (!q.exec(statement) || !q.next()) {
+            return false;
+        }
+        value = q.value(0);
+        q.finish(); // an open statement would hold a read transaction
+        return true;
+    };
+    QVariant applicationId;
+    QVariant version;
+    QVariant tables;
+    if (!scalar(QStringLiteral("PRAGMA application_id"), applicationId) ||
+        !scalar(QStringLiteral("PRAGMA user_version"), version) ||
+        !scalar(QStringLiteral("SELECT count(*) FROM sqlite_master"), tables)) {
+        why = q.lastError().databaseText();
+        return isBrokenCode(q.lastError()) ? State::Broken : State::Unusable;
+    }
+    if (tables.toInt() == 0 && applicationId.toLongLong() == 0) {
+        if (const QSqlError e = run(QStringLiteral("PRAGMA journal_mode=WAL")); e.isValid()) {
+            why = e.databaseText();
+            return State::Unusable;
+        }
+        db().transaction();
+        if (const QSqlError e = run(createStatements()); e.isValid()) {
+            db().rollback();
+            why = e.databaseText();
+            return State::Unusable;
+        }
+        if (!db().commit()) {
+            why = db().lastError().databaseText();
+            return State::Unusable;
+        }
+    } else if (applicationId.toLongLong() != kApplicationId || version.toInt() != kSchemaVersion) {
+        why = QStringLiteral("it is not this version's library index");
+        return State::Broken;
+    } else {
+        QVariant check;
+        if (!scalar(QStringLiteral("PRAGMA quick_check"), check) ||
+            check.toString() != QLatin1String("ok")) {
+            why = check.toString().isEmpty() ? q.lastError().databaseText() : check.toString();
+            return isBrokenCode(q.lastError()) || !check.toString().isEmpty() ? State::Broken
+                                                                              : State::Unusable;
+        }
+    }
+    // WAL lets a reader go on while another program writes; NORMAL keeps every
+    // commit whole (an index lost at a power cut is built again from the files).
+    if (const QSqlError e = run(QStringLiteral("PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;"
+                                               "PRAGMA foreign_keys=ON"));
+        e.isValid()) {
+        why = e.databaseText();
+        return isBrokenCode(e) ? State::Broken : State::Unusable;
+    }
+    return State::Ours;
+}
+
+// The database and its journal go aside under one date; nothing is deleted.
+QString LibraryIndex::Private::moveAside() {
+    db().close();
+    QString target = path + QStringLiteral(".broken-") +
+                     QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    for (int n = 2; QFileInfo::exists(target); ++n) {
+        target = target.section(QLatin1Char('~'), 0, 0) + QStringLiteral("~%1").arg(n);
+    }
+    if (!QFile::rename(path, target)) {
+        return {};
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (QFileInfo::exists(path + QLatin1String(suffix))) {
+            QFile::rename(path + QLatin1String(suffix), target + QLatin1String(suffix));
+        }
+    }
+    return target;
+}
+
+LibraryIndex::Opened LibraryIndex::open() {
+    Opened opened;
+    QDir().mkpath(QFileInfo(d_->path).absolutePath());
+    QString why;
+    Private::State state = d_->connect(why);
+    if (state == Private::State::Broken) {
+        opened.movedTo = d_->moveAside();
+        if (opened.movedTo.isEmpty()) {
+            opened.error = QStringLiteral("the library's index %1 cannot be read (%2) nor moved "
+                                          "aside")
+                               .arg(d_->path, why);
+            return opened;
+        }
+        state = d_->connect(why);
+    }
+    if (state != Private::State::Ours) {
+        opened.error =
+            QStringLiteral("the library's index %1 cannot be used: %2").arg(d_->path, why);
+        return opened;
+    }
+    opened.ok = true;
+    return opened;
+}
+
+qint64 LibraryIndex::dataVersion() {
+    QSqlQuery q(d_->db());
+    return q.exec(QStringLiteral("PRAGMA data_version")) && q.next() ? q.value(0).toLongLong() : -1;
+}
+
+// ---------------------------------------------------------------------------------
+// Scanning
+
+namespace {
+
+struct Known {
+    qint64 id = 0;
+    QString folder;
+    Stat stat;
+    QByteArray hash;
+};
+
+// The statements a scan writes with, prepared once.
+struct Writer {
+    QSqlQuery insertFile;
+    QSqlQuery updateFile;
+    QSqlQuery moveFile;
+    QSqlQuery deleteSlots;
+    QSqlQuery insertSlot;
+    QSqlQuery deleteFile;
+
+    explicit Writer(const QSqlDatabase& db)
+        : insertFile(db), updateFile(db), moveFile(db), deleteSlots(db), insertSlot(db),
+          deleteFile(db) {
+        insertFile.prepare(QStringLiteral("INSERT INTO files(path, folder, size, modified, hash, "
+                                          "preset) VALUES(?, ?, ?, ?, ?, ?)"));
+        updateFile.prepare(QStringLiteral("UPDATE files SET folder=?, size=?, modified=?, hash=?, "
+                                          "preset=? WHERE id=?"));
+        moveFile.prepare(QStringLiteral("UPDATE files SET path=?, folder=?, size=?, modified=? "
+                                        "WHERE id=?"));
+        deleteSlots.prepare(QStringLiteral("DELETE FROM slots WHERE file=?"));
+        QString columns;
+        QString marks;
+        for (const Parameter& p : parameterTable()) {
+            columns += QLatin1Char(',') + quoted(p.key);
+            marks += QStringLiteral(",?");
+        }
+        insertSlot.prepare(QStringLiteral("INSERT INTO slots(file, slot, bytes, hash, summary%1) "
+                                          "VALUES(?, ?, ?, ?, ?%2)")
+                               .arg(columns, marks));
+        deleteFile.prepare(QStringLiteral("DELETE FROM files WHERE id=?"));
+    }
+
+    bool slotsOf(qint64 file, const QByteArray& bytes) {
+        ConfigRecord record{};
+        std::memcpy(record.image().data(), bytes.constData(), kConfigImageSize);
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            QByteArray slotBytes(reinterpret_cast<const char*>(&record.preset(slot)),
+                                 kEffectPresetSize);
+            slotBytes.append(reinterpret_cast<const char*>(&record.mode(slot)), kModeRecordSize);
+            insertSlot.bindValue(0, file);
+            insertSlot.bindValue(1, slot);
+            insertSlot.bindValue(2, slotBytes);
+            insertSlot.bindValue(3, sha1(slotBytes));
+            const QString summary = slotSummary(record, slot);
+            // A null string is bound as NULL; no summary is an empty one.
+            insertSlot.bindValue(4, summary.isNull() ? QStringLiteral("") : summary);
+            const auto shown = shownValues(record, slot);
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                insertSlot.bindValue(int(5 + i),
+                                     shown[i] == kNotShown ? QVariant() : QVariant(int(shown[i])));
+            }
+            if (!insertSlot.exec()) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Progress& progress,
+                                            const std::atomic<bool>* stop) {
+    ScanReport report;
+    QSqlDatabase db = d_->db();
+    const auto failed = [&](const QSqlError& e) {
+        db.rollback();
+        report.ok = false;
+        report.error = indexError(e);
+        return report;
+    };
+    if (progress) {
+        progress(0, 0);
+    }
+
+    // What the index knew.
+    QHash<QString, Known> known;
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT id, path, folder, size, modified, hash FROM files"))) {
+            return failed(q.lastError());
+        }
+        while (q.next()) {
+            known.insert(q.value(1).toString(),
+                         Known{q.value(0).toLongLong(),
+                               q.value(2).toString(),
+                               {q.value(3).toLongLong(), q.value(4).toLongLong()},
+                               q.value(5).toByteArray()});
+        }
+    }
+
+    // What the folders hold now.
+    std::vector<Found> found;
+    Walk walk(found, report.problems, stop);
+    QStringList readable;
+    for (const QString& folder : folders) {
+        if (walk.folder(folder)) {
+            readable << folder;
+        } else {
+            report.missingFolders << folder;
+        }
+    }
+    {
+        // A file under two library folders (one inside the other) is listed once.
+        QSet<QString> seen;
+        std::erase_if(found, [&](const Found& f) {
+            if (seen.contains(f.path)) {
+                return true;
+            }
+            seen.insert(f.path);
+            return false;
+        });
+    }
+    report.files = int(found.size());
+
+    // Files gone from folders that could be read (or that are no longer in the
+    // library), by content, so that one found under another name keeps its notes.
+    QSet<QString> present;
+    for (const Found& f : found) {
+        present.insert(f.path);
+    }
+    QHash<QByteArray, std::vector<qint64>> goneByHash;
+    std::vector<qint64> gone;
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        const QString& path = it.key();
+        const Known& k = it.value();
+        const bool folderKept = folders.contains(k.folder);
+        const bool folderRead = readable.contains(k.folder);
+        if (!present.contains(path) && (!folderKept || folderRead)) {
+            gone.push_back(k.id);
+            if (!k.hash.isEmpty()) {
+                goneByHash[k.hash].push_back(k.id);
+            }
+        }
+    }
+
+    std::vector<const Found*> toRead;
+    for (const Found& f : found) {
+        const auto k = known.constFind(f.path);
+        if (k == known.cend() || k->stat.size != f.stat.size ||
+            k->stat.modified != f.stat.modified || k->folder != f.folder) {
+            toRead.push_back(&f);
+        }
+        report.presets += f.stat.size == qint64(kConfigImageSize) ? 1 : 0;
+    }
+
+    Writer w(db);
+    const int total = int(toRead.size());
+    int done = 0;
+    bool open = false;
+    std::set<qint64> moved;
+    for (const Found* f : toRead) {
+        if (stop && *stop) {
+            break;
+        }
+        if (!open) {
+            if (!db.transaction()) {
+                return failed(db.lastError());
+            }
+            open = true;
+        }
+        const Content c = readContent(f->native);
+        ++done;
+        if (!c.problem.isEmpty()) {
+            if (report.problems.size() < kMaxProblems) {
+                report.problems << QStringLiteral("%1: %2").arg(f->path, c.problem);
+            }
+        } else {
+            ++report.read;
+            const QByteArray hash = c.preset ? sha1(c.bytes) : QByteArray();
+            const auto k = known.constFind(f->path);
+            bool ok = true;
+            if (k != known.cend()) {
+                w.updateFile.bindValue(0, f->folder);
+                w.updateFile.bindValue(1, c.stat.size);
+                w.updateFile.bindValue(2, c.stat.modified);
+                w.updateFile.bindValue(3, c.preset ? QVariant(hash) : QVariant());
+                w.updateFile.bindValue(4, c.preset);
+                w.updateFile.bindValue(5, k->id);
+                w.deleteSlots.bindValue(0, k->id);
+                ok = w.updateFile.exec() && w.deleteSlots.exec() &&
+                     (!c.preset || w.slotsOf(k->id, c.bytes));
+            } else if (auto g = goneByHash.find(hash);
+                       c.preset && g != goneByHash.end() && !g->empty()) {
+                // The same content under a new name: the entry moves with its notes.
+                const qint64 id = g->back();
+                g->pop_back();
+                moved.insert(id);
+                ++report.moved;
+                w.moveFile.bindValue(0, f->path);
+                w.moveFile.bindValue(1, f->folder);
+                w.moveFile.bindValue(2, c.stat.size);
+                w.moveFile.bindValue(3, c.stat.modified);
+                w.moveFile.bindValue(4, id);
+                ok = w.moveFile.exec();
+            } else {
+                w.insertFile.bindValue(0, f->path);
+                w.insertFile.bindValue(1, f->folder);
+                w.insertFile.bindValue(2, c.stat.size);
+                w.insertFile.bindValue(3, c.stat.modified);
+                w.insertFile.bindValue(4, c.preset ? QVariant(hash) : QVariant());
+                w.insertFile.bindValue(5, c.preset);
+                ok = w.insertFile.exec() &&
+                     (!c.preset || w.slotsOf(w.insertFile.lastInsertId().toLongLong(), c.bytes));
+            }
+            if (!ok) {
+                QSqlError e = w.insertSlot.lastError();
+                for (const QSqlQuery* q :
+                     {&w.insertFile, &w.updateFile, &w.moveFile, &w.deleteSlots}) {
+                    if (q->lastError().isValid()) {
+                        e = q->lastError();
+                    }
+                }
+                return failed(e);
+            }
+        }
+        if (done % kBatchFiles == 0) {
+            if (!db.commit()) {
+                return failed(db.lastError());
+            }
+            open = false;
+        }
+        if (progress && (done % 64 == 0 || done == total)) {
+            progress(done, total);
+        }
+    }
+    if (!(stop && *stop)) {
+        if (!open && !db.transaction()) {
+            return failed(db.lastError());
+        }
+        open = true;
+        for (const qint64 id : gone) {
+            if (moved.count(id)) {
+                continue;
+            }
+            w.deleteFile.bindValue(0, id);
+            if (!w.deleteFile.exec()) {
+                return failed(w.deleteFile.lastError());
+            }
+            ++report.removed;
+        }
+    }
+    if (open && !db.commit()) {
+        return failed(db.lastError());
+    }
+    if (progress) {
+        progress(total, total);
+    }
+    return report;
+}
+
+// ---------------------------------------------------------------------------------
+// The snapshot
+
+std::unique_ptr<LibrarySnapshot> LibraryIndex::snapshot(QString* error) {
+    QSqlDatabase db = d_->db();
+    auto snapshot = std::make_unique<LibrarySnapshot>();
+    const auto failed = [&](const QSqlQuery& q) {
+        if (error) {
+            *error = QStringLiteral("the library's index could not be read: %1")
+                         .arg(q.lastError().databaseText());
+        }
+        db.rollback();
+        return nullptr;
+    };
+    // One read transaction: every statement sees the same index, whatever another
+    // program writes meanwhile.
+    db.transaction();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, path, folder, size, modified, preset FROM files "
+                               "ORDER BY folder, path"))) {
+        return failed(q);
+    }
+    std::unordered_map<qint64, int> fileAt;
+    int slotCount = 0;
+    while (q.next()) {
+        LibraryFile f;
+        f.id = q.value(0).toLongLong();
+        f.path = q.value(1).toString();
+        f.folder = q.value(2).toString();
+        f.name = f.path.startsWith(f.folder + QLatin1Char('/')) ? f.path.mid(f.folder.size() + 1)
+                                                                : f.path;
+        f.size = q.value(3).toLongLong();
+        f.modified = q.value(4).toLongLong() / 1'000'000;
+        f.preset = q.value(5).toBool();
+        if (f.preset) {
+            f.firstSlot = slotCount;
+            slotCount += kSlotCount;
+        }
+        fileAt.emplace(f.id, int(snapshot->files.size()));
+        snapshot->files.push_back(std::move(f));
+    }
+    snapshot->allSlots.resize(std::size_t(slotCount));
+    const auto slotAt = [&](qint64 file, int slot) -> LibrarySlot* {
+        const auto at = fileAt.find(file);
+        if (at == fileAt.end() || slot < 0 || slot >= kSlotCount) {
+            return nullptr;
+        }
+        const LibraryFile& f = snapshot->files[std::size_t(at->second)];
+        return f.firstSlot < 0 ? nullptr : &snapshot->allSlots[std::size_t(f.firstSlot + slot)];
+    };
+    if (!q.exec(QStringLiteral("SELECT file, slot, bytes, summary FROM slots"))) {
+        return failed(q);
+    }
+    while (q.next()) {
+        LibrarySlot* s = slotAt(q.value(0).toLongLong(), q.value(1).toInt());
+        const QByteArray bytes = q.value(2).toByteArray();
+        if (!s || bytes.size() != qsizetype(kEffectPresetSize + kModeRecordSize)) {
+            continue;
+        }
+        s->file = fileAt[q.value(0).toLongLong()];
+        s->slot = q.value(1).toInt();
+        std::memcpy(s->preset.data(), bytes.constData(), kEffectPresetSize);
+        std::memcpy(s->mode.data(), bytes.constData() + kEffectPresetSize, kModeRecordSize);
+        s->summary = q.value(3).toString();
+        const ConfigRecord record = s->record();
+        s->shown = shownValues(record, s->slot);
+        s->sound = soundOf(s->shown);
+    }
+    if (!q.exec(QStringLiteral("SELECT file, slot, favourite, note FROM notes"))) {
+        return failed(q);
+    }
+    while (q.next()) {
+        if (LibrarySlot* s = slotAt(q.value(0).toLongLong(), q.value(1).toInt())) {
+            s->favourite = q.value(2).toBool();
+            s->note = q.value(3).toString();
+        }
+    }
+    if (!q.exec(QStringLiteral("SELECT file, slot, tag FROM tags ORDER BY tag"))) {
+        return failed(q);
+    }
+    while (q.next()) {
+        if (LibrarySlot* s = slotAt(q.value(0).toLongLong(), q.value(1).toInt())) {
+            s->tags << q.value(2).toString();
+        }
+    }
+    db.commit();
+    snapshot->finish();
+    return snapshot;
+}
+
+// ---------------------------------------------------------------------------------
+// The operator's notes
+
+namespace {
+
+// The file's row, by the path the index lists it under or any path to it.
+qint64 fileId(const QSqlDatabase& db, const QString& path, QString& why) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT id, preset FROM files WHERE path=?"));
+    const QFileInfo info(path);
+    for (const QString& candidate :
+         {path, QDir::cleanPath(info.absoluteFilePath()), info.canonicalFilePath()}) {
+        if (candidate.isEmpty()) {
+            continue;
+        }
+        q.bindValue(0, candidate);
+        if (!q.exec()) {
+            why = indexError(q.lastError());
+            return -1;
+        }
+        if (q.next()) {
+            if (!q.value(1).toBool()) {
+                why = QStringLiteral("%1 is not a preset").arg(path);
+                return -1;
+            }
+            return q.value(0).toLongLong();
+        }
+    }
+    why = QStringLiteral("%1 is not in the library (is it under a library folder, and "
+                         "scanned?)")
+              .arg(path);
+    return -1;
+}
+
+} // namespace
+
+QString LibraryIndex::changeTags(const QString& path, int slot, const QStringList& add,
+                                 const QStringList& remove) {
+    QSqlDatabase db = d_->db();
+    QString why;
+    if (slot < 0 || slot >= kSlotCount) {
+        return QStringLiteral("no slot %1").arg(slot);
+    }
+    for (const QString& tag : add) {
+        if (tag.trimmed().isEmpty() || tag.size() > kMaxTagLength) {
+            return QStringLiteral("a tag is 1 to %1 characters").arg(kMaxTagLength);
+        }
+    }
+    const qint64 id = fileId(db, path, why);
+    if (id < 0) {
+        return why;
+    }
+    if (!db.transaction()) {
+        return indexError(db.lastError());
+    }
+    QSqlQuery q(db);
+    const auto failed = [&] {
+        const QString text = indexError(q.lastError());
+        db.rollback();
+        return text;
+    };
+    q.prepare(QStringLiteral("DELETE FROM tags WHERE file=? AND slot=? AND tag=?"));
+    for (const QString& tag : remove) {
+        q.bindValue(0, id);
+        q.bindValue(1, slot);
+        q.bindValue(2, tag.trimmed());
+        if (!q.exec()) {
+            return failed();
+        }
+    }
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO tags(file, slot, tag) VALUES(?, ?, ?)"));
+    for (const QString& tag : add) {
+        q.bindValue(0, id);
+        q.bindValue(1, slot);
+        q.bindValue(2, tag.trimmed());
+        if (!q.exec()) {
+            return failed();
+        }
+    }
+    q.prepare(QStringLiteral("SELECT count(*) FROM tags WHERE file=? AND slot=?"));
+    q.bindValue(0, id);
+    q.bindValue(1, slot);
+    if (!q.exec() || !q.next()) {
+        return failed();
+    }
+    if (q.value(0).toInt() > kMaxTagsPerSlot) {
+        db.rollback();
+        return QStringLiteral("a slot takes at most %1 tags").arg(kMaxTagsPerSlot);
+    }
+    return db.commit() ? QString() : indexError(db.lastError());
+}
+
+namespace {
+
+QString upsertNote(const QSqlDatabase& db, qint64 id, int slot, const QString& column,
+                   const QVariant& value) {
+    QSqlQuery q(db);
+    // `column` is one of ours, never the operator's text.
+    q.prepare(QStringLiteral("INSERT INTO notes(file, slot, %1) VALUES(?, ?, ?) "
+                             "ON CONFLICT(file, slot) DO UPDATE SET %1=excluded.%1")
+                  .arg(column));
+    q.bindValue(0, id);
+    q.bindValue(1, slot);
+    q.bindValue(2, value);
+    return q.exec() ? QString() : indexError(q.lastError());
+}
+
+} // namespace
+
+QString LibraryIndex::setFavourite(const QString& path, int slot, bool favourite) {
+    QString why;
+    if (slot < 0 || slot >= kSlotCount) {
+        return QStringLiteral("no slot %1").arg(slot);
+    }
+    const qint64 id = fileId(d_->db(), path, why);
+    return id < 0 ? why : upsertNote(d_->db(), id, slot, QStringLiteral("favourite"), favourite);
+}
+
+QString LibraryIndex::setNote(const QString& path, int slot, const QString& note) {
+    QString why;
+    if (slot < 0 || slot >= kSlotCount) {
+        return QStringLiteral("no slot %1").arg(slot);
+    }
+    if (note.size() > kMaxNoteLength) {
+        return QStringLiteral("a note is at most %1 characters").arg(kMaxNoteLength);
+    }
+    const qint64 id = fileId(d_->db(), path, why);
+    return id < 0 ? why
+                  : upsertNote(d_->db(), id, slot, QStringLiteral("note"),
+                               note.isNull() ? QStringLiteral("") : note);
+}
+
+} // namespace cantavel
