@@ -206,7 +206,7 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
     }
     if (top->file < 0) {
         const LibrarySlot& first = snapshot_->allSlots[static_cast<std::size_t>(top->members[0])];
-        QString text = QStringLiteral("%1 members sound alike").arg(top->members.size());
+        QString text = QStringLiteral("%1 slots sound alike").arg(top->members.size());
         if (!first.summary.isEmpty()) {
             text += QStringLiteral(": ") + first.summary;
         }

@@ -244,6 +244,7 @@ void LibraryWindow::buildLayout() {
     status_->setObjectName(QStringLiteral("LibraryStatus"));
     status_->setAccessibleName(QStringLiteral("Library status"));
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setWordWrap(true);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("LibraryProgress"));
@@ -356,9 +357,7 @@ void LibraryWindow::buildActions() {
 
 void LibraryWindow::showSnapshot(LibrarySnapshotPtr snapshot) {
     snapshot_ = std::move(snapshot);
-    problem_.clear();
     search(true);
-    showCounts();
 }
 
 void LibraryWindow::search(bool keepView) {
@@ -430,28 +429,28 @@ void LibraryWindow::search(bool keepView) {
 }
 
 void LibraryWindow::showCounts() {
+    QString text;
+    if (snapshot_) {
+        text = count(static_cast<qsizetype>(snapshot_->files.size()), "file", "files") +
+               QStringLiteral(", ") +
+               count(static_cast<qsizetype>(snapshot_->allSlots.size()), "slot", "slots");
+        const LibraryQuery query = parseLibraryQuery(search_->text());
+        if (query.ok() && !query.terms.empty()) {
+            text = QStringLiteral("Found %1 in %2 of %3")
+                       .arg(count(model_->slotCount(), "slot", "slots"),
+                            count(model_->fileCount(), "file", "files"), text);
+        }
+    } else if (thread_) {
+        text = QStringLiteral("Reading the library...");
+    }
+    // The worker's message stays until the next scan: what is listed is what the index
+    // held before it.
     if (!problem_.isEmpty()) {
-        status_->setText(problem_);
-        return;
-    }
-    if (!snapshot_) {
-        status_->setText(thread_ ? QStringLiteral("Reading the library...") : QString());
-        return;
-    }
-    QString text = count(static_cast<qsizetype>(snapshot_->files.size()), "file", "files") +
-                   QStringLiteral(", ") +
-                   count(static_cast<qsizetype>(snapshot_->allSlots.size()), "slot", "slots");
-    const LibraryQuery query = parseLibraryQuery(search_->text());
-    if (query.ok() && !query.terms.empty()) {
-        text = QStringLiteral("Found %1 in %2 of %3")
-                   .arg(count(model_->slotCount(), "slot", "slots"),
-                        count(model_->fileCount(), "file", "files"), text);
-    }
-    if (!snapshot_->missingFolders.isEmpty()) {
-        text +=
-            QStringLiteral("; not found: ") + snapshot_->missingFolders.join(QStringLiteral(", "));
+        text =
+            text.isEmpty() ? problem_ : problem_ + QStringLiteral(" (") + text + QLatin1Char(')');
     }
     status_->setText(text);
+    status_->setToolTip(text);
 }
 
 void LibraryWindow::showProblem(const QString& text) {
@@ -463,6 +462,8 @@ void LibraryWindow::setScanning(bool running) {
     progress_->setVisible(running);
     if (running) {
         progress_->setRange(0, 0);
+        problem_.clear();
+        showCounts();
     }
     rescan_->setEnabled(thread_ && !running);
 }
