@@ -221,8 +221,14 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
 
 QVariant LibraryModel::slotData(int slot, int column, int role) const {
     const LibrarySlot& s = snapshot_->allSlots[static_cast<std::size_t>(slot)];
-    if (role == Qt::ToolTipRole && !s.note.isEmpty()) {
-        return s.note;
+    if (role == Qt::ToolTipRole) {
+        // The whole name, which a narrow column cuts, and the note.
+        QString tip =
+            column == NameColumn ? slotData(slot, column, Qt::DisplayRole).toString() : QString();
+        if (!s.note.isEmpty()) {
+            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + s.note;
+        }
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     if (role == Qt::EditRole && column == TagsColumn) {
         return s.tags.join(QStringLiteral(", "));
