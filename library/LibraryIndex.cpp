@@ -167,6 +167,7 @@ constexpr int kMaxProblems = 200;             // listed; the rest are counted
 constexpr qsizetype kMaxTagLength = 100;
 constexpr int kMaxTagsPerSlot = 100;
 constexpr qsizetype kMaxNoteLength = 10000;
+constexpr qint64 kRacyMs = 2000;
 
 QAtomicInt connections;
 
@@ -397,6 +398,7 @@ QByteArray sha1(QByteArrayView data) {
 struct LibraryIndex::Private {
     QString path;
     QString connection;
+    int busyTimeoutMs = kBusyTimeoutMs;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
 
@@ -419,8 +421,10 @@ struct LibraryIndex::Private {
     QString moveAside();
 };
 
-LibraryIndex::LibraryIndex(const QString& databasePath) : d_(std::make_unique<Private>()) {
+LibraryIndex::LibraryIndex(const QString& databasePath, int busyTimeoutMs)
+    : d_(std::make_unique<Private>()) {
     d_->path = databasePath;
+    d_->busyTimeoutMs = busyTimeoutMs;
     d_->connection = QStringLiteral("cantavel-library-%1").arg(connections.fetchAndAddRelaxed(1));
 }
 
@@ -438,7 +442,7 @@ LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
                 ? QSqlDatabase::database(connection, false)
                 : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         database.setDatabaseName(path);
-        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
         if (!database.open()) {
             why = database.lastError().databaseText();
             return State::Unusable;
@@ -706,6 +710,13 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
         report.presets += f.stat.size == qint64(kConfigImageSize) ? 1 : 0;
     }
 
+    // A file's time only tells of a change when the clock has moved on since: one
+    // changed again within the same tick of the file system's clock (coarse on some,
+    // two seconds on FAT) keeps its time. A time that recent is not kept, so that
+    // the next scan reads the file again.
+    const qint64 racyFrom = (QDateTime::currentMSecsSinceEpoch() - kRacyMs) * qint64(1'000'000);
+    const auto stored = [&](qint64 modified) { return modified >= racyFrom ? -1 : modified; };
+
     Writer w(db);
     const int total = int(toRead.size());
     int done = 0;
@@ -735,7 +746,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
             if (k != known.cend()) {
                 w.updateFile.bindValue(0, f->folder);
                 w.updateFile.bindValue(1, c.stat.size);
-                w.updateFile.bindValue(2, c.stat.modified);
+                w.updateFile.bindValue(2, stored(c.stat.modified));
                 w.updateFile.bindValue(3, c.preset ? QVariant(hash) : QVariant());
                 w.updateFile.bindValue(4, c.preset);
                 w.updateFile.bindValue(5, k->id);
@@ -752,14 +763,14 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
                 w.moveFile.bindValue(0, f->path);
                 w.moveFile.bindValue(1, f->folder);
                 w.moveFile.bindValue(2, c.stat.size);
-                w.moveFile.bindValue(3, c.stat.modified);
+                w.moveFile.bindValue(3, stored(c.stat.modified));
                 w.moveFile.bindValue(4, id);
                 ok = w.moveFile.exec();
             } else {
                 w.insertFile.bindValue(0, f->path);
                 w.insertFile.bindValue(1, f->folder);
                 w.insertFile.bindValue(2, c.stat.size);
-                w.insertFile.bindValue(3, c.stat.modified);
+                w.insertFile.bindValue(3, stored(c.stat.modified));
                 w.insertFile.bindValue(4, c.preset ? QVariant(hash) : QVariant());
                 w.insertFile.bindValue(5, c.preset);
                 ok = w.insertFile.exec() &&

@@ -52,7 +52,8 @@ inline constexpr int kMaxLibraryFiles = 1'000'000;
 
 class LibraryIndex {
 public:
-    explicit LibraryIndex(const QString& databasePath);
+    // A writer that finds the database locked waits up to `busyTimeoutMs`.
+    explicit LibraryIndex(const QString& databasePath, int busyTimeoutMs = kBusyTimeoutMs);
     ~LibraryIndex();
     LibraryIndex(const LibraryIndex&) = delete;
     LibraryIndex& operator=(const LibraryIndex&) = delete;

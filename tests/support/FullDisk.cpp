@@ -14,7 +14,7 @@
 
 namespace cantavel::testing {
 
-FullDisk::FullDisk() {
+FullDisk::FullDisk(const char* size) {
     if (!dir_.isValid()) {
         whyNot_ = QStringLiteral("no scratch folder");
         return;
@@ -24,7 +24,9 @@ FullDisk::FullDisk() {
         return;
     }
     const QByteArray target = QFile::encodeName(dir_.path());
-    if (::mount("tmpfs", target.constData(), "tmpfs", MS_NOSUID | MS_NOEXEC, "size=64k") != 0) {
+    const QByteArray options = QByteArray("size=") + size;
+    if (::mount("tmpfs", target.constData(), "tmpfs", MS_NOSUID | MS_NOEXEC, options.constData()) !=
+        0) {
         whyNot_ = QStringLiteral("mount refused: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return;
     }

@@ -11,7 +11,8 @@ namespace cantavel::testing {
 
 class FullDisk {
 public:
-    FullDisk();
+    // `size` as tmpfs takes it: "64k", "2m".
+    explicit FullDisk(const char* size = "64k");
     ~FullDisk();
     FullDisk(const FullDisk&) = delete;
     FullDisk& operator=(const FullDisk&) = delete;

@@ -6,6 +6,7 @@
 #include "ParameterValues.h"
 #include "Poppler.h"
 #include "Pty.h"
+#include "SlotTransfer.h"
 #include "ToolRun.h"
 #include "Unprivileged.h"
 
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -274,6 +276,19 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
     const QString tty = dir.filePath(QStringLiteral("no-tty"));
     const QString fifo = dir.filePath(QStringLiteral("pipe.cfg"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Assignments from a file: bounded in bytes, and in number together with those
+    // of the command line.
+    const auto written = [&](const char* name, const QByteArray& text) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+        return path;
+    };
+    const QString big = written("big.txt", QByteArray(1024 * 1024 + 1, '\n'));
+    const QString many = written("many.txt", QByteArray("default.echoDelay=100\n").repeated(1001));
+    const QString half = written("half.txt", QByteArray("default.echoDelay=100\n").repeated(600));
+    const QString bad =
+        written("bad.txt", "# ok\n\n  default.echoDelay=100\ndefault.echoDelay=300\n");
     const std::vector<Case> cases = {
         // Read without waiting, and only a regular file is a preset file.
         {{"show", fifo}, 1, "cantavel-cfg: " + fifo + ": Not a regular file (a FIFO)"},
@@ -302,6 +317,24 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
          "cantavel-cfg: default.echoDelay=1e2: '1e2' is not a whole number; nothing was changed"},
         {QStringList{"set", a} + QStringList(1000, "0.x=1"), 2,
          "cantavel-cfg: set takes at most 1000 arguments"},
+        {{"set", a, "--from", big},
+         1,
+         "cantavel-cfg: " + big + " is longer than 1 MiB; nothing was changed"},
+        {{"set", a, "--from", many},
+         2,
+         "cantavel-cfg: set takes at most 1000 assignments, --from's included"},
+        {QStringList{"set", a, "--from", half} + QStringList(401, "0.echoDelay=5"), 2,
+         "cantavel-cfg: set takes at most 1000 assignments, --from's included"},
+        {{"set", a, "--from", "/dev/zero"},
+         1,
+         "cantavel-cfg: /dev/zero: Not a regular file (a character device)"},
+        {{"set", a, "--from", fifo},
+         2,
+         "cantavel-cfg: no assignments in " + fifo + " nor after it"},
+        {{"set", a, "--from", bad, "default.echoDelay=120"},
+         1,
+         "cantavel-cfg: default.echoDelay=300: 300 is out of range: 2 to 247; nothing was "
+         "changed"},
         {{"set", a, "default.echoDelay=100", "mode-a.frob=1"},
          1,
          "cantavel-cfg: mode-a.frob=1: no parameter 'frob' (see 'cantavel-cfg params'); nothing "
@@ -355,6 +388,59 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
     EXPECT_EQ(port.errLines.value(0),
               "cantavel-cfg: Open serial port failure! " + tty + ": No such file or directory")
         << port.err.toStdString();
+}
+
+// The text Copy Slot puts on the clipboard, and `show --assignments` writes, read back
+// by `set --from` from standard input or a file: every slot of a record of any bytes
+// shows again the values it showed, and the command line's assignments come after.
+TEST_F(CfgTool, AssignmentsFromStandardInputOrAFileGiveBackTheValuesShown) {
+    std::mt19937 random(4711);
+    std::uniform_int_distribution<int> byte(0, 255);
+    ConfigRecord source{};
+    for (std::uint8_t& b : source.image()) {
+        b = static_cast<std::uint8_t>(byte(random));
+    }
+    const QString sourceFile = dir.filePath(QStringLiteral("source.cfg"));
+    ASSERT_TRUE(saveConfigFile(sourceFile, source));
+    QString text;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        text += slotAssignments(source, slot);
+    }
+    const CfgRun show = cfg({QStringLiteral("show"), sourceFile, QStringLiteral("--assignments")});
+    EXPECT_EQ(show.out, text);
+    const QString textFile = dir.filePath(QStringLiteral("slots.txt"));
+    QFile f(textFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# every slot\n\n" + text.toUtf8());
+    f.close();
+
+    for (const bool fromStandardInput : {true, false}) {
+        SCOPED_TRACE(fromStandardInput ? "standard input" : "a file");
+        ASSERT_EQ(cfg({QStringLiteral("new"), b, QStringLiteral("--force")}).status, 0);
+        QProcess set;
+        set.start(QStringLiteral(CANTAVEL_CFG_PATH),
+                  {QStringLiteral("set"), b, QStringLiteral("--from"),
+                   fromStandardInput ? QStringLiteral("-") : textFile,
+                   QStringLiteral("mode-b.echoDelay=3")});
+        ASSERT_TRUE(set.waitForStarted());
+        if (fromStandardInput) {
+            set.write(text.toUtf8());
+        }
+        set.closeWriteChannel();
+        ASSERT_TRUE(set.waitForFinished(20000));
+        ASSERT_EQ(set.exitCode(), 0) << set.readAllStandardError().toStdString();
+        const ConfigRecord result = recordOf(b);
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            for (const Parameter* p : slotParameters(slot)) {
+                const QString shown = shownText(source, slot, *p);
+                if (slot == 6 && p->id == ParameterId::EchoDelay) {
+                    EXPECT_EQ(shownText(result, slot, *p), QStringLiteral("3")) << "the last word";
+                } else if (!shown.isEmpty()) { // a list that shows no item is not in the text
+                    EXPECT_EQ(shownText(result, slot, *p), shown) << slot << "." << p->key;
+                }
+            }
+        }
+    }
 }
 
 // A port the user may not open: the reason, and what cures it.
@@ -778,6 +864,7 @@ TEST_F(CfgTool, EveryHelpTextsExamplesRun) {
                                                    ':' + env.value(QStringLiteral("PATH")));
             env.insert(QStringLiteral("HOME"), work.path());
             env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            env.remove(QStringLiteral("XDG_DATA_HOME")); // the library's, under HOME
             example->sh.setProcessEnvironment(env);
             example->sh.setWorkingDirectory(work.path());
             example->sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});

@@ -424,13 +424,18 @@ int runDiff(QCommandLineParser& parser) {
 constexpr qint64 kMaxAssignmentBytes = 1024 * 1024;
 constexpr qsizetype kMaxAssignments = 1000;
 
+// What --from names, in messages.
+QString inputName(const QString& path) {
+    return path == QLatin1String("-") ? QStringLiteral("standard input") : path;
+}
+
 // The assignments in `path` ("-" for standard input), one a line: blank lines and
 // lines that begin with '#' are skipped, and the space around each is not part of
 // it. Nothing when it cannot be read or is too long; `why` then says so.
 std::optional<QStringList> assignmentsFrom(const QString& path, QString& why) {
     const bool standardInput = path == QLatin1String("-");
     const QString name = standardInput ? QStringLiteral("/dev/stdin") : path;
-    const QString shown = standardInput ? QStringLiteral("standard input") : path;
+    const QString shown = inputName(path);
     InputFile input(name, InputFile::Accept::FileOrPipe);
     if (!input) {
         why = QStringLiteral("%1: %2").arg(shown, input.result().reason);
@@ -470,7 +475,7 @@ int runSet(QCommandLineParser& parser) {
     if (args.isEmpty()) {
         return usage(parser.isSet(QStringLiteral("from"))
                          ? QStringLiteral("no assignments in %1 nor after it")
-                               .arg(parser.value(QStringLiteral("from")))
+                               .arg(inputName(parser.value(QStringLiteral("from"))))
                          : QStringLiteral("set wants FILE SLOT.PARAMETER=VALUE..."),
                      QStringLiteral("set"));
     }

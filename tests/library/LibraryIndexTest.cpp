@@ -1,0 +1,276 @@
+// The library's index on real files and a real database: what a scan reads, what it
+// keeps, and how it meets a broken, foreign, locked or full database.
+
+#include "LibraryIndex.h"
+#include "ConfigFile.h"
+#include "FullDisk.h"
+#include "ParameterValues.h"
+#include "Unprivileged.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+
+namespace cantavel {
+namespace {
+
+using testing::FullDisk;
+
+class LibraryIndexTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString folder = dir.filePath(QStringLiteral("presets"));
+    QString database = dir.filePath(QStringLiteral("db/library.sqlite"));
+
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(folder)); }
+
+    // A preset whose Default echo delay is `delay`, at `name` under the folder,
+    // changed `age` seconds ago.
+    QString preset(const QString& name, int delay, int age = 3600) {
+        const QString path = QDir(folder).filePath(name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ConfigRecord r{};
+        r.resetToDefaults();
+        EXPECT_EQ(setShownValue(r, 0, parameter(ParameterId::EchoDelay), QString::number(delay)),
+                  QString());
+        // Written plainly: a safe save's sync for each of hundreds of files costs
+        // seconds and proves nothing here.
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(reinterpret_cast<const char*>(r.image().data()), kConfigImageSize);
+        f.close();
+        touch(path, age);
+        return path;
+    }
+
+    static void touch(const QString& path, int age) {
+        const timespec when{std::time(nullptr) - age, 0};
+        const timespec times[2] = {when, when};
+        EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
+
+    std::unique_ptr<LibraryIndex> openIndex(int busyMs = kBusyTimeoutMs) {
+        auto index = std::make_unique<LibraryIndex>(database, busyMs);
+        const LibraryIndex::Opened opened = index->open();
+        EXPECT_TRUE(opened.ok) << opened.error.toStdString();
+        return index;
+    }
+
+    // "name:slot" of every slot a query finds.
+    static QStringList find(LibraryIndex& index, const char* query) {
+        const auto snapshot = index.snapshot();
+        QStringList names;
+        for (const int i : snapshot->search(parseLibraryQuery(QString::fromUtf8(query))).matched) {
+            names << QStringLiteral("%1:%2")
+                         .arg(snapshot->files[snapshot->allSlots[i].file].name)
+                         .arg(snapshot->allSlots[i].slot);
+        }
+        return names;
+    }
+};
+
+TEST_F(LibraryIndexTest, RescansReadOnlyWhatChangedAndMovedFilesKeepTheirNotes) {
+    preset(QStringLiteral("a.cfg"), 100);
+    const QString b = preset(QStringLiteral("sub/b.cfg"), 220);
+    QFile junk(QDir(folder).filePath(QStringLiteral("junk.cfg")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a preset");
+    junk.close();
+    touch(junk.fileName(), 3600);
+    auto index = openIndex();
+
+    LibraryIndex::ScanReport r = index->scan({folder});
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.files, 3);
+    EXPECT_EQ(r.presets, 2);
+    EXPECT_EQ(r.read, 3);
+    EXPECT_EQ(find(*index, "delay>=200"), QStringList{"sub/b.cfg:0"});
+    ASSERT_EQ(index->changeTags(
+                  b, 5, {QStringLiteral("ballad"), QStringLiteral("'; DROP TABLE files; --")}, {}),
+              QString());
+    ASSERT_EQ(index->setFavourite(b, 5, true), QString());
+    ASSERT_EQ(index->setNote(b, 5, QStringLiteral("Friday")), QString());
+    EXPECT_NE(index->changeTags(b, 7, {QStringLiteral("x")}, {}), QString());
+    EXPECT_NE(index->changeTags(QDir(folder).filePath(QStringLiteral("junk.cfg")), 0,
+                                {QStringLiteral("x")}, {}),
+              QString());
+
+    r = index->scan({folder});
+    EXPECT_EQ(r.read, 0);
+
+    // Moved, and another file changed: only those two are read, and the moved one
+    // keeps what the operator noted.
+    ASSERT_TRUE(QFile::rename(b, QDir(folder).filePath(QStringLiteral("renamed.cfg"))));
+    preset(QStringLiteral("a.cfg"), 240, 1800);
+    r = index->scan({folder});
+    EXPECT_EQ(r.read, 2);
+    EXPECT_EQ(r.moved, 1);
+    EXPECT_EQ(r.removed, 0);
+    EXPECT_EQ(find(*index, "tag:ballad is:fav friday"), QStringList{"renamed.cfg:5"});
+    EXPECT_EQ(find(*index, "tag:'; -is:dup"), QStringList{});
+    EXPECT_EQ(find(*index, "delay>=200").size(), 2);
+
+    // Gone: its entry and notes go with it; the files were only read.
+    ASSERT_TRUE(QFile::remove(QDir(folder).filePath(QStringLiteral("renamed.cfg"))));
+    r = index->scan({folder});
+    EXPECT_EQ(r.removed, 1);
+
+    // Changed twice within one tick of the file system's clock, same size, same
+    // time: a time that recent is not trusted, so the second change is still seen.
+    preset(QStringLiteral("a.cfg"), 50, 0);
+    index->scan({folder});
+    preset(QStringLiteral("a.cfg"), 60, 0);
+    index->scan({folder});
+    EXPECT_EQ(find(*index, "delay=60"), QStringList{"a.cfg:0"});
+    EXPECT_TRUE(find(*index, "is:fav").isEmpty());
+    const auto snapshot = index->snapshot();
+    ASSERT_EQ(snapshot->files.size(), 2u);
+    EXPECT_FALSE(snapshot->files[1].preset);
+    EXPECT_EQ(snapshot->files[1].name, QStringLiteral("junk.cfg"));
+}
+
+// Links back up, a FIFO and a device by a preset's name, names no text can hold, a
+// folder that vanished: each is met, none stops the scan or blocks it.
+TEST_F(LibraryIndexTest, StrangeEntriesNeitherBreakNorBlockAScan) {
+    preset(QStringLiteral("a.cfg"), 100);
+    ASSERT_EQ(
+        ::symlink("..", QFile::encodeName(QDir(folder).filePath(QStringLiteral("up"))).constData()),
+        0);
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(QDir(folder).filePath(QStringLiteral("fifo.cfg"))).constData(),
+                 0600),
+        0);
+    preset(QStringLiteral("line\nbreak.cfg"), 200);
+    const QByteArray invalid = QFile::encodeName(folder) + "/bad\xff\xfe.cfg";
+    {
+        ConfigRecord r{};
+        r.resetToDefaults();
+        FILE* raw = std::fopen(invalid.constData(), "wb");
+        ASSERT_NE(raw, nullptr);
+        std::fwrite(r.image().data(), 1, kConfigImageSize, raw);
+        std::fclose(raw);
+    }
+    const QString gone = dir.filePath(QStringLiteral("gone"));
+    QDir().mkpath(gone);
+    auto index = openIndex();
+    ASSERT_TRUE(index->scan({folder, gone}).ok);
+    const int withGone = int(index->snapshot()->files.size());
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+
+    const int status = testing::runWithin(20, [&] {
+        LibraryIndex child(database);
+        if (!child.open().ok) {
+            return 3;
+        }
+        const LibraryIndex::ScanReport r = child.scan({folder, gone});
+        return r.ok && r.files == 3 && r.missingFolders == QStringList{gone} ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << "-2: the scan blocked";
+    EXPECT_EQ(int(index->snapshot()->files.size()), withGone);
+    EXPECT_EQ(find(*index, "break").size(), 7);
+    ::unlink(invalid.constData()); // a name Qt cannot give back to remove it
+}
+
+// A database that is not an index of ours goes aside whole, and a new one works.
+TEST_F(LibraryIndexTest, ABrokenOrForeignDatabaseIsMovedAsideNotDeleted) {
+    preset(QStringLiteral("a.cfg"), 100);
+    const QByteArray garbage(8192, '\x5a');
+    for (const bool foreign : {false, true}) {
+        SCOPED_TRACE(foreign ? "foreign" : "garbage");
+        QDir(QFileInfo(database).absolutePath()).removeRecursively();
+        QDir().mkpath(QFileInfo(database).absolutePath());
+        if (foreign) {
+            auto db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+            db.setDatabaseName(database);
+            ASSERT_TRUE(db.open());
+            QSqlQuery(db).exec(QStringLiteral("CREATE TABLE accounts(name TEXT)"));
+            db.close();
+            db = {};
+            QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        } else {
+            QFile f(database);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(garbage);
+        }
+        const QByteArray before = [&] {
+            QFile f(database);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        LibraryIndex index(database);
+        const LibraryIndex::Opened opened = index.open();
+        ASSERT_TRUE(opened.ok) << opened.error.toStdString();
+        ASSERT_TRUE(opened.movedTo.startsWith(database + QStringLiteral(".broken-")))
+            << opened.movedTo.toStdString();
+        QFile aside(opened.movedTo);
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), before);
+        EXPECT_TRUE(index.scan({folder}).ok);
+        EXPECT_EQ(find(index, "").size(), 7);
+    }
+}
+
+TEST_F(LibraryIndexTest, ALockedDatabaseIsWaitedForThenSaidSo) {
+    const QString a = preset(QStringLiteral("a.cfg"), 100);
+    auto index = openIndex(200);
+    ASSERT_TRUE(index->scan({folder}).ok);
+    {
+        auto other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(database);
+        ASSERT_TRUE(other.open());
+        QSqlQuery hold(other);
+        ASSERT_TRUE(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        const QString error = index->changeTags(a, 0, {QStringLiteral("x")}, {});
+        EXPECT_TRUE(error.contains(QStringLiteral("in use by another program")))
+            << error.toStdString();
+        const LibraryIndex::ScanReport r = [&] {
+            preset(QStringLiteral("a.cfg"), 120, 1000); // something to write
+            return index->scan({folder});
+        }();
+        EXPECT_FALSE(r.ok);
+        hold.exec(QStringLiteral("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    EXPECT_EQ(index->changeTags(a, 0, {QStringLiteral("x")}, {}), QString());
+    EXPECT_TRUE(index->scan({folder}).ok);
+    EXPECT_EQ(find(*index, "tag:x delay=120"), QStringList{"a.cfg:0"});
+}
+
+TEST_F(LibraryIndexTest, AFullDiskFailsTheScanAndLosesNothingOnceThereIsRoom) {
+    FullDisk disk("2m"); // room for a database in WAL mode, and its first scan
+    if (!disk.valid()) {
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    }
+    for (int i = 0; i < 300; ++i) {
+        preset(QStringLiteral("p%1.cfg").arg(i), 2 + i % 240);
+    }
+    LibraryIndex index(disk.path(QStringLiteral("library.sqlite")));
+    const LibraryIndex::Opened opened = index.open();
+    ASSERT_TRUE(opened.ok) << opened.error.toStdString();
+    ASSERT_TRUE(index.scan({folder}).ok);
+    const QString a = QDir(folder).filePath(QStringLiteral("p1.cfg"));
+    ASSERT_EQ(index.changeTags(a, 0, {QStringLiteral("kept")}, {}), QString());
+    for (int i = 300; i < 2000; ++i) {
+        preset(QStringLiteral("q%1.cfg").arg(i), 2 + i % 240);
+    }
+    ASSERT_TRUE(disk.fill());
+    const LibraryIndex::ScanReport r = index.scan({folder});
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.error.isEmpty());
+    EXPECT_EQ(find(index, "tag:kept"), QStringList{"p1.cfg:0"});
+}
+
+} // namespace
+} // namespace cantavel
