@@ -237,7 +237,7 @@ void LibraryWindow::buildLayout() {
                         QStringLiteral("Adds a folder of preset files to the library"));
     removeFolder_ = button("LibraryRemoveFolder", QStringLiteral("&Remove Folder..."),
                            QStringLiteral("Removes a folder from the library; its files stay"));
-    rescan_ = button("LibraryRescan", QStringLiteral("Resca&n"),
+    rescan_ = button("LibraryRescan", QStringLiteral("R&escan"),
                      QStringLiteral("Reads the library's folders again"));
 
     status_ = new QLabel(this);
