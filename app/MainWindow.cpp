@@ -8,6 +8,7 @@
 #include "Elide.h"
 #include "FormLooks.h"
 #include "HandOverQueue.h"
+#include "LibraryWindow.h"
 #include "ParameterValues.h"
 #include "RecentFiles.h"
 #include "SerialPort.h"
@@ -42,7 +43,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
       settingsPath_(options.settingsPath.isEmpty() ? settingsPath() : options.settingsPath),
       ownDialogs_(options.dialogs ? nullptr : std::make_unique<WidgetDialogs>()),
       dialogs_(options.dialogs ? options.dialogs : ownDialogs_.get()), comm_(new TComm(this)),
-      XJustOne1(new TXJustOne(this)), document_(record, &state.currentFileName) {
+      XJustOne1(new TXJustOne(this)), document_(record, &state.currentFileName),
+      libraryDir_(options.libraryDir) {
     // Screen readers learn of the controls from our own descriptions, which must be in
     // place before the controls are made: a reader that listens from the start asks
     // for a control's description as soon as its value is first set.
@@ -82,6 +84,8 @@ bool TForm1::IsSecondInstance() const {
 }
 
 TForm1::~TForm1() {
+    // The library's window (and its worker's thread) ends before what it works with.
+    delete std::exchange(library_, nullptr);
     (void)link_->CancelCommands();
     comm_->StopComm();
     // The controls go after the document (they are the form's children): the focus
@@ -118,6 +122,15 @@ void TForm1::applyDesignValues() {
     pasteSlot_->setObjectName(QStringLiteral("PasteSlot1"));
     pasteSlot_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     updateEditActions();
+
+    // View, between Edit and Device: the preset library.
+    auto* view = new QMenu(QStringLiteral("&View"), ui->MainMenu1);
+    view->setObjectName(QStringLiteral("View1"));
+    ui->MainMenu1->insertMenu(ui->Device1->menuAction(), view);
+    QAction* library = view->addAction(QStringLiteral("&Library..."));
+    library->setObjectName(QStringLiteral("Library1"));
+    library->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(library, &QAction::triggered, this, &TForm1::Library1Click);
 
     // Named separators, as the menu has them.
     ui->File1->insertSeparator(ui->Save1)->setObjectName(QStringLiteral("N2"));
@@ -332,6 +345,20 @@ void TForm1::New1Click() {
         files_->makeNew();
         handOver_->drop(QStringLiteral("You made a new record meanwhile."));
     }
+}
+
+bool TForm1::NewFromSlots(const std::array<std::optional<SlotTransfer>, kSlotCount>& byTab) {
+    if (!files_->maybeSave()) {
+        return false;
+    }
+    files_->makeNew();
+    handOver_->drop(QStringLiteral("You made a new record meanwhile."));
+    for (int tab = 0; tab < kSlotCount; ++tab) {
+        if (const auto& slot = byTab[static_cast<std::size_t>(tab)]) {
+            (void)PasteSlot(tab, slot->record, slot->slot);
+        }
+    }
+    return true;
 }
 
 void TForm1::Open1Click() {
@@ -602,6 +629,21 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     default:
         return QMainWindow::eventFilter(watched, event);
     }
+}
+
+// ---------------------------------------------------------------------------------
+// View menu
+
+// The library opens its index only now: a start of the editor never touches it.
+void TForm1::Library1Click() {
+    if (!library_) {
+        library_ =
+            new LibraryWindow(*this, libraryDir_.isEmpty() ? LibraryLocation::standard()
+                                                           : LibraryLocation::in(libraryDir_));
+    }
+    library_->show();
+    library_->raise();
+    library_->activateWindow();
 }
 
 // ---------------------------------------------------------------------------------

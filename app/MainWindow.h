@@ -13,6 +13,8 @@
 #include "RuntimeState.h"
 #include "SerialDevices.h"
 #include "SingleInstance.h"
+#include "SlotKind.h"
+#include "SlotTransfer.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -20,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -38,6 +41,7 @@ namespace cantavel {
 
 class ComPortMenu;
 class HandOverQueue;
+class LibraryWindow;
 class RecentFiles;
 class TComm;
 class TLabeledEdit;
@@ -55,6 +59,9 @@ struct TForm1Options {
     const SerialDeviceSource* devices = nullptr;
     // A later start hands this file to the running editor (an absolute path).
     QString fileToHandOver = {};
+    // The folder that holds the preset library's index and folder list; empty means
+    // the user's application data folder.
+    QString libraryDir = {};
 };
 
 class TForm1 : public QMainWindow, public DeviceCommandHost {
@@ -97,6 +104,10 @@ public:
     void SaveAs1Click() { files_->saveAs(); }
     void Close1Click();
     void About1Click();
+    // A new record, asking first about unsaved changes as New does, with each slot
+    // given on its tab (`byTab[i]` on tab i; a tab given none keeps the new record's
+    // values), each as one step; false when the record was not replaced.
+    bool NewFromSlots(const std::array<std::optional<SlotTransfer>, kSlotCount>& byTab);
     // The preset sheet on a printer the print dialog chooses, or in a PDF file.
     void Print1Click() { files_->print(); }
     void ExportPdf1Click() { files_->exportPdf(); }
@@ -115,6 +126,8 @@ public:
     // command runs, or for a slot that is not there.
     bool PasteSlot(int target, const ConfigRecord& from, int fromSlot);
 
+    // View menu: the preset library's window, made when first asked for.
+    void Library1Click();
     // Preset tabs.
     void TabControl1Change(QObject* Sender);
     void LoadPresetControls(int slot);
@@ -242,6 +255,8 @@ private:
     HandOverQueue* handOver_ = nullptr;       // files from later starts wait for a quiet moment
     RecentFiles* recentFiles_ = nullptr;      // File > Recent Files
     ComPortMenu* comPortMenu_ = nullptr;      // Device > Com Port
+    QString libraryDir_;                      // where the library lives; empty: the usual place
+    LibraryWindow* library_ = nullptr;        // View > Library, a window of its own once made
 };
 
 } // namespace cantavel

@@ -116,7 +116,8 @@ protected:
                                         TForm1Options{.settingsPath = settingsPath(),
                                                       .dialogs = &dialogs,
                                                       .clock = &clock,
-                                                      .devices = &devices});
+                                                      .devices = &devices,
+                                                      .libraryDir = libraryDir()});
         // Each wait of a Device command lets the frames handed over since the port
         // opened reach the line, as they would in the time the wait stands for.
         form->Comm().SetPortOpener([this](const std::string& name) {
@@ -139,6 +140,8 @@ protected:
     }
 
     QString settingsPath() const { return dir.filePath(QStringLiteral("cantavel.ini")); }
+    // The preset library's index and folder list: never the user's own.
+    QString libraryDir() const { return dir.filePath(QStringLiteral("library")); }
 
     template <typename T> T* child(const char* name) const {
         T* found = form->findChild<T*>(QString::fromLatin1(name));

@@ -1,0 +1,465 @@
+// The library window over snapshots made by hand (no index, no thread), and once
+// over a real index of a folder of files: what it lists for a search, and what its
+// slots do to the editor's record.
+
+#include "LibraryWindow.h"
+#include "ConfigFile.h"
+#include "LibraryIndex.h"
+#include "ParameterValues.h"
+#include "SlotTransfer.h"
+#include "WindowFixture.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <cstring>
+#include <memory>
+
+namespace cantavel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::pumpUntil;
+
+const QString kFolder = QStringLiteral("/presets");
+
+ConfigRecord freshRecord() {
+    ConfigRecord r{};
+    r.resetToDefaults();
+    return r;
+}
+
+// A fresh record with values set as the window shows them: {slot, parameter, value}.
+struct Setting {
+    int slot;
+    ParameterId id;
+    const char* value;
+};
+ConfigRecord recordWith(std::initializer_list<Setting> settings) {
+    ConfigRecord r = freshRecord();
+    for (const Setting& s : settings) {
+        EXPECT_EQ(setShownValue(r, s.slot, parameter(s.id), QLatin1String(s.value)), QString());
+    }
+    return r;
+}
+
+QByteArray imageOf(const ConfigRecord& record) {
+    const auto image = record.image();
+    return {reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size())};
+}
+
+// A snapshot as the index makes one, of files in kFolder.
+class SnapshotBuilder {
+public:
+    SnapshotBuilder& preset(const QString& name, const ConfigRecord& record) {
+        snapshot_->files.push_back({.path = kFolder + QLatin1Char('/') + name,
+                                    .name = name,
+                                    .folder = kFolder,
+                                    .size = kConfigImageSize,
+                                    .preset = true,
+                                    .firstSlot = static_cast<int>(snapshot_->allSlots.size())});
+        for (int s = 0; s < kSlotCount; ++s) {
+            LibrarySlot slot;
+            slot.file = static_cast<int>(snapshot_->files.size()) - 1;
+            slot.slot = s;
+            std::memcpy(slot.preset.data(), &record.preset(s), kEffectPresetSize);
+            std::memcpy(slot.mode.data(), &record.mode(s), kModeRecordSize);
+            slot.shown = shownValues(record, s);
+            slot.sound = soundOf(slot.shown);
+            snapshot_->allSlots.push_back(slot);
+        }
+        return *this;
+    }
+    SnapshotBuilder& other(const QString& name) {
+        snapshot_->files.push_back({.path = kFolder + QLatin1Char('/') + name,
+                                    .name = name,
+                                    .folder = kFolder,
+                                    .size = 12});
+        return *this;
+    }
+    LibrarySnapshotPtr done() {
+        snapshot_->folders = {kFolder};
+        snapshot_->finish();
+        return snapshot_;
+    }
+
+private:
+    std::shared_ptr<LibrarySnapshot> snapshot_ = std::make_shared<LibrarySnapshot>();
+};
+
+// What the tree lists: each top-level row's name, its rows beneath indented.
+using Lines = std::vector<std::string>;
+Lines lines(const QStringList& texts) {
+    Lines out;
+    for (const QString& text : texts) {
+        out.push_back(text.toStdString());
+    }
+    return out;
+}
+Lines listing(const QAbstractItemModel& model) {
+    Lines lines;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex top = model.index(row, 0);
+        lines.push_back(top.data().toString().toStdString());
+        for (int child = 0; child < model.rowCount(top); ++child) {
+            lines.push_back("  " + model.index(child, 0, top).data().toString().toStdString());
+        }
+    }
+    return lines;
+}
+
+class Library : public testing::WindowTest {
+protected:
+    // The window without a worker: it shows the snapshots the test gives it.
+    void SetUp() override {
+        WindowTest::SetUp();
+        window = new LibraryWindow(*form, std::nullopt, questions);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+
+    template <typename T> T* part(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QTreeView* tree() const { return part<QTreeView>("LibraryTree"); }
+    void type(const QString& text) {
+        auto* box = part<QLineEdit>("LibrarySearch");
+        box->clear();
+        QTest::keyClicks(box, text);
+    }
+    // Makes a file's slot the tree's current row (and the only one selected).
+    void pickSlot(const QString& name, int slot) {
+        const QModelIndex row = window->model().indexOf({kFolder + QLatin1Char('/') + name, slot});
+        ASSERT_TRUE(row.isValid()) << name.toStdString() << " " << slot;
+        tree()->setCurrentIndex(row);
+    }
+    QStringList previewColumn(int column) const {
+        QStringList texts;
+        auto* preview = part<QTreeWidget>("LibraryPreview");
+        for (int row = 0; row < preview->topLevelItemCount(); ++row) {
+            texts << preview->topLevelItem(row)->text(column);
+        }
+        return texts;
+    }
+    // The parameters whose row the preview marks as differing.
+    QStringList marked() const {
+        QStringList names;
+        const QStringList marks = previewColumn(3);
+        const QStringList all = previewColumn(0);
+        for (qsizetype i = 0; i < marks.size(); ++i) {
+            if (!marks[i].isEmpty()) {
+                names << all[i];
+            }
+        }
+        return names;
+    }
+
+    LibraryQuestions questions = LibraryQuestions::widgets();
+    LibraryWindow* window = nullptr; // the form's
+};
+
+TEST_F(Library, SearchFiltersAsOneTypesAndOneNotUnderstoodListsNothingButItsReason) {
+    window->showSnapshot(SnapshotBuilder()
+                             .preset(QStringLiteral("live/ballads.cfg"),
+                                     recordWith({{5, ParameterId::EchoDelay, "220"},
+                                                 {2, ParameterId::KeyIndex, "#+2"}}))
+                             .preset(QStringLiteral("live/rock.cfg"), freshRecord())
+                             .other(QStringLiteral("notes.txt"))
+                             .done());
+    const QStringList fresh{"  Default", "  1", "  2", "  3", "  4", "  Mode A", "  Mode B"};
+    auto* error = part<QLabel>("LibraryQueryError");
+    struct Case {
+        const char* search;
+        QStringList listed; // empty: not understood
+    };
+    const Case cases[] = {
+        {"", QStringList{"live/ballads.cfg", "  Default", "  1", "  2: Key #+2", "  3", "  4",
+                         "  Mode A: Delay 220", "  Mode B", "live/rock.cfg"} +
+                 fresh + QStringList{"notes.txt (not a preset)"}},
+        {"delay>=200", {"live/ballads.cfg", "  Mode A: Delay 220"}},
+        {"nosuch=3", {}},
+        {"key=#+2", {"live/ballads.cfg", "  2: Key #+2"}},
+        {"notes", {"notes.txt (not a preset)"}},
+        {"delay>=", {}},
+        {"-ballads delay<200", QStringList{"live/rock.cfg"} + fresh},
+        {"is:nothing", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.search);
+        type(QLatin1String(c.search));
+        EXPECT_EQ(listing(window->model()), lines(c.listed));
+        EXPECT_EQ(error->isVisible(), c.listed.isEmpty());
+        EXPECT_EQ(error->text().isEmpty(), !c.listed.isEmpty()) << "a reason in words";
+    }
+    type(QStringLiteral("delay>=200"));
+    EXPECT_TRUE(part<QLabel>("LibraryStatus")
+                    ->text()
+                    .startsWith(QStringLiteral("Found 1 slot in 1 file of 3 files")))
+        << part<QLabel>("LibraryStatus")->text().toStdString();
+}
+
+// The preview shows a slot as its tab would; compared with a tab it marks exactly the
+// values that differ. Copying puts them on the tab as one step that Undo takes back
+// to the byte, and a drag carries the slot's bytes.
+TEST_F(Library, CopyToTabIsOneStepUndoTakesBackAndTheComparisonFollowsIt) {
+    const ConfigRecord ballads = recordWith({{5, ParameterId::EchoDelay, "220"},
+                                             {5, ParameterId::InputSource, "DVD"},
+                                             {5, ParameterId::MusicVolMax, "50"}});
+    window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("ballads.cfg"), ballads).done());
+    tree()->expandAll();
+    pickSlot(QStringLiteral("ballads.cfg"), 5);
+
+    QStringList names;
+    QStringList values;
+    for (const Parameter* p : slotParameters(5)) {
+        names << QLatin1String(p->name);
+        values << shownOrNone(shownText(ballads, 5, *p));
+    }
+    EXPECT_EQ(previewColumn(0), names);
+    EXPECT_EQ(previewColumn(1), values);
+
+    ASSERT_EQ(form->selectedSlot(), 0);
+    part<QPushButton>("LibraryCompare")->click();
+    EXPECT_EQ(lines(marked()), lines({"Delay", "Input", "Music Vol Max"}));
+
+    const QByteArray before = imageOf(record());
+    ASSERT_FALSE(form->Document().canUndo());
+    part<QToolButton>("LibraryCopyToTab")->click(); // onto the tab selected: Default
+    EXPECT_EQ(form->selectedSlot(), 0);
+    for (const Parameter* p : slotParameters(0)) {
+        EXPECT_EQ(shownText(record(), 0, *p), shownText(ballads, 5, *p)) << p->key;
+    }
+    EXPECT_EQ(lines(marked()), Lines()) << "the tab now holds what the slot holds";
+    EXPECT_TRUE(form->IsModified());
+
+    action("Undo1")->trigger();
+    EXPECT_EQ(imageOf(record()), before);
+    EXPECT_FALSE(form->Document().canUndo()) << "one step";
+    EXPECT_EQ(lines(marked()), lines({"Delay", "Input", "Music Vol Max"}));
+
+    // Another tab by the button's menu.
+    part<QToolButton>("LibraryCopyToTab")->menu()->findChild<QAction*>("LibraryCopyTo6")->trigger();
+    EXPECT_EQ(form->selectedSlot(), 6);
+    EXPECT_EQ(shownText(record(), 6, parameter(ParameterId::EchoDelay)), QStringLiteral("220"));
+
+    const QModelIndex row = tree()->currentIndex();
+    std::unique_ptr<QMimeData> dragged(window->model().mimeData({row}));
+    ASSERT_TRUE(dragged);
+    const std::optional<SlotTransfer> carried = slotFromMimeData(*dragged);
+    ASSERT_TRUE(carried);
+    EXPECT_EQ(carried->slot, 5);
+    EXPECT_EQ(carried->source, QStringLiteral("ballads.cfg, Mode A"));
+    EXPECT_EQ(std::memcmp(&carried->record.preset(5), &ballads.preset(5), kEffectPresetSize), 0);
+    EXPECT_EQ(std::memcmp(&carried->record.mode(5), &ballads.mode(5), kModeRecordSize), 0);
+}
+
+TEST_F(Library, DuplicatesGroupTheSlotsThatSoundAlikeAndSameAsNamesTheFirst) {
+    const LibrarySnapshotPtr snapshot =
+        SnapshotBuilder()
+            .preset(QStringLiteral("a.cfg"), recordWith({{5, ParameterId::EchoDelay, "220"}}))
+            .preset(QStringLiteral("b.cfg"), recordWith({{5, ParameterId::EchoDelay, "220"},
+                                                         {3, ParameterId::KeyIndex, "#+2"}}))
+            .preset(QStringLiteral("c.cfg"), recordWith({{3, ParameterId::KeyIndex, "#+2"}}))
+            .done();
+    window->showSnapshot(snapshot);
+    const auto sameAs = [this](const char* file, int slot) {
+        const QModelIndex row = window->model().indexOf({kFolder + '/' + file, slot});
+        return row.siblingAtColumn(LibraryModel::SameAsColumn).data().toString();
+    };
+    EXPECT_EQ(sameAs("a.cfg", 5), QString());
+    EXPECT_EQ(sameAs("b.cfg", 5), QStringLiteral("same as a.cfg, Mode A"));
+    EXPECT_EQ(sameAs("c.cfg", 3), QStringLiteral("same as b.cfg, slot 3"));
+
+    part<QCheckBox>("LibraryDuplicates")->click();
+    type(QStringLiteral("delay>=200"));
+    EXPECT_EQ(listing(window->model()),
+              lines({"2 slots sound alike: Delay 220", "  a.cfg, Mode A", "  b.cfg, Mode A"}));
+    type(QStringLiteral("key=#+2"));
+    EXPECT_EQ(listing(window->model()),
+              lines({"2 slots sound alike: Key #+2", "  b.cfg, slot 3", "  c.cfg, slot 3"}));
+
+    // The whole library: each slot whose values another slot has is in exactly one
+    // group, with those alike and no others.
+    type(QString());
+    const auto& all = snapshot->allSlots;
+    std::size_t alikeSomewhere = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        alikeSomewhere += std::count_if(all.begin(), all.end(), [&](const LibrarySlot& s) {
+                              return s.shown == all[i].shown;
+                          }) > 1;
+    }
+    const LibraryModel& model = window->model();
+    std::size_t grouped = 0;
+    for (int group = 0; group < model.rowCount(); ++group) {
+        const QModelIndex top = model.index(group, 0);
+        const auto& first = all[static_cast<std::size_t>(model.slotAt(model.index(0, 0, top)))];
+        EXPECT_TRUE(top.data().toString().startsWith(
+            QStringLiteral("%1 slots sound alike").arg(model.rowCount(top))));
+        for (int child = 0; child < model.rowCount(top); ++child) {
+            const int s = model.slotAt(model.index(child, 0, top));
+            EXPECT_EQ(all[static_cast<std::size_t>(s)].shown, first.shown);
+            ++grouped;
+        }
+        for (int later = group + 1; later < model.rowCount(); ++later) {
+            const int s = model.slotAt(model.index(0, 0, model.index(later, 0)));
+            EXPECT_NE(all[static_cast<std::size_t>(s)].shown, first.shown);
+        }
+    }
+    EXPECT_EQ(grouped, alikeSomewhere);
+}
+
+// A new snapshot (a scan, a tag changed) keeps the slot picked where it is still listed.
+TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
+    const ConfigRecord ballads = recordWith({{5, ParameterId::EchoDelay, "220"}});
+    window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("ballads.cfg"), ballads).done());
+    tree()->expandAll();
+    pickSlot(QStringLiteral("ballads.cfg"), 5);
+    window->showSnapshot(SnapshotBuilder()
+                             .preset(QStringLiteral("a.cfg"), freshRecord())
+                             .preset(QStringLiteral("ballads.cfg"), ballads)
+                             .done());
+    EXPECT_EQ(window->model().keyAt(tree()->currentIndex()),
+              (LibraryModel::RowKey{kFolder + QStringLiteral("/ballads.cfg"), 5}));
+    EXPECT_TRUE(tree()->isExpanded(tree()->currentIndex().parent()));
+    EXPECT_EQ(window->selectedSlots().size(), 1u);
+    EXPECT_FALSE(previewColumn(1).isEmpty());
+}
+
+TEST_F(Library, NewSetFromSlotsMakesAnUnsavedRecordOfTheSlotsChosen) {
+    const ConfigRecord a =
+        recordWith({{5, ParameterId::EchoDelay, "220"}, {5, ParameterId::MusicVolMax, "50"}});
+    const ConfigRecord b = recordWith({{3, ParameterId::KeyIndex, "#+2"}});
+    window->showSnapshot(SnapshotBuilder()
+                             .preset(QStringLiteral("a.cfg"), a)
+                             .preset(QStringLiteral("b.cfg"), b)
+                             .done());
+    tree()->expandAll();
+    pickSlot(QStringLiteral("a.cfg"), 5);
+    tree()->selectionModel()->select(window->model().indexOf({kFolder + "/b.cfg", 3}),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+
+    // Unsaved work is asked about first; Cancel leaves everything as it was.
+    ASSERT_EQ(form->Document().setValue(1, ParameterId::EchoRepeat, 33),
+              PresetDocument::SetResult::Changed);
+    const QByteArray edited = imageOf(record());
+    QStringList offered;
+    questions.run = [&offered](QDialog& dialog) {
+        offered.clear();
+        for (int tab = 0; tab < kSlotCount; ++tab) {
+            auto* combo =
+                dialog.findChild<QComboBox*>(QStringLiteral("LibraryNewSetTarget%1").arg(tab));
+            offered << combo->currentText();
+        }
+        // Mode A's values on Default too.
+        dialog.findChild<QComboBox*>(QStringLiteral("LibraryNewSetTarget0"))->setCurrentIndex(1);
+        return true;
+    };
+    window->setQuestions(questions);
+    dialogs.saveAnswers = {EditorDialogs::Answer::Cancel};
+    part<QPushButton>("LibraryNewSet")->click();
+    EXPECT_EQ(dialogs.questions.size(), 1);
+    EXPECT_EQ(imageOf(record()), edited);
+
+    dialogs.saveAnswers = {EditorDialogs::Answer::Discard};
+    part<QPushButton>("LibraryNewSet")->click();
+    const QString none = QStringLiteral("(new record's values)");
+    EXPECT_EQ(lines(offered),
+              lines({none, none, none, "b.cfg, slot 3", none, "a.cfg, Mode A", none}))
+        << "each slot on the tab of its own number at first";
+    EXPECT_TRUE(form->IsModified());
+    EXPECT_TRUE(state.currentFileName.isEmpty());
+    const ConfigRecord fresh = freshRecord();
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        SCOPED_TRACE(slot);
+        const ConfigRecord& expected = slot == 0 || slot == 5 ? a : slot == 3 ? b : fresh;
+        const int from = slot == 0 ? 5 : slot;
+        for (const Parameter* p : slotParameters(slot)) {
+            EXPECT_EQ(shownText(record(), slot, *p), shownText(expected, from, *p)) << p->key;
+        }
+    }
+}
+
+// With a worker on an index of the test's own: start-up leaves the library alone;
+// Ctrl+L makes the one window, which lists the folder once scanned, writes the
+// operator's notes through the worker, and opens a file on Enter.
+using LibraryOnDisk = testing::WindowTest;
+
+TEST_F(LibraryOnDisk, CtrlLMakesTheWindowThatListsAScannedFolderAndNotesGoThroughTheIndex) {
+    const LibraryLocation location = LibraryLocation::in(libraryDir());
+    EXPECT_FALSE(QFileInfo::exists(location.database)) << "start-up opens no library";
+    EXPECT_EQ(form->findChild<LibraryWindow*>(), nullptr) << "nor makes its window";
+
+    const QString presets = dir.filePath(QStringLiteral("presets"));
+    ASSERT_TRUE(QDir().mkpath(presets));
+    const QString ballads = presets + QStringLiteral("/ballads.cfg");
+    ASSERT_TRUE(saveConfigFile(ballads, recordWith({{5, ParameterId::EchoDelay, "220"}})));
+    ASSERT_TRUE(saveConfigFile(presets + QStringLiteral("/rock.cfg"), freshRecord()));
+    QFile readme(presets + QStringLiteral("/short.cfg"));
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.write("not a preset");
+    readme.close();
+    ASSERT_EQ(addLibraryFolder(location.folderList, presets), QString());
+    ASSERT_EQ(removeLibraryFolder(location.folderList, defaultLibraryFolder()), QString());
+
+    QTest::keyClick(form.get(), Qt::Key_L, Qt::ControlModifier);
+    auto* library = form->findChild<LibraryWindow*>();
+    ASSERT_NE(library, nullptr);
+    EXPECT_TRUE(library->isVisible());
+    EXPECT_TRUE(library->isWindow());
+    const auto topLevel = [library] {
+        QStringList names;
+        for (int row = 0; row < library->model().rowCount(); ++row) {
+            names << library->model().index(row, 0).data().toString();
+        }
+        return names;
+    };
+    const QStringList expected{"ballads.cfg", "rock.cfg", "short.cfg (not a preset)"};
+    EXPECT_TRUE(pumpUntil([&] { return topLevel() == expected; }, 10s))
+        << topLevel().join(", ").toStdString();
+    auto* progress = library->findChild<QProgressBar*>(QStringLiteral("LibraryProgress"));
+    EXPECT_TRUE(pumpUntil([&] { return !progress->isVisible(); }));
+    EXPECT_TRUE(QFileInfo::exists(location.database));
+    action("Library1")->trigger();
+    EXPECT_EQ(form->findChildren<LibraryWindow*>().size(), 1) << "the one window, shown again";
+
+    auto* tree = library->findChild<QTreeView*>(QStringLiteral("LibraryTree"));
+    tree->expandAll();
+    tree->setCurrentIndex(library->model().indexOf({ballads, 5}));
+    LibraryQuestions answers = LibraryQuestions::widgets();
+    answers.text = [](QWidget*, const QString&, const QString&, bool) {
+        return std::optional<QString>(QStringLiteral("live, ballad"));
+    };
+    library->setQuestions(answers);
+    library->findChild<QPushButton*>(QStringLiteral("LibraryTagsButton"))->click();
+    const auto cell = [library, &ballads](int column) {
+        return library->model().indexOf({ballads, 5}).siblingAtColumn(column).data().toString();
+    };
+    EXPECT_TRUE(pumpUntil([&] { return cell(LibraryModel::TagsColumn) == "ballad, live"; }))
+        << cell(LibraryModel::TagsColumn).toStdString();
+    EXPECT_EQ(library->model().keyAt(tree->currentIndex()), (LibraryModel::RowKey{ballads, 5}))
+        << "still the slot picked";
+    QTest::keyClick(tree, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(pumpUntil([&] { return cell(LibraryModel::FavouriteColumn) == "\u2605"; }));
+    auto* search = library->findChild<QLineEdit*>(QStringLiteral("LibrarySearch"));
+    search->setText(QStringLiteral("tag:ballad is:fav"));
+    EXPECT_EQ(listing(library->model()), lines({"ballads.cfg", "  Mode A: Delay 220"}));
+
+    tree->setCurrentIndex(library->model().indexOf({ballads, 5}));
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_EQ(state.currentFileName, ballads);
+    EXPECT_EQ(shownText(record(), 5, parameter(ParameterId::EchoDelay)), QStringLiteral("220"));
+}
+
+} // namespace
+} // namespace cantavel
