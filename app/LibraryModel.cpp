@@ -205,10 +205,9 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (top->file < 0) {
-        const LibrarySlot& first = snapshot_->allSlots[static_cast<std::size_t>(top->members[0])];
         QString text = QStringLiteral("%1 slots sound alike").arg(top->members.size());
-        if (!first.summary.isEmpty()) {
-            text += QStringLiteral(": ") + first.summary;
+        if (const QString summary = snapshot_->summary(top->members[0]); !summary.isEmpty()) {
+            text += QStringLiteral(": ") + summary;
         }
         return text;
     }
@@ -242,7 +241,8 @@ QVariant LibraryModel::slotData(int slot, int column, int role) const {
             return snapshot_->slotName(slot);
         }
         const QString title = slotTitle(s.slot);
-        return s.summary.isEmpty() ? title : title + QStringLiteral(": ") + s.summary;
+        const QString summary = snapshot_->summary(slot);
+        return summary.isEmpty() ? title : title + QStringLiteral(": ") + summary;
     }
     case TagsColumn:
         return s.tags.join(QStringLiteral(", "));
