@@ -124,7 +124,7 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     search(false);
     showCounts();
     updateActions();
-    resize(900, 600);
+    resize(1100, 640);
 }
 
 LibraryWindow::~LibraryWindow() {
@@ -203,7 +203,7 @@ void LibraryWindow::buildLayout() {
     splitter->addWidget(right);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
-    splitter->setSizes({540, 340});
+    splitter->setSizes({720, 360});
 
     const auto button = [this](const char* name, const QString& text, const QString& tip) {
         auto* b = new QPushButton(text, this);
