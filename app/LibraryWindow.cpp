@@ -26,6 +26,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -124,7 +125,12 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     search(false);
     showCounts();
     updateActions();
-    resize(1100, 640);
+    // Wide enough for a slot's summary beside its tags, within a small screen.
+    QSize size(1100, 640);
+    if (const QScreen* screen = form.screen()) {
+        size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    }
+    resize(size);
 }
 
 LibraryWindow::~LibraryWindow() {
