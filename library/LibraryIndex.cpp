@@ -970,22 +970,18 @@ QString LibraryIndex::changeTags(const QString& path, int slot, const QStringLis
         db.rollback();
         return text;
     };
-    q.prepare(QStringLiteral("DELETE FROM tags WHERE file=? AND slot=? AND tag=?"));
-    for (const QString& tag : remove) {
-        q.bindValue(0, id);
-        q.bindValue(1, slot);
-        q.bindValue(2, tag.trimmed());
-        if (!q.exec()) {
-            return failed();
-        }
-    }
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO tags(file, slot, tag) VALUES(?, ?, ?)"));
-    for (const QString& tag : add) {
-        q.bindValue(0, id);
-        q.bindValue(1, slot);
-        q.bindValue(2, tag.trimmed());
-        if (!q.exec()) {
-            return failed();
+    const std::pair<const QStringList*, const char*> changes[] = {
+        {&remove, "DELETE FROM tags WHERE file=? AND slot=? AND tag=?"},
+        {&add, "INSERT OR IGNORE INTO tags(file, slot, tag) VALUES(?, ?, ?)"}};
+    for (const auto& [tags, statement] : changes) {
+        q.prepare(QLatin1String(statement));
+        for (const QString& tag : *tags) {
+            q.bindValue(0, id);
+            q.bindValue(1, slot);
+            q.bindValue(2, tag.trimmed());
+            if (!q.exec()) {
+                return failed();
+            }
         }
     }
     q.prepare(QStringLiteral("SELECT count(*) FROM tags WHERE file=? AND slot=?"));

@@ -1,6 +1,7 @@
 #include "LibraryCommand.h"
 
 #include "LibraryIndex.h"
+#include "OneLine.h"
 #include "ParameterValues.h"
 
 #include <QJsonArray>
@@ -19,19 +20,6 @@ void out(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
 }
 
-// A line for a terminal: a name's control characters shown as their codes.
-QString printable(const QString& text) {
-    QString line;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            line += c;
-        }
-    }
-    return line;
-}
-
 // The index, open; null when it cannot be (the failure was said). A broken one is
 // moved aside and said on standard error, and the command goes on.
 std::unique_ptr<LibraryIndex> openIndex(const LibraryLocation& location,
@@ -43,7 +31,7 @@ std::unique_ptr<LibraryIndex> openIndex(const LibraryLocation& location,
                      "cantavel-cfg: the library's index could not be read; it was moved aside "
                      "to %s and a new one made. Its tags, favourites and notes could not be "
                      "read.\n",
-                     printable(opened.movedTo).toLocal8Bit().constData());
+                     oneLine(opened.movedTo).toLocal8Bit().constData());
     }
     if (!opened.ok) {
         io.fail(opened.error, kFailure);
@@ -64,10 +52,10 @@ int scan(const LibraryLocation& location, const LibraryCommandIo& io) {
     const LibraryIndex::ScanReport report = index->scan(list.folders);
     for (const QString& folder : report.missingFolders) {
         std::fprintf(stderr, "cantavel-cfg: %s cannot be read; its entries stay as they were\n",
-                     printable(folder).toLocal8Bit().constData());
+                     oneLine(folder).toLocal8Bit().constData());
     }
     for (const QString& problem : report.problems) {
-        std::fprintf(stderr, "cantavel-cfg: %s\n", printable(problem).toLocal8Bit().constData());
+        std::fprintf(stderr, "cantavel-cfg: %s\n", oneLine(problem).toLocal8Bit().constData());
     }
     if (!report.ok) {
         return io.fail(report.error, kFailure);
@@ -137,18 +125,18 @@ int search(const LibraryLocation& location, const QStringList& words, bool json,
     for (const int i : found.matched) {
         const LibrarySlot& s = snapshot->allSlots[std::size_t(i)];
         const LibraryFile& f = snapshot->files[std::size_t(s.file)];
-        QString line = QStringLiteral("%1\t%2").arg(printable(f.path), slotKey(s.slot));
+        QString line = QStringLiteral("%1\t%2").arg(oneLine(f.path), slotKey(s.slot));
         if (s.favourite) {
             line += QStringLiteral("\t*");
         }
         if (!s.tags.isEmpty()) {
-            line += QStringLiteral("\t[%1]").arg(printable(s.tags.join(QStringLiteral(", "))));
+            line += QStringLiteral("\t[%1]").arg(oneLine(s.tags.join(QStringLiteral(", "))));
         }
         out(line);
     }
     for (const int f : found.otherFiles) {
         out(QStringLiteral("%1\t(not a preset)")
-                .arg(printable(snapshot->files[std::size_t(f)].path)));
+                .arg(oneLine(snapshot->files[std::size_t(f)].path)));
     }
     return 0;
 }
@@ -181,7 +169,7 @@ int folders(const LibraryLocation& location, const LibraryCommandIo& io) {
         return io.fail(list.error, kFailure);
     }
     for (const QString& folder : list.folders) {
-        out(printable(folder));
+        out(oneLine(folder));
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "DeviceLink.h"
 #include "InputFile.h"
 #include "LibraryCommand.h"
+#include "OneLine.h"
 #include "ParameterValues.h"
 #include "PresetDocument.h"
 #include "PresetSheet.h"
@@ -53,19 +54,6 @@ constexpr const char* kVersion = CANTAVEL_VERSION;
 
 void say(std::FILE* to, const QString& line) {
     std::fprintf(to, "%s\n", line.toLocal8Bit().constData());
-}
-// A message is one line: a control character from what the user gave (a newline in
-// a name, a terminal's escape) is shown as its code.
-QString oneLine(const QString& text) {
-    QString line;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            line += c;
-        }
-    }
-    return line;
 }
 int fail(const QString& why, int status = kFailure) {
     say(stderr, QStringLiteral("cantavel-cfg: ") + oneLine(why));
@@ -928,8 +916,7 @@ std::vector<Command> commands() {
            QStringLiteral("[ARGUMENTS...]")}},
          {QCommandLineOption(QStringLiteral("json"),
                              QStringLiteral("search: write a JSON array, one object per slot."))},
-         {QStringLiteral("cantavel-cfg library add ."),
-          QStringLiteral("cantavel-cfg library scan"),
+         {QStringLiteral("cantavel-cfg library add ."), QStringLiteral("cantavel-cfg library scan"),
           QStringLiteral("cantavel-cfg library search 'delay>=100 -tag:ballad' --json"),
           QStringLiteral("cantavel-cfg library add . && cantavel-cfg library scan && "
                          "cantavel-cfg library tag live.cfg mode-a ballad")},
