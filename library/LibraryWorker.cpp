@@ -51,7 +51,9 @@ void LibraryWorker::rescan() {
                         "in %2.")
                          .arg(list.error, list.folders.join(QStringLiteral(", "))));
     }
-    stop_ = false;
+    if (stop_) {
+        return; // the worker is being ended: no scan begins
+    }
     emit scanning(true);
     const LibraryIndex::ScanReport report = index_->scan(
         list.folders, [this](int done, int total) { emit progress(done, total); }, &stop_);

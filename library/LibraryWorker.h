@@ -26,7 +26,8 @@ public:
     explicit LibraryWorker(LibraryLocation location, QObject* parent = nullptr);
     ~LibraryWorker() override;
 
-    // Ends a scan under way at its next file; safe from any thread.
+    // Ends a scan under way at its next file, and keeps any other from beginning:
+    // the worker is about to end. Safe from any thread.
     void requestStop() { stop_ = true; }
 
 public slots:

@@ -4,6 +4,7 @@
 #include "LibraryIndex.h"
 #include "ConfigFile.h"
 #include "FullDisk.h"
+#include "LibraryWorker.h"
 #include "ParameterValues.h"
 #include "Unprivileged.h"
 
@@ -270,6 +271,30 @@ TEST_F(LibraryIndexTest, AFullDiskFailsTheScanAndLosesNothingOnceThereIsRoom) {
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.error.isEmpty());
     EXPECT_EQ(find(index, "tag:kept"), QStringList{"p1.cfg:0"});
+}
+
+} // namespace
+} // namespace cantavel
+
+namespace cantavel {
+namespace {
+
+// A worker told to end starts no scan: closing the editor while the library opens
+// does not wait for a whole scan.
+TEST(LibraryWorkerTest, AWorkerBeingEndedBeginsNoScan) {
+    QTemporaryDir dir;
+    const LibraryLocation location = LibraryLocation::in(dir.path());
+    ASSERT_EQ(addLibraryFolder(location.folderList, dir.path()), QString());
+    LibraryWorker worker(location);
+    int scans = 0;
+    int snapshots = 0;
+    QObject::connect(&worker, &LibraryWorker::scanning, [&](bool running) { scans += running; });
+    QObject::connect(&worker, &LibraryWorker::snapshotReady,
+                     [&](const LibrarySnapshotPtr&) { ++snapshots; });
+    worker.requestStop();
+    worker.start();
+    EXPECT_EQ(scans, 0);
+    EXPECT_EQ(snapshots, 1); // what the index held is still shown
 }
 
 } // namespace
