@@ -73,6 +73,7 @@ awk '$2 != "root/root" ||
 depends="$(dpkg-deb -f "$deb" Depends)"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "dependencies not from the libraries: $depends"
 grep -q 'libqt6serialport6' <<<"$depends" || fail "no serial port library in: $depends"
+grep -q 'libqt6sql6-sqlite' <<<"$depends" || fail "no SQLite driver for the library in: $depends"
 [ "$(dpkg-deb -f "$deb" Package)" = cantavel ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
@@ -111,6 +112,12 @@ fi
     fail "the unpacked editor did not run"
 "$root/bin/cantavel-cfg" new "$work/new.cfg" || fail "the unpacked cantavel-cfg did not run"
 [ "$(stat -c %s "$work/new.cfg")" = 294 ] || fail "cantavel-cfg new wrote no record"
+# The library's index through the system's SQLite driver, in a home of its own.
+mkdir -p "$work/home/presets"
+cp "$work/new.cfg" "$work/home/presets/"
+library() { HOME="$work/home" XDG_DATA_HOME="$work/home/data" "$root/bin/cantavel-cfg" library "$@"; }
+library add "$work/home/presets" && library scan >/dev/null || fail "the unpacked library did not scan"
+[ "$(library search new | wc -l)" = 7 ] || fail "the unpacked library found not the seven slots"
 printf '<B>Cantavel</B>\n' >"$work/note.txt"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/cantavel-print" \
     -o "$work/note.pdf" "$work/note.txt" || fail "the unpacked cantavel-print did not run"
