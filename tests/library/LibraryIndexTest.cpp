@@ -8,7 +8,9 @@
 #include "ParameterValues.h"
 #include "Unprivileged.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -295,6 +297,55 @@ TEST(LibraryWorkerTest, AWorkerBeingEndedBeginsNoScan) {
     worker.start();
     EXPECT_EQ(scans, 0);
     EXPECT_EQ(snapshots, 1); // what the index held is still shown
+}
+
+} // namespace
+} // namespace cantavel
+
+namespace cantavel {
+namespace {
+
+// The worker on its own thread, as the window uses it: the window's thread sees
+// progress, then the library, and stops a second scan under way without waiting
+// for it.
+TEST(LibraryWorkerTest, ScansOnItsOwnThreadAndHandsOverTheLibrary) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("presets"));
+    QDir().mkpath(folder);
+    ConfigRecord r{};
+    r.resetToDefaults();
+    for (int i = 0; i < 300; ++i) {
+        QFile f(QDir(folder).filePath(QStringLiteral("p%1.cfg").arg(i)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(r.image().data()), kConfigImageSize);
+    }
+    const LibraryLocation location = LibraryLocation::in(dir.filePath(QStringLiteral("state")));
+    ASSERT_EQ(addLibraryFolder(location.folderList, folder), QString());
+    ASSERT_EQ(removeLibraryFolder(location.folderList, defaultLibraryFolder()), QString());
+
+    auto thread = std::make_unique<LibraryThread>(location);
+    LibraryWorker& worker = thread->worker();
+    LibrarySnapshotPtr last;
+    int progress = 0;
+    bool scanned = false;
+    QObject context;
+    QObject::connect(&worker, &LibraryWorker::progress, &context, [&] { ++progress; });
+    QObject::connect(&worker, &LibraryWorker::scanning, &context,
+                     [&](bool running) { scanned = scanned || !running; });
+    QObject::connect(&worker, &LibraryWorker::snapshotReady, &context,
+                     [&](const LibrarySnapshotPtr& s) { last = s; });
+    QMetaObject::invokeMethod(&worker, &LibraryWorker::start, Qt::QueuedConnection);
+    QElapsedTimer waited;
+    waited.start();
+    while (!(scanned && last && last->files.size() == 300) && waited.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->files.size(), 300u);
+    EXPECT_GT(progress, 0);
+    // A rescan asked for and the window closed at once: the thread ends.
+    QMetaObject::invokeMethod(&worker, &LibraryWorker::rescan, Qt::QueuedConnection);
+    thread.reset();
 }
 
 } // namespace
