@@ -267,6 +267,20 @@ public:
         return true;
     }
     bool full() const { return full_; }
+    // Whether `path` is, or is under, an entry that was there but could not be looked
+    // at: what the index knew of it stays.
+    bool unread(const QString& path) const {
+        if (unread_.isEmpty()) {
+            return false;
+        }
+        for (qsizetype end = path.size(); end > 0;
+             end = path.lastIndexOf(QLatin1Char('/'), end - 1)) {
+            if (unread_.contains(path.left(end))) {
+                return true;
+            }
+        }
+        return false;
+    }
 
 private:
     void problem(const QString& text) {
@@ -293,8 +307,13 @@ private:
             const QByteArray native = dirNative + '/' + name;
             struct stat st {};
             if (::fstatat(::dirfd(dir), name, &st, 0) != 0) {
+                const int error = errno;
+                // There, but not to be looked at (a link to nowhere is simply gone).
+                if (error != ENOENT) {
+                    unread_.insert(QFile::decodeName(native));
+                }
                 problem(
-                    QStringLiteral("%1: %2").arg(QFile::decodeName(native), systemReason(errno)));
+                    QStringLiteral("%1: %2").arg(QFile::decodeName(native), systemReason(error)));
                 continue;
             }
             if (S_ISDIR(st.st_mode)) {
@@ -305,6 +324,7 @@ private:
                     if (sub >= 0) {
                         walk(sub, native, folder, depth + 1);
                     } else {
+                        unread_.insert(QFile::decodeName(native));
                         problem(QStringLiteral("%1: %2").arg(QFile::decodeName(native),
                                                              systemReason(errno)));
                     }
@@ -332,6 +352,7 @@ private:
     QStringList& problems_;
     const std::atomic<bool>* stop_;
     std::set<std::pair<dev_t, ino_t>> visited_;
+    QSet<QString> unread_;
     bool full_ = false;
 };
 
@@ -689,7 +710,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
         const Known& k = it.value();
         const bool folderKept = kept.contains(k.folder);
         const bool folderRead = readable.contains(k.folder);
-        if (!present.contains(path) && (!folderKept || folderRead)) {
+        if (!present.contains(path) && (!folderKept || (folderRead && !walk.unread(path)))) {
             gone.push_back(k.id);
             if (!k.hash.isEmpty()) {
                 goneByHash[k.hash].push_back(k.id);

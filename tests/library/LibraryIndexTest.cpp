@@ -181,6 +181,55 @@ TEST_F(LibraryIndexTest, StrangeEntriesNeitherBreakNorBlockAScan) {
     ::unlink(invalid.constData()); // a name Qt cannot give back to remove it
 }
 
+// A folder within the library that the operator may not read, or may list but not
+// look into, is not a folder emptied: what the index knew of its files, their tags
+// among it, stays until it can be read again.
+TEST_F(LibraryIndexTest, FilesUnderAnUnreadableFolderKeepTheirEntriesAndTags) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "takes root, to hand the folder to another user";
+    }
+    struct Case {
+        const char* what;
+        mode_t mode;
+    };
+    for (const Case& c : {Case{"not to be opened", 0}, Case{"listed, not looked into", 0644}}) {
+        SCOPED_TRACE(c.what);
+        QDir(QFileInfo(database).absolutePath()).removeRecursively();
+        const QString inner = preset(QStringLiteral("sub/inner.cfg"), 100);
+        preset(QStringLiteral("top.cfg"), 200);
+        {
+            auto index = openIndex();
+            ASSERT_TRUE(index->scan({folder}).ok);
+            ASSERT_EQ(index->changeTags(inner, 0, {QStringLiteral("kept")}, {}), QString());
+        }
+        testing::makeTraversable(folder);
+        const QString dbDir = QFileInfo(database).absolutePath();
+        ::chmod(QFile::encodeName(dbDir).constData(), 0777);
+        for (const QString& f : QDir(dbDir).entryList(QDir::Files)) {
+            ::chmod(QFile::encodeName(QDir(dbDir).filePath(f)).constData(), 0666);
+        }
+        const QByteArray sub = QFile::encodeName(QDir(folder).filePath(QStringLiteral("sub")));
+        ASSERT_EQ(::chmod(sub.constData(), c.mode), 0);
+        const int status = testing::runUnprivileged([&] {
+            LibraryIndex index(database);
+            if (!index.open().ok) {
+                return 3;
+            }
+            const LibraryIndex::ScanReport r = index.scan({folder});
+            if (!r.ok || r.problems.isEmpty()) {
+                return 4;
+            }
+            return r.removed == 0 && find(index, "tag:kept") == QStringList{"sub/inner.cfg:0"} ? 0
+                                                                                               : 1;
+        });
+        ::chmod(sub.constData(), 0755);
+        EXPECT_EQ(status, 0);
+        auto index = openIndex();
+        ASSERT_TRUE(index->scan({folder}).ok);
+        EXPECT_EQ(find(*index, "tag:kept"), QStringList{"sub/inner.cfg:0"});
+    }
+}
+
 // A database that is not an index of ours goes aside whole, and a new one works.
 TEST_F(LibraryIndexTest, ABrokenOrForeignDatabaseIsMovedAsideNotDeleted) {
     preset(QStringLiteral("a.cfg"), 100);
