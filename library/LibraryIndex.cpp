@@ -258,6 +258,11 @@ public:
         if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             return false;
         }
+        // A folder walked already (the same one by a link, or within another library
+        // folder) has its files listed once, under the name it was first found by.
+        if (visited_.count({st.st_dev, st.st_ino})) {
+            return true;
+        }
         const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             return false;

@@ -230,6 +230,28 @@ TEST_F(LibraryIndexTest, FilesUnderAnUnreadableFolderKeepTheirEntriesAndTags) {
     }
 }
 
+// The same folder given twice (by a link to it, or as a folder within another) lists
+// each of its files once: otherwise each would be listed twice, every slot a duplicate
+// of its twin.
+TEST_F(LibraryIndexTest, AFolderGivenTwiceListsItsFilesOnce) {
+    preset(QStringLiteral("a.cfg"), 100);
+    preset(QStringLiteral("sub/b.cfg"), 200);
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_EQ(::symlink(QFile::encodeName(folder).constData(), QFile::encodeName(link).constData()),
+              0);
+    const QString sub = QDir(folder).filePath(QStringLiteral("sub"));
+    for (const QStringList& folders :
+         {QStringList{folder, link}, QStringList{link, folder, sub}, QStringList{sub, folder}}) {
+        SCOPED_TRACE(folders.join(QStringLiteral(", ")).toStdString());
+        QDir(QFileInfo(database).absolutePath()).removeRecursively();
+        auto index = openIndex();
+        const LibraryIndex::ScanReport r = index->scan(folders);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.files, 2);
+        EXPECT_EQ(index->snapshot()->files.size(), 2u);
+    }
+}
+
 // A database that is not an index of ours goes aside whole, and a new one works.
 TEST_F(LibraryIndexTest, ABrokenOrForeignDatabaseIsMovedAsideNotDeleted) {
     preset(QStringLiteral("a.cfg"), 100);
