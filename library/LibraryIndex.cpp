@@ -294,6 +294,17 @@ private:
         }
     }
 
+    // A name that is not valid UTF-8 does not come back from its text: the file could
+    // not be opened by it, and two such names could come out as one. Said, not listed.
+    bool givenBack(const QByteArray& native) {
+        if (QFile::encodeName(QFile::decodeName(native)) == native) {
+            return true;
+        }
+        problem(QStringLiteral("%1: a name that is not valid UTF-8 cannot be opened: rename it")
+                    .arg(QFile::decodeName(native)));
+        return false;
+    }
+
     // Takes `fd`, which it closes.
     void walk(int fd, const QByteArray& dirNative, const QString& folder, int depth) {
         DIR* dir = ::fdopendir(fd);
@@ -322,6 +333,9 @@ private:
                 continue;
             }
             if (S_ISDIR(st.st_mode)) {
+                if (!givenBack(native)) {
+                    continue;
+                }
                 // A folder seen before (through a link back up) is not walked again.
                 if (depth < kMaxDepth && visited_.insert({st.st_dev, st.st_ino}).second) {
                     const int sub =
@@ -339,6 +353,9 @@ private:
             const qsizetype length = qsizetype(std::strlen(name));
             if (!S_ISREG(st.st_mode) || length < 4 ||
                 ::strcasecmp(name + length - 4, ".cfg") != 0) {
+                continue;
+            }
+            if (!givenBack(native)) {
                 continue;
             }
             if (found_.size() >= std::size_t(kMaxLibraryFiles)) {
