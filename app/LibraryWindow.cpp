@@ -1,5 +1,6 @@
 #include "LibraryWindow.h"
 
+#include "Elide.h"
 #include "MainWindow.h"
 #include "ParameterValues.h"
 #include "SlotTransfer.h"
@@ -41,6 +42,29 @@ namespace {
 constexpr int kExpandAtMost = 200;
 // A selection larger than this is not carried over to a new snapshot.
 constexpr qsizetype kKeptSelection = 1000;
+
+// What of a slot's name and note the title above its values shows; the rest is
+// left out in the middle.
+constexpr qsizetype kTitleLength = 160;
+constexpr qsizetype kTitleNoteLength = 400;
+
+// Text that may break anywhere in a long run without spaces (a file's name deep in
+// folders of long names), as a word-wrapped label otherwise cannot.
+QString wrappable(const QString& text) {
+    constexpr int kRun = 16;
+    QString out;
+    out.reserve(text.size() + text.size() / kRun);
+    int run = 0;
+    for (const QChar c : text) {
+        out += c;
+        run = c.isSpace() ? 0 : run + 1;
+        if (run == kRun) {
+            out += QChar(0x200B); // a zero-width space: a place to break, nothing shown
+            run = 0;
+        }
+    }
+    return out;
+}
 
 QString count(qsizetype n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(QLocale().toString(static_cast<qlonglong>(n)),
@@ -184,6 +208,11 @@ void LibraryWindow::buildLayout() {
     previewTitle_->setObjectName(QStringLiteral("LibraryPreviewTitle"));
     previewTitle_->setWordWrap(true);
     previewTitle_->setTextFormat(Qt::RichText);
+    // A name from the disk never decides the window's width: the title takes the width
+    // the values below it leave.
+    QSizePolicy titlePolicy = previewTitle_->sizePolicy();
+    titlePolicy.setHorizontalPolicy(QSizePolicy::Ignored);
+    previewTitle_->setSizePolicy(titlePolicy);
     preview_ = new QTreeWidget(this);
     preview_->setObjectName(QStringLiteral("LibraryPreview"));
     preview_->setAccessibleName(QStringLiteral("Values of the selected slot"));
@@ -552,7 +581,7 @@ void LibraryWindow::showPreview() {
     for (int column = 0; column < preview_->columnCount(); ++column) {
         preview_->resizeColumnToContents(column);
     }
-    QString title = snapshot_->slotName(s).toHtmlEscaped();
+    QString title = wrappable(elideMiddle(snapshot_->slotName(s), kTitleLength)).toHtmlEscaped();
     if (comparing && tab >= 0) {
         title = QStringLiteral("%1 beside tab \"%2\": %3")
                     .arg(title, slotTitle(tab),
@@ -560,7 +589,8 @@ void LibraryWindow::showPreview() {
                                           : count(differences, "value differs", "values differ"));
     }
     if (!slot.note.isEmpty()) {
-        title += QStringLiteral("<br>Note: ") + slot.note.toHtmlEscaped();
+        title += QStringLiteral("<br>Note: ") +
+                 wrappable(elideMiddle(slot.note, kTitleNoteLength)).toHtmlEscaped();
     }
     previewTitle_->setText(title);
 }

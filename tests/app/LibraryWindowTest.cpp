@@ -336,6 +336,29 @@ TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
     EXPECT_FALSE(previewColumn(1).isEmpty());
 }
 
+// A file deep in folders of long names: picking one of its slots shows its name
+// above the values without widening the window past the screen or squeezing the list.
+TEST_F(Library, ALongNameNeitherWidensTheWindowNorSqueezesTheList) {
+    QString name;
+    for (int depth = 0; depth < 14; ++depth) {
+        name += QString(240, QLatin1Char('x')) + QLatin1Char('/');
+    }
+    name += QString(240, QLatin1Char('n')) + QStringLiteral(".cfg");
+    window->showSnapshot(SnapshotBuilder().preset(name, freshRecord()).done());
+    QCoreApplication::processEvents();
+    const int width = window->width();
+    tree()->expandAll();
+    for (const bool comparing : {false, true}) {
+        SCOPED_TRACE(comparing ? "compared with a tab" : "alone");
+        part<QPushButton>("LibraryCompare")->setChecked(comparing);
+        pickSlot(name, 3);
+        QCoreApplication::processEvents();
+        EXPECT_LE(window->width(), width);
+        EXPECT_GE(tree()->width(), width / 3);
+        EXPECT_FALSE(previewColumn(1).isEmpty());
+    }
+}
+
 TEST_F(Library, NewSetFromSlotsMakesAnUnsavedRecordOfTheSlotsChosen) {
     const ConfigRecord a =
         recordWith({{5, ParameterId::EchoDelay, "220"}, {5, ParameterId::MusicVolMax, "50"}});
