@@ -47,6 +47,8 @@ constexpr qsizetype kKeptSelection = 1000;
 // left out in the middle.
 constexpr qsizetype kTitleLength = 160;
 constexpr qsizetype kTitleNoteLength = 400;
+// A question's label is one line: the slot's name in it is shorter still.
+constexpr qsizetype kQuestionNameLength = 80;
 
 // Text that may break anywhere in a long run without spaces (a file's name deep in
 // folders of long names), as a word-wrapped label otherwise cannot.
@@ -637,9 +639,14 @@ void LibraryWindow::newSetFromSlots() {
         auto* combo = new QComboBox(&dialog);
         combo->setObjectName(QStringLiteral("LibraryNewSetTarget%1").arg(tab));
         combo->setAccessibleName(QStringLiteral("Tab \"%1\"").arg(slotTitle(tab)));
+        // Wide enough for a name of a usual length; a longer one is shown by its ends.
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(40);
         combo->addItem(QStringLiteral("(new record's values)"));
         for (const int s : chosen) {
-            combo->addItem(snapshot_->slotName(s));
+            const QString name = snapshot_->slotName(s);
+            combo->addItem(elideMiddle(name, kTitleLength));
+            combo->setItemData(combo->count() - 1, name, Qt::ToolTipRole);
         }
         // Each slot chosen goes to the tab of its own number at first.
         for (std::size_t i = 0; i < chosen.size(); ++i) {
@@ -717,10 +724,11 @@ void LibraryWindow::editTags() {
         return;
     }
     const LibrarySlot& slot = snapshot_->allSlots[static_cast<std::size_t>(s)];
-    const std::optional<QString> given = questions_.text(
-        this,
-        QStringLiteral("Tags of %1, separated by commas or spaces:").arg(snapshot_->slotName(s)),
-        slot.tags.join(QStringLiteral(", ")), false);
+    const std::optional<QString> given =
+        questions_.text(this,
+                        QStringLiteral("Tags of %1, separated by commas or spaces:")
+                            .arg(elideMiddle(snapshot_->slotName(s), kQuestionNameLength)),
+                        slot.tags.join(QStringLiteral(", ")), false);
     if (given) {
         tagsEdited(s, splitTags(*given));
     }
@@ -754,7 +762,9 @@ void LibraryWindow::editNote() {
     }
     const LibrarySlot& slot = snapshot_->allSlots[static_cast<std::size_t>(s)];
     const std::optional<QString> given = questions_.text(
-        this, QStringLiteral("Note on %1:").arg(snapshot_->slotName(s)), slot.note, true);
+        this,
+        QStringLiteral("Note on %1:").arg(elideMiddle(snapshot_->slotName(s), kQuestionNameLength)),
+        slot.note, true);
     if (given && *given != slot.note) {
         toWorker([path = snapshot_->files[static_cast<std::size_t>(slot.file)].path, n = slot.slot,
                   note = *given](LibraryWorker& w) { w.setNote(path, n, note); });

@@ -337,8 +337,9 @@ TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
 }
 
 // A file deep in folders of long names: picking one of its slots shows its name
-// above the values without widening the window past the screen or squeezing the list.
-TEST_F(Library, ALongNameNeitherWidensTheWindowNorSqueezesTheList) {
+// above the values without widening the window past the screen or squeezing the list,
+// and the questions about the slot fit on a screen too.
+TEST_F(Library, ALongNameNeitherWidensTheWindowNorItsQuestions) {
     QString name;
     for (int depth = 0; depth < 14; ++depth) {
         name += QString(240, QLatin1Char('x')) + QLatin1Char('/');
@@ -357,6 +358,27 @@ TEST_F(Library, ALongNameNeitherWidensTheWindowNorSqueezesTheList) {
         EXPECT_GE(tree()->width(), width / 3);
         EXPECT_FALSE(previewColumn(1).isEmpty());
     }
+
+    QStringList labels;
+    int dialogWidth = 0;
+    questions.text = [&labels](QWidget*, const QString& label, const QString&, bool) {
+        labels << label;
+        return std::optional<QString>();
+    };
+    questions.run = [&dialogWidth](QDialog& dialog) {
+        dialogWidth = dialog.sizeHint().width();
+        return false;
+    };
+    window->setQuestions(questions);
+    window->editTags(); // their buttons need a worker, which this window has not
+    window->editNote();
+    part<QPushButton>("LibraryNewSet")->click();
+    ASSERT_EQ(labels.size(), 2);
+    for (const QString& label : labels) {
+        EXPECT_LT(label.size(), 300) << label.left(300).toStdString();
+    }
+    EXPECT_GT(dialogWidth, 0);
+    EXPECT_LT(dialogWidth, 1000);
 }
 
 TEST_F(Library, NewSetFromSlotsMakesAnUnsavedRecordOfTheSlotsChosen) {
