@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
@@ -150,7 +151,13 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     search(false);
     showCounts();
     updateActions();
-    resize(1100, 640);
+    // Wide enough for a slot's summary beside its tags, but never beyond the screen
+    // (a small one, or a large scale).
+    QSize size(1100, 640);
+    if (const QScreen* screen = form_.screen()) {
+        size = size.boundedTo(screen->availableGeometry().size());
+    }
+    resize(size);
 }
 
 LibraryWindow::~LibraryWindow() {

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -334,6 +335,13 @@ TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
     EXPECT_TRUE(tree()->isExpanded(tree()->currentIndex().parent()));
     EXPECT_EQ(window->selectedSlots().size(), 1u);
     EXPECT_FALSE(previewColumn(1).isEmpty());
+}
+
+// However large the scale and small the screen, the window opens on it whole.
+TEST_F(Library, TheWindowOpensWithinTheScreen) {
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_LE(window->width(), screen.width());
+    EXPECT_LE(window->height(), screen.height());
 }
 
 // A file deep in folders of long names: picking one of its slots shows its name
