@@ -174,6 +174,10 @@ void LibraryWindow::buildLayout() {
     search_->setPlaceholderText(
         QStringLiteral("Search: words, delay>=200, key=#+2, tag:ballad, is:fav, -word"));
     search_->setClearButtonEnabled(true);
+    // The clear button is named by its action's text; Qt gives it none.
+    if (auto* clear = search_->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction"))) {
+        clear->setText(QStringLiteral("Clear the search"));
+    }
     search_->setAccessibleName(QStringLiteral("Search the library"));
     search_->setAccessibleDescription(
         QStringLiteral("Words of a file's name, tags or note; conditions on values such as "

@@ -9,6 +9,8 @@
 #include "SlotTransfer.h"
 #include "WindowFixture.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDialog>
 #include <QFile>
@@ -342,6 +344,31 @@ TEST_F(Library, TheWindowOpensWithinTheScreen) {
     const QRect screen = window->screen()->availableGeometry();
     EXPECT_LE(window->width(), screen.width());
     EXPECT_LE(window->height(), screen.height());
+}
+
+// A screen reader names every control it can reach, the search box's clear button
+// among them.
+TEST_F(Library, EveryControlHasANameForAScreenReader) {
+    window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("a.cfg"), freshRecord()).done());
+    type(QStringLiteral("a"));
+    QCoreApplication::processEvents();
+    int checked = 0;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() ||
+            (w->focusPolicy() == Qt::NoFocus && !qobject_cast<QAbstractButton*>(w))) {
+            continue;
+        }
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        if (a->role() == QAccessible::Client || a->role() == QAccessible::ScrollBar) {
+            continue; // a view's inner parts, named by the view
+        }
+        ++checked;
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty())
+            << w->metaObject()->className() << " " << w->objectName().toStdString() << " in "
+            << (w->parentWidget() ? w->parentWidget()->objectName().toStdString() : "");
+    }
+    EXPECT_GE(checked, 14);
 }
 
 // A file deep in folders of long names: picking one of its slots shows its name
