@@ -482,7 +482,9 @@ void LibraryWindow::showCounts() {
                        .arg(count(model_->slotCount(), "slot", "slots"),
                             count(model_->fileCount(), "file", "files"), text);
         }
-    } else if (thread_) {
+    } else if (thread_ && problem_.isEmpty()) {
+        // A message before any snapshot is either followed by one at once (an index
+        // moved aside) or is all there is (an index that cannot be used).
         text = QStringLiteral("Reading the library...");
     }
     // The worker's message stays until the next scan: what is listed is what the index

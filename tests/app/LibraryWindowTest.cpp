@@ -541,5 +541,22 @@ TEST_F(LibraryOnDisk, CtrlLMakesTheWindowThatListsAScannedFolderAndNotesGoThroug
     EXPECT_EQ(shownText(record(), 5, parameter(ParameterId::EchoDelay)), QStringLiteral("220"));
 }
 
+// An index that cannot be used at all is said once, and the window does not go on
+// saying that it reads the library: nothing will come until Rescan.
+TEST_F(LibraryOnDisk, AnIndexThatCannotBeUsedIsSaidAndNotAwaited) {
+    const QString notAFolder = dir.filePath(QStringLiteral("file"));
+    QFile file(notAFolder);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    LibraryWindow library(*form, LibraryLocation::in(notAFolder));
+    auto* status = library.findChild<QLabel*>(QStringLiteral("LibraryStatus"));
+    EXPECT_TRUE(pumpUntil([&] {
+        return status->text().contains(QStringLiteral("cannot be used"));
+    })) << status->text().toStdString();
+    EXPECT_FALSE(status->text().contains(QStringLiteral("Reading")))
+        << status->text().toStdString();
+    EXPECT_TRUE(library.findChild<QPushButton*>(QStringLiteral("LibraryRescan"))->isEnabled());
+}
+
 } // namespace
 } // namespace cantavel
