@@ -89,7 +89,10 @@ private:
     std::vector<std::pair<int, int>> rowOfSlot_;
 };
 
-// Tags as typed: split at commas and white space, empty ones dropped, each once.
+// Tags as typed: split at commas and white space, empty ones dropped, each once; a
+// tag in double quotes may hold either.
 QStringList splitTags(const QString& text);
+// Tags to be edited: what splitTags() gives back the same.
+QString joinTags(const QStringList& tags);
 
 } // namespace cantavel

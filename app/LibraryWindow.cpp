@@ -741,7 +741,7 @@ void LibraryWindow::editTags() {
         questions_.text(this,
                         QStringLiteral("Tags of %1, separated by commas or spaces:")
                             .arg(elideMiddle(snapshot_->slotName(s), kQuestionNameLength)),
-                        slot.tags.join(QStringLiteral(", ")), false);
+                        joinTags(slot.tags), false);
     if (given) {
         tagsEdited(s, splitTags(*given));
     }

@@ -558,5 +558,69 @@ TEST_F(LibraryOnDisk, AnIndexThatCannotBeUsedIsSaidAndNotAwaited) {
     EXPECT_TRUE(library.findChild<QPushButton*>(QStringLiteral("LibraryRescan"))->isEnabled());
 }
 
+// Tags noted from the command line may hold a space or a comma. The window's Tags...
+// and the tree's Tags cell show them so that accepting them unchanged changes nothing,
+// and what the operator types is split as before.
+TEST_F(LibraryOnDisk, TagsWithSpacesSurviveTheTagsQuestionAndTheTagsCell) {
+    const LibraryLocation location = LibraryLocation::in(libraryDir());
+    const QString presets = dir.filePath(QStringLiteral("presets"));
+    ASSERT_TRUE(QDir().mkpath(presets));
+    const QString live = presets + QStringLiteral("/live.cfg");
+    ASSERT_TRUE(saveConfigFile(live, freshRecord()));
+    ASSERT_EQ(addLibraryFolder(location.folderList, presets), QString());
+    ASSERT_EQ(removeLibraryFolder(location.folderList, defaultLibraryFolder()), QString());
+    const QStringList noted{"live set", "a,b", "ballad"};
+    {
+        LibraryIndex index(location.database);
+        ASSERT_TRUE(index.open().ok);
+        ASSERT_TRUE(index.scan({presets}).ok);
+        ASSERT_EQ(index.changeTags(live, 0, noted, {}), QString());
+    }
+    LibraryWindow library(*form, location);
+    const auto tags = [&] {
+        const QModelIndex row = library.model().indexOf({live, 0});
+        return row.isValid() && library.snapshot()
+                   ? library.snapshot()->allSlots[std::size_t(library.model().slotAt(row))].tags
+                   : QStringList();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return tags().size() == 3; }, 10s));
+    auto* tree = library.findChild<QTreeView*>(QStringLiteral("LibraryTree"));
+    tree->expandAll();
+    tree->setCurrentIndex(library.model().indexOf({live, 0}));
+
+    struct Step {
+        const char* typed; // nullptr: accepted as shown
+        QStringList after;
+    };
+    const Step steps[] = {
+        {nullptr, {"a,b", "ballad", "live set"}},
+        {"\"live set\", slow  fast", {"fast", "live set", "slow"}},
+        {nullptr, {"fast", "live set", "slow"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.typed ? step.typed : "as shown");
+        LibraryQuestions answers = LibraryQuestions::widgets();
+        answers.text = [&step](QWidget*, const QString&, const QString& shown, bool) {
+            return std::optional<QString>(step.typed ? QString::fromUtf8(step.typed) : shown);
+        };
+        library.setQuestions(answers);
+        library.editTags();
+        EXPECT_TRUE(pumpUntil([&] {
+            QStringList now = tags();
+            now.sort(Qt::CaseInsensitive);
+            return now == step.after;
+        })) << tags().join(QLatin1Char('|')).toStdString();
+    }
+    // The cell edits what it shows, the same way.
+    const QModelIndex cell =
+        library.model().indexOf({live, 0}).siblingAtColumn(LibraryModel::TagsColumn);
+    library.model().setData(cell, cell.data(Qt::EditRole), Qt::EditRole);
+    std::this_thread::sleep_for(200ms);
+    testing::handlePending();
+    QStringList now = tags();
+    now.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(now, (QStringList{"fast", "live set", "slow"}));
+}
+
 } // namespace
 } // namespace cantavel
