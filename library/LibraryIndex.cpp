@@ -523,6 +523,11 @@ LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
             why = db().lastError().databaseText();
             return State::Unusable;
         }
+    } else if (applicationId.toLongLong() == kApplicationId && version.toInt() > kSchemaVersion) {
+        // A later editor's index: its notes are not this version's to move aside.
+        why = QStringLiteral("it was made by a later version of Cantavel; use that version, or "
+                             "move the index aside to have this one build its own");
+        return State::Unusable;
     } else if (applicationId.toLongLong() != kApplicationId || version.toInt() != kSchemaVersion) {
         why = QStringLiteral("it is not this version's library index");
         return State::Broken;

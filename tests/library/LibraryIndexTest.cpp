@@ -324,6 +324,48 @@ TEST_F(LibraryIndexTest, ABrokenOrForeignDatabaseIsMovedAsideNotDeleted) {
     }
 }
 
+// An index of ours made by a later version (its tables may have more in them) is
+// not this version's to move aside: going back to an older editor for a day must not
+// cost the newer one its tags. It is left as it is, and the reason said.
+TEST_F(LibraryIndexTest, AnIndexOfALaterVersionIsLeftAsItIs) {
+    const QString a = preset(QStringLiteral("a.cfg"), 100);
+    {
+        auto index = openIndex();
+        ASSERT_TRUE(index->scan({folder}).ok);
+        ASSERT_EQ(index->changeTags(a, 0, {QStringLiteral("kept")}, {}), QString());
+    }
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("later"));
+        db.setDatabaseName(database);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("PRAGMA user_version = 2")));
+        db.close();
+        db = {};
+        QSqlDatabase::removeDatabase(QStringLiteral("later"));
+    }
+    {
+        LibraryIndex index(database);
+        const LibraryIndex::Opened opened = index.open();
+        EXPECT_FALSE(opened.ok);
+        EXPECT_TRUE(opened.movedTo.isEmpty()) << opened.movedTo.toStdString();
+        EXPECT_TRUE(opened.error.contains(QStringLiteral("later version")))
+            << opened.error.toStdString();
+    }
+    EXPECT_TRUE(QDir(QFileInfo(database).absolutePath())
+                    .entryList({QStringLiteral("*.broken-*")}, QDir::Files)
+                    .isEmpty());
+    auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+    db.setDatabaseName(database);
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    EXPECT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM tags")) && q.next() &&
+                q.value(0).toInt() == 1);
+    q = QSqlQuery();
+    db.close();
+    db = {};
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+}
+
 TEST_F(LibraryIndexTest, ALockedDatabaseIsWaitedForThenSaidSo) {
     const QString a = preset(QStringLiteral("a.cfg"), 100);
     auto index = openIndex(200);
