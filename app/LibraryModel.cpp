@@ -186,13 +186,11 @@ QModelIndex LibraryModel::indexOf(const RowKey& key) const {
         const auto [top, child] = rowOfSlot_[static_cast<std::size_t>(s)];
         return top < 0 ? QModelIndex() : index(child, 0, index(top, 0));
     }
-    const auto& files = snapshot_->files;
-    const auto file = std::find_if(files.begin(), files.end(),
-                                   [&](const LibraryFile& f) { return f.path == key.path; });
-    if (file == files.end()) {
+    const int file = snapshot_->findFile(key.path);
+    if (file < 0) {
         return {};
     }
-    const int top = rowOfFile_[static_cast<std::size_t>(file - files.begin())];
+    const int top = rowOfFile_[static_cast<std::size_t>(file)];
     return top < 0 ? QModelIndex() : index(top, 0);
 }
 
