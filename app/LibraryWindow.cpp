@@ -5,6 +5,7 @@
 #include "ParameterValues.h"
 #include "SlotTransfer.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,6 +75,16 @@ QString count(qsizetype n, const char* one, const char* many) {
                                        QLatin1String(n == 1 ? one : many));
 }
 
+// A window of its own, as a screen reader should hear it: Qt describes a plain
+// widget that is a window as a part of one ("filler" to AT-SPI), which readers do not
+// announce when it comes to the front.
+QAccessibleInterface* describeWindow(const QString& className, QObject* object) {
+    if (className == QLatin1String(LibraryWindow::staticMetaObject.className())) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 LibraryQuestions LibraryQuestions::widgets() {
@@ -108,6 +119,11 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     : QWidget(&form, Qt::Window), form_(form), questions_(std::move(questions)),
       model_(new LibraryModel(this)) {
     qRegisterMetaType<LibrarySnapshotPtr>();
+    static const bool described = [] {
+        QAccessible::installFactory(describeWindow);
+        return true;
+    }();
+    (void)described;
     setObjectName(QStringLiteral("LibraryWindow"));
     setWindowTitle(QStringLiteral("Library - Cantavel"));
     setAccessibleName(QStringLiteral("Library"));

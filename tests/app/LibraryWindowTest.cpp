@@ -348,8 +348,12 @@ TEST_F(Library, TheWindowOpensWithinTheScreen) {
 }
 
 // A screen reader names every control it can reach, the search box's clear button
-// among them.
+// among them, and hears the window as a window (it was a nameless "filler").
 TEST_F(Library, EveryControlHasANameForAScreenReader) {
+    QAccessibleInterface* self = QAccessible::queryAccessibleInterface(window);
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->role(), QAccessible::Window);
+    EXPECT_EQ(self->text(QAccessible::Name), QStringLiteral("Library"));
     window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("a.cfg"), freshRecord()).done());
     type(QStringLiteral("a"));
     QCoreApplication::processEvents();
