@@ -324,8 +324,12 @@ private:
             struct stat st {};
             if (::fstatat(::dirfd(dir), name, &st, 0) != 0) {
                 const int error = errno;
-                // There, but not to be looked at (a link to nowhere is simply gone).
-                if (error != ENOENT) {
+                // There, but not to be looked at; or a link to what is not there now (a
+                // drive, a share): what the index knew under it is away, not gone.
+                struct stat link {};
+                if (error != ENOENT ||
+                    (::fstatat(::dirfd(dir), name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISLNK(link.st_mode))) {
                     unread_.insert(QFile::decodeName(native));
                 }
                 problem(

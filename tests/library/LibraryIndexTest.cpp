@@ -262,6 +262,33 @@ TEST_F(LibraryIndexTest, FilesUnderAnUnreadableFolderKeepTheirEntriesAndTags) {
     }
 }
 
+// A link within the library to a folder elsewhere (a drive, a share) that is not
+// there now: its files are away, not gone, and keep their entries and tags until the
+// link itself is removed.
+TEST_F(LibraryIndexTest, FilesBehindALinkToWhatIsNotThereNowKeepTheirTags) {
+    const QString elsewhere = dir.filePath(QStringLiteral("drive"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    const QString link = QDir(folder).filePath(QStringLiteral("drive"));
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(link).constData()),
+        0);
+    const QString away = preset(QStringLiteral("drive/away.cfg"), 100);
+    auto index = openIndex();
+    ASSERT_TRUE(index->scan({folder}).ok);
+    ASSERT_EQ(index->changeTags(away, 0, {QStringLiteral("kept")}, {}), QString());
+
+    ASSERT_TRUE(QDir().rename(elsewhere, elsewhere + QStringLiteral("-unplugged")));
+    LibraryIndex::ScanReport r = index->scan({folder});
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.removed, 0);
+    EXPECT_FALSE(r.problems.isEmpty());
+    EXPECT_EQ(find(*index, "tag:kept"), QStringList{"drive/away.cfg:0"});
+
+    ASSERT_TRUE(QFile::remove(link)); // the link taken away: the files are gone
+    r = index->scan({folder});
+    EXPECT_EQ(r.removed, 1);
+}
+
 // The same folder given twice (by a link to it, or as a folder within another) lists
 // each of its files once: otherwise each would be listed twice, every slot a duplicate
 // of its twin.
