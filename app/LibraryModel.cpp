@@ -76,6 +76,7 @@ LibraryModel::LibraryModel(QObject* parent) : QAbstractItemModel(parent) {}
 void LibraryModel::show(LibrarySnapshotPtr snapshot, const LibraryMatches& matches,
                         Grouping grouping) {
     beginResetModel();
+    dragSlot_ = -1; // the view's current row names it again
     snapshot_ = std::move(snapshot);
     grouping_ = grouping;
     rows_.clear();
@@ -357,14 +358,18 @@ QStringList LibraryModel::mimeTypes() const {
 }
 
 QMimeData* LibraryModel::mimeData(const QModelIndexList& indexes) const {
+    int carried = -1;
     for (const QModelIndex& index : indexes) {
         const int slot = slotAt(index);
-        if (slot >= 0) {
-            const LibrarySlot& s = snapshot_->allSlots[static_cast<std::size_t>(slot)];
-            return slotMimeData(s.record(), s.slot, snapshot_->slotName(slot)).release();
+        if (slot >= 0 && (carried < 0 || slot == dragSlot_)) {
+            carried = slot;
         }
     }
-    return nullptr;
+    if (carried < 0) {
+        return nullptr;
+    }
+    const LibrarySlot& s = snapshot_->allSlots[static_cast<std::size_t>(carried)];
+    return slotMimeData(s.record(), s.slot, snapshot_->slotName(carried)).release();
 }
 
 } // namespace cantavel

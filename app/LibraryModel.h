@@ -64,6 +64,9 @@ public:
     // A slot row dragged: the slot's bytes and its text form, named for messages.
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    // The slot a drag of several selected rows carries when it is among them: the one
+    // the drag began on (the view's current row). -1 for the first one.
+    void setDragSlot(int slot) { dragSlot_ = slot; }
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
 signals:
@@ -83,6 +86,7 @@ private:
     std::vector<TopRow> rows_;
     int filesListed_ = 0;
     int slotsListed_ = 0;
+    int dragSlot_ = -1;
     // Where each of the snapshot's files and members is listed: a top row, and for a
     // slot its row beneath it; -1 for none.
     std::vector<int> rowOfFile_;

@@ -134,6 +134,7 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     connect(duplicates_, &QCheckBox::toggled, this, [this] { search(true); });
     connect(model_, &LibraryModel::tagsEdited, this, &LibraryWindow::tagsEdited);
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        model_->setDragSlot(currentSlot());
         showPreview();
         updateActions();
     });

@@ -323,6 +323,28 @@ TEST_F(Library, DuplicatesGroupTheSlotsThatSoundAlikeAndSameAsNamesTheFirst) {
     EXPECT_EQ(grouped, alikeSomewhere);
 }
 
+// Of several slots selected, a drag carries the one it began on (the tree's current
+// row), not the first one selected.
+TEST_F(Library, ADragOfOneOfSeveralSlotsSelectedCarriesThatOne) {
+    window->showSnapshot(SnapshotBuilder()
+                             .preset(QStringLiteral("a.cfg"), freshRecord())
+                             .preset(QStringLiteral("b.cfg"), freshRecord())
+                             .done());
+    tree()->expandAll();
+    const QModelIndex first = window->model().indexOf({kFolder + QStringLiteral("/a.cfg"), 1});
+    const QModelIndex grabbed = window->model().indexOf({kFolder + QStringLiteral("/b.cfg"), 3});
+    tree()->setCurrentIndex(first);
+    tree()->selectionModel()->setCurrentIndex(grabbed, QItemSelectionModel::Select |
+                                                           QItemSelectionModel::Rows);
+    ASSERT_EQ(window->selectedSlots().size(), 2u);
+    const std::unique_ptr<QMimeData> data(
+        window->model().mimeData(tree()->selectionModel()->selectedIndexes()));
+    ASSERT_NE(data, nullptr);
+    const std::optional<SlotTransfer> slot = slotFromMimeData(*data);
+    ASSERT_TRUE(slot);
+    EXPECT_EQ(slot->source, QStringLiteral("b.cfg, slot 3"));
+}
+
 // A new snapshot (a scan, a tag changed) keeps the slot picked where it is still listed.
 TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
     const ConfigRecord ballads = recordWith({{5, ParameterId::EchoDelay, "220"}});
