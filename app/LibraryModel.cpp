@@ -4,7 +4,6 @@
 #include "SlotTransfer.h"
 
 #include <QMimeData>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <climits>
@@ -19,11 +18,57 @@ constexpr quintptr kTopLevel = 0;
 const QString kStar = QStringLiteral("\u2605");
 } // namespace
 
+namespace {
+
+bool separates(QChar c) {
+    return c == u',' || c.isSpace();
+}
+
+} // namespace
+
 QStringList splitTags(const QString& text) {
-    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
-    QStringList tags = text.split(separators, Qt::SkipEmptyParts);
+    QStringList tags;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        while (i < n && separates(text[i])) {
+            ++i;
+        }
+        if (i >= n) {
+            break;
+        }
+        if (text[i] == u'"') {
+            // Up to a closing quote that ends the tag: a tag noted with a space or a
+            // comma in it (as the command line may) comes back whole.
+            qsizetype close = i + 1;
+            while (close < n &&
+                   !(text[close] == u'"' && (close + 1 == n || separates(text[close + 1])))) {
+                ++close;
+            }
+            if (close < n && close > i + 1) {
+                tags << text.mid(i + 1, close - i - 1);
+                i = close + 1;
+                continue;
+            }
+        }
+        const qsizetype start = i;
+        while (i < n && !separates(text[i])) {
+            ++i;
+        }
+        tags << text.mid(start, i - start);
+    }
     tags.removeDuplicates();
     return tags;
+}
+
+QString joinTags(const QStringList& tags) {
+    QStringList shown;
+    for (const QString& tag : tags) {
+        shown << (std::any_of(tag.cbegin(), tag.cend(), separates)
+                      ? QLatin1Char('"') + tag + QLatin1Char('"')
+                      : tag);
+    }
+    return shown.join(QStringLiteral(", "));
 }
 
 LibraryModel::LibraryModel(QObject* parent) : QAbstractItemModel(parent) {}
@@ -31,6 +76,7 @@ LibraryModel::LibraryModel(QObject* parent) : QAbstractItemModel(parent) {}
 void LibraryModel::show(LibrarySnapshotPtr snapshot, const LibraryMatches& matches,
                         Grouping grouping) {
     beginResetModel();
+    dragSlot_ = -1; // the view's current row names it again
     snapshot_ = std::move(snapshot);
     grouping_ = grouping;
     rows_.clear();
@@ -141,13 +187,11 @@ QModelIndex LibraryModel::indexOf(const RowKey& key) const {
         const auto [top, child] = rowOfSlot_[static_cast<std::size_t>(s)];
         return top < 0 ? QModelIndex() : index(child, 0, index(top, 0));
     }
-    const auto& files = snapshot_->files;
-    const auto file = std::find_if(files.begin(), files.end(),
-                                   [&](const LibraryFile& f) { return f.path == key.path; });
-    if (file == files.end()) {
+    const int file = snapshot_->findFile(key.path);
+    if (file < 0) {
         return {};
     }
-    const int top = rowOfFile_[static_cast<std::size_t>(file - files.begin())];
+    const int top = rowOfFile_[static_cast<std::size_t>(file)];
     return top < 0 ? QModelIndex() : index(top, 0);
 }
 
@@ -230,7 +274,7 @@ QVariant LibraryModel::slotData(int slot, int column, int role) const {
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     if (role == Qt::EditRole && column == TagsColumn) {
-        return s.tags.join(QStringLiteral(", "));
+        return joinTags(s.tags);
     }
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) {
         return {};
@@ -314,14 +358,18 @@ QStringList LibraryModel::mimeTypes() const {
 }
 
 QMimeData* LibraryModel::mimeData(const QModelIndexList& indexes) const {
+    int carried = -1;
     for (const QModelIndex& index : indexes) {
         const int slot = slotAt(index);
-        if (slot >= 0) {
-            const LibrarySlot& s = snapshot_->allSlots[static_cast<std::size_t>(slot)];
-            return slotMimeData(s.record(), s.slot, snapshot_->slotName(slot)).release();
+        if (slot >= 0 && (carried < 0 || slot == dragSlot_)) {
+            carried = slot;
         }
     }
-    return nullptr;
+    if (carried < 0) {
+        return nullptr;
+    }
+    const LibrarySlot& s = snapshot_->allSlots[static_cast<std::size_t>(carried)];
+    return slotMimeData(s.record(), s.slot, snapshot_->slotName(carried)).release();
 }
 
 } // namespace cantavel

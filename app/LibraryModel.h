@@ -64,6 +64,9 @@ public:
     // A slot row dragged: the slot's bytes and its text form, named for messages.
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    // The slot a drag of several selected rows carries when it is among them: the one
+    // the drag began on (the view's current row). -1 for the first one.
+    void setDragSlot(int slot) { dragSlot_ = slot; }
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
 signals:
@@ -83,13 +86,17 @@ private:
     std::vector<TopRow> rows_;
     int filesListed_ = 0;
     int slotsListed_ = 0;
+    int dragSlot_ = -1;
     // Where each of the snapshot's files and members is listed: a top row, and for a
     // slot its row beneath it; -1 for none.
     std::vector<int> rowOfFile_;
     std::vector<std::pair<int, int>> rowOfSlot_;
 };
 
-// Tags as typed: split at commas and white space, empty ones dropped, each once.
+// Tags as typed: split at commas and white space, empty ones dropped, each once; a
+// tag in double quotes may hold either.
 QStringList splitTags(const QString& text);
+// Tags to be edited: what splitTags() gives back the same.
+QString joinTags(const QStringList& tags);
 
 } // namespace cantavel

@@ -1,9 +1,11 @@
 #include "LibraryWindow.h"
 
+#include "Elide.h"
 #include "MainWindow.h"
 #include "ParameterValues.h"
 #include "SlotTransfer.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +24,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
@@ -43,9 +46,44 @@ constexpr int kExpandAtMost = 200;
 // A selection larger than this is not carried over to a new snapshot.
 constexpr qsizetype kKeptSelection = 1000;
 
+// What of a slot's name and note the title above its values shows; the rest is
+// left out in the middle.
+constexpr qsizetype kTitleLength = 160;
+constexpr qsizetype kTitleNoteLength = 400;
+// A question's label is one line: the slot's name in it is shorter still.
+constexpr qsizetype kQuestionNameLength = 80;
+
+// Text that may break anywhere in a long run without spaces (a file's name deep in
+// folders of long names), as a word-wrapped label otherwise cannot.
+QString wrappable(const QString& text) {
+    constexpr int kRun = 16;
+    QString out;
+    out.reserve(text.size() + text.size() / kRun);
+    int run = 0;
+    for (const QChar c : text) {
+        out += c;
+        run = c.isSpace() ? 0 : run + 1;
+        if (run == kRun) {
+            out += QChar(0x200B); // a zero-width space: a place to break, nothing shown
+            run = 0;
+        }
+    }
+    return out;
+}
+
 QString count(qsizetype n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(QLocale().toString(static_cast<qlonglong>(n)),
                                        QLatin1String(n == 1 ? one : many));
+}
+
+// A window of its own, as a screen reader should hear it: Qt describes a plain
+// widget that is a window as a part of one ("filler" to AT-SPI), which readers do not
+// announce when it comes to the front.
+QAccessibleInterface* describeWindow(const QString& className, QObject* object) {
+    if (className == QLatin1String(LibraryWindow::staticMetaObject.className())) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -82,6 +120,11 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     : QWidget(&form, Qt::Window), form_(form), questions_(std::move(questions)),
       model_(new LibraryModel(this)) {
     qRegisterMetaType<LibrarySnapshotPtr>();
+    static const bool described = [] {
+        QAccessible::installFactory(describeWindow);
+        return true;
+    }();
+    (void)described;
     setObjectName(QStringLiteral("LibraryWindow"));
     setWindowTitle(QStringLiteral("Library - Cantavel"));
     setAccessibleName(QStringLiteral("Library"));
@@ -92,6 +135,7 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     connect(duplicates_, &QCheckBox::toggled, this, [this] { search(true); });
     connect(model_, &LibraryModel::tagsEdited, this, &LibraryWindow::tagsEdited);
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        model_->setDragSlot(currentSlot());
         showPreview();
         updateActions();
     });
@@ -125,9 +169,10 @@ LibraryWindow::LibraryWindow(TForm1& form, std::optional<LibraryLocation> locati
     search(false);
     showCounts();
     updateActions();
-    // Wide enough for a slot's summary beside its tags, within a small screen.
+    // Wide enough for a slot's summary beside its tags, but never beyond the screen
+    // (a small one, or a large scale).
     QSize size(1100, 640);
-    if (const QScreen* screen = form.screen()) {
+    if (const QScreen* screen = form_.screen()) {
         size = size.boundedTo(screen->availableGeometry().size() * 0.9);
     }
     resize(size);
@@ -147,6 +192,10 @@ void LibraryWindow::buildLayout() {
     search_->setPlaceholderText(
         QStringLiteral("Search: words, delay>=200, key=#+2, tag:ballad, is:fav, -word"));
     search_->setClearButtonEnabled(true);
+    // The clear button is named by its action's text; Qt gives it none.
+    if (auto* clear = search_->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction"))) {
+        clear->setText(QStringLiteral("Clear the search"));
+    }
     search_->setAccessibleName(QStringLiteral("Search the library"));
     search_->setAccessibleDescription(
         QStringLiteral("Words of a file's name, tags or note; conditions on values such as "
@@ -190,6 +239,11 @@ void LibraryWindow::buildLayout() {
     previewTitle_->setObjectName(QStringLiteral("LibraryPreviewTitle"));
     previewTitle_->setWordWrap(true);
     previewTitle_->setTextFormat(Qt::RichText);
+    // A name from the disk never decides the window's width: the title takes the width
+    // the values below it leave.
+    QSizePolicy titlePolicy = previewTitle_->sizePolicy();
+    titlePolicy.setHorizontalPolicy(QSizePolicy::Ignored);
+    previewTitle_->setSizePolicy(titlePolicy);
     preview_ = new QTreeWidget(this);
     preview_->setObjectName(QStringLiteral("LibraryPreview"));
     preview_->setAccessibleName(QStringLiteral("Values of the selected slot"));
@@ -446,7 +500,9 @@ void LibraryWindow::showCounts() {
                        .arg(count(model_->slotCount(), "slot", "slots"),
                             count(model_->fileCount(), "file", "files"), text);
         }
-    } else if (thread_) {
+    } else if (thread_ && problem_.isEmpty()) {
+        // A message before any snapshot is either followed by one at once (an index
+        // moved aside) or is all there is (an index that cannot be used).
         text = QStringLiteral("Reading the library...");
     }
     // The worker's message stays until the next scan: what is listed is what the index
@@ -558,7 +614,7 @@ void LibraryWindow::showPreview() {
     for (int column = 0; column < preview_->columnCount(); ++column) {
         preview_->resizeColumnToContents(column);
     }
-    QString title = snapshot_->slotName(s).toHtmlEscaped();
+    QString title = wrappable(elideMiddle(snapshot_->slotName(s), kTitleLength)).toHtmlEscaped();
     if (comparing && tab >= 0) {
         title = QStringLiteral("%1 beside tab \"%2\": %3")
                     .arg(title, slotTitle(tab),
@@ -566,7 +622,8 @@ void LibraryWindow::showPreview() {
                                           : count(differences, "value differs", "values differ"));
     }
     if (!slot.note.isEmpty()) {
-        title += QStringLiteral("<br>Note: ") + slot.note.toHtmlEscaped();
+        title += QStringLiteral("<br>Note: ") +
+                 wrappable(elideMiddle(slot.note, kTitleNoteLength)).toHtmlEscaped();
     }
     previewTitle_->setText(title);
 }
@@ -613,9 +670,14 @@ void LibraryWindow::newSetFromSlots() {
         auto* combo = new QComboBox(&dialog);
         combo->setObjectName(QStringLiteral("LibraryNewSetTarget%1").arg(tab));
         combo->setAccessibleName(QStringLiteral("Tab \"%1\"").arg(slotTitle(tab)));
+        // Wide enough for a name of a usual length; a longer one is shown by its ends.
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(40);
         combo->addItem(QStringLiteral("(new record's values)"));
         for (const int s : chosen) {
-            combo->addItem(snapshot_->slotName(s));
+            const QString name = snapshot_->slotName(s);
+            combo->addItem(elideMiddle(name, kTitleLength));
+            combo->setItemData(combo->count() - 1, name, Qt::ToolTipRole);
         }
         // Each slot chosen goes to the tab of its own number at first.
         for (std::size_t i = 0; i < chosen.size(); ++i) {
@@ -693,10 +755,11 @@ void LibraryWindow::editTags() {
         return;
     }
     const LibrarySlot& slot = snapshot_->allSlots[static_cast<std::size_t>(s)];
-    const std::optional<QString> given = questions_.text(
-        this,
-        QStringLiteral("Tags of %1, separated by commas or spaces:").arg(snapshot_->slotName(s)),
-        slot.tags.join(QStringLiteral(", ")), false);
+    const std::optional<QString> given =
+        questions_.text(this,
+                        QStringLiteral("Tags of %1, separated by commas or spaces:")
+                            .arg(elideMiddle(snapshot_->slotName(s), kQuestionNameLength)),
+                        joinTags(slot.tags), false);
     if (given) {
         tagsEdited(s, splitTags(*given));
     }
@@ -730,7 +793,9 @@ void LibraryWindow::editNote() {
     }
     const LibrarySlot& slot = snapshot_->allSlots[static_cast<std::size_t>(s)];
     const std::optional<QString> given = questions_.text(
-        this, QStringLiteral("Note on %1:").arg(snapshot_->slotName(s)), slot.note, true);
+        this,
+        QStringLiteral("Note on %1:").arg(elideMiddle(snapshot_->slotName(s), kQuestionNameLength)),
+        slot.note, true);
     if (given && *given != slot.note) {
         toWorker([path = snapshot_->files[static_cast<std::size_t>(slot.file)].path, n = slot.slot,
                   note = *given](LibraryWorker& w) { w.setNote(path, n, note); });

@@ -1,5 +1,7 @@
 #include "SlotTransfer.h"
 
+#include "Elide.h"
+
 #include "ParameterValues.h"
 #include "PresetDocument.h"
 
@@ -118,7 +120,7 @@ std::optional<SlotTransfer> fromText(const QString& text, QString* why) {
         const Assignment a = parseAssignment(assignment);
         if (a.fault != Assignment::Fault::None) {
             return refuse(QStringLiteral("'%1' is not a slot's value (SLOT.PARAMETER=VALUE).")
-                              .arg(assignment));
+                              .arg(elideMiddle(assignment)));
         }
         if (slot >= 0 && a.slot != slot) {
             return refuse(QStringLiteral("The text holds values of more than one slot."));
@@ -133,7 +135,8 @@ std::optional<SlotTransfer> fromText(const QString& text, QString* why) {
     PresetDocument document(transfer.record);
     if (const AssignmentFault fault = applyAssignments(document, assignments);
         fault.kind != AssignmentFault::Kind::None) {
-        return refuse(QStringLiteral("%1: %2").arg(assignments[fault.index], fault.why));
+        return refuse(QStringLiteral("%1: %2").arg(elideMiddle(assignments[fault.index]),
+                                                   elideMiddle(fault.why, 200)));
     }
     return transfer;
 }

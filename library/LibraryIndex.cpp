@@ -258,6 +258,11 @@ public:
         if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             return false;
         }
+        // A folder walked already (the same one by a link, or within another library
+        // folder) has its files listed once, under the name it was first found by.
+        if (visited_.count({st.st_dev, st.st_ino})) {
+            return true;
+        }
         const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             return false;
@@ -267,12 +272,37 @@ public:
         return true;
     }
     bool full() const { return full_; }
+    // Whether `path` is, or is under, an entry that was there but could not be looked
+    // at: what the index knew of it stays.
+    bool unread(const QString& path) const {
+        if (unread_.isEmpty()) {
+            return false;
+        }
+        for (qsizetype end = path.size(); end > 0;
+             end = path.lastIndexOf(QLatin1Char('/'), end - 1)) {
+            if (unread_.contains(path.left(end))) {
+                return true;
+            }
+        }
+        return false;
+    }
 
 private:
     void problem(const QString& text) {
         if (problems_.size() < kMaxProblems) {
             problems_ << text;
         }
+    }
+
+    // A name that is not valid UTF-8 does not come back from its text: the file could
+    // not be opened by it, and two such names could come out as one. Said, not listed.
+    bool givenBack(const QByteArray& native) {
+        if (QFile::encodeName(QFile::decodeName(native)) == native) {
+            return true;
+        }
+        problem(QStringLiteral("%1: a name that is not valid UTF-8 cannot be opened: rename it")
+                    .arg(QFile::decodeName(native)));
+        return false;
     }
 
     // Takes `fd`, which it closes.
@@ -293,11 +323,23 @@ private:
             const QByteArray native = dirNative + '/' + name;
             struct stat st {};
             if (::fstatat(::dirfd(dir), name, &st, 0) != 0) {
+                const int error = errno;
+                // There, but not to be looked at; or a link to what is not there now (a
+                // drive, a share): what the index knew under it is away, not gone.
+                struct stat link {};
+                if (error != ENOENT ||
+                    (::fstatat(::dirfd(dir), name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISLNK(link.st_mode))) {
+                    unread_.insert(QFile::decodeName(native));
+                }
                 problem(
-                    QStringLiteral("%1: %2").arg(QFile::decodeName(native), systemReason(errno)));
+                    QStringLiteral("%1: %2").arg(QFile::decodeName(native), systemReason(error)));
                 continue;
             }
             if (S_ISDIR(st.st_mode)) {
+                if (!givenBack(native)) {
+                    continue;
+                }
                 // A folder seen before (through a link back up) is not walked again.
                 if (depth < kMaxDepth && visited_.insert({st.st_dev, st.st_ino}).second) {
                     const int sub =
@@ -305,6 +347,7 @@ private:
                     if (sub >= 0) {
                         walk(sub, native, folder, depth + 1);
                     } else {
+                        unread_.insert(QFile::decodeName(native));
                         problem(QStringLiteral("%1: %2").arg(QFile::decodeName(native),
                                                              systemReason(errno)));
                     }
@@ -314,6 +357,9 @@ private:
             const qsizetype length = qsizetype(std::strlen(name));
             if (!S_ISREG(st.st_mode) || length < 4 ||
                 ::strcasecmp(name + length - 4, ".cfg") != 0) {
+                continue;
+            }
+            if (!givenBack(native)) {
                 continue;
             }
             if (found_.size() >= std::size_t(kMaxLibraryFiles)) {
@@ -332,6 +378,7 @@ private:
     QStringList& problems_;
     const std::atomic<bool>* stop_;
     std::set<std::pair<dev_t, ino_t>> visited_;
+    QSet<QString> unread_;
     bool full_ = false;
 };
 
@@ -480,6 +527,11 @@ LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
             why = db().lastError().databaseText();
             return State::Unusable;
         }
+    } else if (applicationId.toLongLong() == kApplicationId && version.toInt() > kSchemaVersion) {
+        // A later editor's index: its notes are not this version's to move aside.
+        why = QStringLiteral("it was made by a later version of Cantavel; use that version, or "
+                             "move the index aside to have this one build its own");
+        return State::Unusable;
     } else if (applicationId.toLongLong() != kApplicationId || version.toInt() != kSchemaVersion) {
         why = QStringLiteral("it is not this version's library index");
         return State::Broken;
@@ -689,7 +741,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
         const Known& k = it.value();
         const bool folderKept = kept.contains(k.folder);
         const bool folderRead = readable.contains(k.folder);
-        if (!present.contains(path) && (!folderKept || folderRead)) {
+        if (!present.contains(path) && (!folderKept || (folderRead && !walk.unread(path)))) {
             gone.push_back(k.id);
             if (!k.hash.isEmpty()) {
                 goneByHash[k.hash].push_back(k.id);

@@ -81,8 +81,9 @@ public:
     // done of total files looked at so far; total is 0 while the folders are walked.
     using Progress = std::function<void(int done, int total)>;
     // Brings the index in line with the files under `folders`: only files whose size
-    // or time changed are read. Files under a folder that cannot be read keep their
-    // entries. Stops early (and consistently) when `stop` becomes true.
+    // or time changed are read. Files under a folder that cannot be read, or behind a
+    // link to what is not there now, keep their entries. Stops early (and consistently) when `stop`
+    // becomes true.
     ScanReport scan(const QStringList& folders, const Progress& progress = {},
                     const std::atomic<bool>* stop = nullptr);
 

@@ -1,5 +1,7 @@
 #include "LibraryQuery.h"
 
+#include "Elide.h"
+
 #include "ParameterValues.h"
 
 #include <QStringList>
@@ -92,12 +94,13 @@ QString readValue(const Parameter& p, const QString& text, int& value) {
             }
         }
         return QStringLiteral("'%1' is not one of %2 (%3)")
-            .arg(text, items.join(QStringLiteral(", ")), QLatin1String(p.key));
+            .arg(elideMiddle(text), items.join(QStringLiteral(", ")), QLatin1String(p.key));
     }
     bool number = false;
     const qlonglong n = text.toLongLong(&number);
     if (!number) {
-        return QStringLiteral("'%1' is not a whole number (%2)").arg(text, QLatin1String(p.key));
+        return QStringLiteral("'%1' is not a whole number (%2)")
+            .arg(elideMiddle(text), QLatin1String(p.key));
     }
     // Far beyond any value: still a condition, one that no slot or every slot meets.
     value = static_cast<int>(std::clamp<qlonglong>(n, -100000, 100000));
@@ -131,7 +134,7 @@ QString readTerm(const QString& token, LibraryTerm& term) {
         } else if (what == QLatin1String("dup") || what == QLatin1String("duplicate")) {
             term.kind = LibraryTerm::Kind::Duplicate;
         } else {
-            return QStringLiteral("'%1' is not known: is:fav or is:dup").arg(body);
+            return QStringLiteral("'%1' is not known: is:fav or is:dup").arg(elideMiddle(body));
         }
         return {};
     }
@@ -163,14 +166,15 @@ QString readTerm(const QString& token, LibraryTerm& term) {
     const QString value = body.mid(at + qsizetype(std::char_traits<char>::length(op->text)));
     if (name.isEmpty()) {
         return QStringLiteral("'%1' names no parameter before its comparison (delay>=200)")
-            .arg(body);
+            .arg(elideMiddle(body));
     }
     term.parameter = parameterFromName(name);
     if (!term.parameter) {
-        return QStringLiteral("no parameter '%1' (cantavel-cfg params lists them)").arg(name);
+        return QStringLiteral("no parameter '%1' (cantavel-cfg params lists them)")
+            .arg(elideMiddle(name));
     }
     if (value.isEmpty()) {
-        return QStringLiteral("'%1' wants a value after its comparison").arg(body);
+        return QStringLiteral("'%1' wants a value after its comparison").arg(elideMiddle(body));
     }
     return readValue(*term.parameter, value, term.value);
 }

@@ -64,6 +64,11 @@ void LibrarySnapshot::finish() {
     for (LibrarySlot& s : allSlots) {
         s.alike = count[s.sound];
     }
+    fileAt_.clear();
+    fileAt_.reserve(qsizetype(files.size()));
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        fileAt_.insert(files[f].path, static_cast<int>(f));
+    }
 }
 
 namespace {
@@ -164,16 +169,17 @@ LibraryMatches LibrarySnapshot::search(const LibraryQuery& query) const {
     return found;
 }
 
+int LibrarySnapshot::findFile(const QString& path) const {
+    return fileAt_.value(path, -1);
+}
+
 int LibrarySnapshot::findSlot(const QString& path, int slot) const {
-    if (slot < 0 || slot >= kSlotCount) {
+    const int file = findFile(path);
+    if (file < 0 || slot < 0 || slot >= kSlotCount) {
         return -1;
     }
-    for (const LibraryFile& file : files) {
-        if (file.path == path && file.firstSlot >= 0) {
-            return file.firstSlot + slot;
-        }
-    }
-    return -1;
+    const int first = files[static_cast<std::size_t>(file)].firstSlot;
+    return first < 0 ? -1 : first + slot;
 }
 
 QString LibrarySnapshot::summary(int index) const {

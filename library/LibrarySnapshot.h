@@ -9,6 +9,7 @@
 #include "LibraryQuery.h"
 #include "Parameters.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -64,12 +65,15 @@ public:
     QStringList folders;        // the library's folders when it was made
     QStringList missingFolders; // those that could not be read
 
-    // Fills in what follows from the values: the slots that sound alike.
+    // Fills in what follows from the values: the slots that sound alike, and where
+    // each file is by its path.
     void finish();
 
     LibraryMatches search(const LibraryQuery& query) const;
     bool matches(const LibrarySlot& slot, const LibraryQuery& query) const;
 
+    // The file by its path; -1 when the snapshot has none.
+    int findFile(const QString& path) const;
     // The slot of a file by its path; -1 when the snapshot has none.
     int findSlot(const QString& path, int slot) const;
     // "live/ballads.cfg, slot 3": a slot named for messages and listings.
@@ -78,6 +82,9 @@ public:
     // (a listing asks only for the rows it shows), as 70,000 of them would take
     // more memory than the rest of the library.
     QString summary(int index) const;
+
+private:
+    QHash<QString, int> fileAt_; // by path: the window finds each row it keeps again
 };
 
 // A slot's values as the window shows them, one per parameter (kNotShown for those

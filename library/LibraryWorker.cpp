@@ -100,7 +100,18 @@ void LibraryWorker::changed(const QString& error) {
         emit problem(error[0].toUpper() + error.mid(1) + QLatin1Char('.'));
         return;
     }
-    publish();
+    // The window queues a change for each slot of a selection: the snapshot follows
+    // once the changes queued with this one are done, not after each of them.
+    if (!publishQueued_) {
+        publishQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                publishQueued_ = false;
+                publish();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void LibraryWorker::addFolder(const QString& folder) {

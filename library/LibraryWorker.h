@@ -53,7 +53,8 @@ signals:
 private:
     bool ensureOpen();
     void publish();
-    // After a change of the operator's: the message, or the changed library.
+    // After a change of the operator's: the message, or (once the changes queued
+    // meanwhile are done) the changed library.
     void changed(const QString& error);
 
     LibraryLocation location_;
@@ -61,7 +62,8 @@ private:
     // Set by requestStop() from the window's thread, read by the scan on this one.
     std::atomic<bool> stop_{false};
     qint64 seenVersion_ = -1;
-    QStringList folders_; // as the last scan found them
+    bool publishQueued_ = false; // a snapshot follows the changes queued so far
+    QStringList folders_;        // as the last scan found them
     QStringList missing_;
 };
 

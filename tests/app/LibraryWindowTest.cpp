@@ -9,14 +9,18 @@
 #include "SlotTransfer.h"
 #include "WindowFixture.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -319,6 +323,28 @@ TEST_F(Library, DuplicatesGroupTheSlotsThatSoundAlikeAndSameAsNamesTheFirst) {
     EXPECT_EQ(grouped, alikeSomewhere);
 }
 
+// Of several slots selected, a drag carries the one it began on (the tree's current
+// row), not the first one selected.
+TEST_F(Library, ADragOfOneOfSeveralSlotsSelectedCarriesThatOne) {
+    window->showSnapshot(SnapshotBuilder()
+                             .preset(QStringLiteral("a.cfg"), freshRecord())
+                             .preset(QStringLiteral("b.cfg"), freshRecord())
+                             .done());
+    tree()->expandAll();
+    const QModelIndex first = window->model().indexOf({kFolder + QStringLiteral("/a.cfg"), 1});
+    const QModelIndex grabbed = window->model().indexOf({kFolder + QStringLiteral("/b.cfg"), 3});
+    tree()->setCurrentIndex(first);
+    tree()->selectionModel()->setCurrentIndex(grabbed, QItemSelectionModel::Select |
+                                                           QItemSelectionModel::Rows);
+    ASSERT_EQ(window->selectedSlots().size(), 2u);
+    const std::unique_ptr<QMimeData> data(
+        window->model().mimeData(tree()->selectionModel()->selectedIndexes()));
+    ASSERT_NE(data, nullptr);
+    const std::optional<SlotTransfer> slot = slotFromMimeData(*data);
+    ASSERT_TRUE(slot);
+    EXPECT_EQ(slot->source, QStringLiteral("b.cfg, slot 3"));
+}
+
 // A new snapshot (a scan, a tag changed) keeps the slot picked where it is still listed.
 TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
     const ConfigRecord ballads = recordWith({{5, ParameterId::EchoDelay, "220"}});
@@ -334,6 +360,110 @@ TEST_F(Library, ANewSnapshotKeepsTheSlotPicked) {
     EXPECT_TRUE(tree()->isExpanded(tree()->currentIndex().parent()));
     EXPECT_EQ(window->selectedSlots().size(), 1u);
     EXPECT_FALSE(previewColumn(1).isEmpty());
+}
+
+// However large the scale and small the screen, the window opens on it whole.
+TEST_F(Library, TheWindowOpensWithinTheScreen) {
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_LE(window->width(), screen.width());
+    EXPECT_LE(window->height(), screen.height());
+}
+
+// A screen reader names every control it can reach, the search box's clear button
+// among them, and hears the window as a window (it was a nameless "filler").
+TEST_F(Library, EveryControlHasANameForAScreenReader) {
+    QAccessibleInterface* self = QAccessible::queryAccessibleInterface(window);
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->role(), QAccessible::Window);
+    EXPECT_EQ(self->text(QAccessible::Name), QStringLiteral("Library"));
+    window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("a.cfg"), freshRecord()).done());
+    type(QStringLiteral("a"));
+    QCoreApplication::processEvents();
+    int checked = 0;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() ||
+            (w->focusPolicy() == Qt::NoFocus && !qobject_cast<QAbstractButton*>(w))) {
+            continue;
+        }
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        if (a->role() == QAccessible::Client || a->role() == QAccessible::ScrollBar) {
+            continue; // a view's inner parts, named by the view
+        }
+        ++checked;
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty())
+            << w->metaObject()->className() << " " << w->objectName().toStdString() << " in "
+            << (w->parentWidget() ? w->parentWidget()->objectName().toStdString() : "");
+    }
+    EXPECT_GE(checked, 14);
+}
+
+// A search typed with many rows selected keeps them selected by finding each again
+// in the new listing: by the file's path, which was looked for through every file of
+// the library, one selected row after another (seconds a keystroke with a thousand
+// rows selected at the end of 100,000 files).
+TEST_F(Library, TypingWithManyRowsSelectedStaysQuick) {
+    SnapshotBuilder builder;
+    constexpr int kFiles = 100'000;
+    for (int i = 0; i < kFiles; ++i) {
+        builder.other(QStringLiteral("other-%1.cfg").arg(i, 6, 10, QLatin1Char('0')));
+    }
+    window->showSnapshot(builder.done());
+    type(QStringLiteral("other-099"));
+    ASSERT_EQ(window->model().rowCount(), 1000);
+    tree()->selectAll();
+    ASSERT_EQ(tree()->selectionModel()->selectedRows().size(), 1000);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(part<QLineEdit>("LibrarySearch"), Qt::Key_9);
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(tree()->selectionModel()->selectedRows().size(), 100);
+    EXPECT_LT(ms, 1000) << "ms for one key";
+}
+
+// A file deep in folders of long names: picking one of its slots shows its name
+// above the values without widening the window past the screen or squeezing the list,
+// and the questions about the slot fit on a screen too.
+TEST_F(Library, ALongNameNeitherWidensTheWindowNorItsQuestions) {
+    QString name;
+    for (int depth = 0; depth < 14; ++depth) {
+        name += QString(240, QLatin1Char('x')) + QLatin1Char('/');
+    }
+    name += QString(240, QLatin1Char('n')) + QStringLiteral(".cfg");
+    window->showSnapshot(SnapshotBuilder().preset(name, freshRecord()).done());
+    QCoreApplication::processEvents();
+    const int width = window->width();
+    tree()->expandAll();
+    for (const bool comparing : {false, true}) {
+        SCOPED_TRACE(comparing ? "compared with a tab" : "alone");
+        part<QPushButton>("LibraryCompare")->setChecked(comparing);
+        pickSlot(name, 3);
+        QCoreApplication::processEvents();
+        EXPECT_LE(window->width(), width);
+        EXPECT_GE(tree()->width(), width / 3);
+        EXPECT_FALSE(previewColumn(1).isEmpty());
+    }
+
+    QStringList labels;
+    int dialogWidth = 0;
+    questions.text = [&labels](QWidget*, const QString& label, const QString&, bool) {
+        labels << label;
+        return std::optional<QString>();
+    };
+    questions.run = [&dialogWidth](QDialog& dialog) {
+        dialogWidth = dialog.sizeHint().width();
+        return false;
+    };
+    window->setQuestions(questions);
+    window->editTags(); // their buttons need a worker, which this window has not
+    window->editNote();
+    part<QPushButton>("LibraryNewSet")->click();
+    ASSERT_EQ(labels.size(), 2);
+    for (const QString& label : labels) {
+        EXPECT_LT(label.size(), 300) << label.left(300).toStdString();
+    }
+    EXPECT_GT(dialogWidth, 0);
+    EXPECT_LT(dialogWidth, 1000);
 }
 
 TEST_F(Library, NewSetFromSlotsMakesAnUnsavedRecordOfTheSlotsChosen) {
@@ -459,6 +589,87 @@ TEST_F(LibraryOnDisk, CtrlLMakesTheWindowThatListsAScannedFolderAndNotesGoThroug
     QTest::keyClick(tree, Qt::Key_Return);
     EXPECT_EQ(state.currentFileName, ballads);
     EXPECT_EQ(shownText(record(), 5, parameter(ParameterId::EchoDelay)), QStringLiteral("220"));
+}
+
+// An index that cannot be used at all is said once, and the window does not go on
+// saying that it reads the library: nothing will come until Rescan.
+TEST_F(LibraryOnDisk, AnIndexThatCannotBeUsedIsSaidAndNotAwaited) {
+    const QString notAFolder = dir.filePath(QStringLiteral("file"));
+    QFile file(notAFolder);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    LibraryWindow library(*form, LibraryLocation::in(notAFolder));
+    auto* status = library.findChild<QLabel*>(QStringLiteral("LibraryStatus"));
+    EXPECT_TRUE(pumpUntil([&] {
+        return status->text().contains(QStringLiteral("cannot be used"));
+    })) << status->text().toStdString();
+    EXPECT_FALSE(status->text().contains(QStringLiteral("Reading")))
+        << status->text().toStdString();
+    EXPECT_TRUE(library.findChild<QPushButton*>(QStringLiteral("LibraryRescan"))->isEnabled());
+}
+
+// Tags noted from the command line may hold a space or a comma. The window's Tags...
+// and the tree's Tags cell show them so that accepting them unchanged changes nothing,
+// and what the operator types is split as before.
+TEST_F(LibraryOnDisk, TagsWithSpacesSurviveTheTagsQuestionAndTheTagsCell) {
+    const LibraryLocation location = LibraryLocation::in(libraryDir());
+    const QString presets = dir.filePath(QStringLiteral("presets"));
+    ASSERT_TRUE(QDir().mkpath(presets));
+    const QString live = presets + QStringLiteral("/live.cfg");
+    ASSERT_TRUE(saveConfigFile(live, freshRecord()));
+    ASSERT_EQ(addLibraryFolder(location.folderList, presets), QString());
+    ASSERT_EQ(removeLibraryFolder(location.folderList, defaultLibraryFolder()), QString());
+    const QStringList noted{"live set", "a,b", "ballad"};
+    {
+        LibraryIndex index(location.database);
+        ASSERT_TRUE(index.open().ok);
+        ASSERT_TRUE(index.scan({presets}).ok);
+        ASSERT_EQ(index.changeTags(live, 0, noted, {}), QString());
+    }
+    LibraryWindow library(*form, location);
+    const auto tags = [&] {
+        const QModelIndex row = library.model().indexOf({live, 0});
+        return row.isValid() && library.snapshot()
+                   ? library.snapshot()->allSlots[std::size_t(library.model().slotAt(row))].tags
+                   : QStringList();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return tags().size() == 3; }, 10s));
+    auto* tree = library.findChild<QTreeView*>(QStringLiteral("LibraryTree"));
+    tree->expandAll();
+    tree->setCurrentIndex(library.model().indexOf({live, 0}));
+
+    struct Step {
+        const char* typed; // nullptr: accepted as shown
+        QStringList after;
+    };
+    const Step steps[] = {
+        {nullptr, {"a,b", "ballad", "live set"}},
+        {"\"live set\", slow  fast", {"fast", "live set", "slow"}},
+        {nullptr, {"fast", "live set", "slow"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.typed ? step.typed : "as shown");
+        LibraryQuestions answers = LibraryQuestions::widgets();
+        answers.text = [&step](QWidget*, const QString&, const QString& shown, bool) {
+            return std::optional<QString>(step.typed ? QString::fromUtf8(step.typed) : shown);
+        };
+        library.setQuestions(answers);
+        library.editTags();
+        EXPECT_TRUE(pumpUntil([&] {
+            QStringList now = tags();
+            now.sort(Qt::CaseInsensitive);
+            return now == step.after;
+        })) << tags().join(QLatin1Char('|')).toStdString();
+    }
+    // The cell edits what it shows, the same way.
+    const QModelIndex cell =
+        library.model().indexOf({live, 0}).siblingAtColumn(LibraryModel::TagsColumn);
+    library.model().setData(cell, cell.data(Qt::EditRole), Qt::EditRole);
+    std::this_thread::sleep_for(200ms);
+    testing::handlePending();
+    QStringList now = tags();
+    now.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(now, (QStringList{"fast", "live set", "slow"}));
 }
 
 } // namespace

@@ -125,6 +125,22 @@ TEST(SlotTransfer, AnythingButASlotIsRefused) {
         EXPECT_FALSE(slotFromMimeData(data, &why)) << text;
         EXPECT_FALSE(why.isEmpty()) << text;
     }
+    // A reason goes into a message box, which lays out every character: a long line
+    // from the clipboard is quoted by its start and end only.
+    const QString longLines[] = {
+        QString(60'000, QLatin1Char('x')),
+        QStringLiteral("default.echoDelay=") + QString(60'000, QLatin1Char('9')),
+        QStringLiteral("default.") + QString(60'000, QLatin1Char('k')) + QStringLiteral("=1"),
+        QStringLiteral("default.echoDelay=100\n") + QString(60'000, QLatin1Char('y')),
+    };
+    for (const QString& text : longLines) {
+        QMimeData data;
+        data.setText(text);
+        QString why;
+        EXPECT_FALSE(slotFromMimeData(data, &why)) << text.left(40).toStdString();
+        EXPECT_FALSE(why.isEmpty());
+        EXPECT_LT(why.size(), 400) << why.left(400).toStdString();
+    }
     QMimeData huge;
     huge.setText(QStringLiteral("default.echoDelay=100\n").repeated(4000));
     EXPECT_FALSE(slotFromMimeData(huge));

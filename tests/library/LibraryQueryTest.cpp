@@ -90,6 +90,19 @@ TEST(LibraryQuery, SaysWhatItDidNotUnderstandAndKeepsNoTerms) {
         EXPECT_TRUE(q.terms.empty());
         EXPECT_TRUE(q.error.contains(QString::fromUtf8(row.error))) << q.error.toStdString();
     }
+    // The reason is shown under the search box: a long term is quoted by its ends, or
+    // the label would widen the window to fit it.
+    const QString longTerm(4000, QLatin1Char('z'));
+    for (const QString& text :
+         {longTerm + QStringLiteral(">=1"), QStringLiteral("delay>=") + longTerm,
+          QStringLiteral("input=") + longTerm, QStringLiteral("is:") + longTerm,
+          QStringLiteral("delay>=") + longTerm + QStringLiteral("!"),
+          QStringLiteral(">=") + longTerm}) {
+        SCOPED_TRACE(text.right(20).toStdString());
+        const LibraryQuery q = parseLibraryQuery(text);
+        EXPECT_FALSE(q.ok());
+        EXPECT_LT(q.error.size(), 300) << q.error.left(300).toStdString();
+    }
     const LibraryQuery huge = parseLibraryQuery(QString(1 << 20, QLatin1Char('a')));
     EXPECT_FALSE(huge.ok());
     EXPECT_TRUE(parseLibraryQuery(u"  \t ").terms.empty());
