@@ -20,6 +20,49 @@ bool accepted(mode_t mode, InputFile::Accept accept) {
 
 } // namespace
 
+int openAccepted(const QByteArray& name, InputFile::Accept accept, struct stat& st, int& error) {
+    error = 0;
+    // An O_PATH descriptor opens nothing: no device's open() runs, no FIFO waits.
+    const int pinned = ::open(name.constData(), O_PATH | O_CLOEXEC);
+    if (pinned < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::fstat(pinned, &st) != 0) {
+        error = errno;
+        ::close(pinned);
+        return -1;
+    }
+    if (!accepted(st.st_mode, accept)) {
+        ::close(pinned);
+        return -1;
+    }
+    // Opened through the pinned descriptor: the same file, whatever the name now
+    // stands for. Without O_NONBLOCK a FIFO's open would wait for a writer.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(pinned);
+    int fd = ::open(self.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // No /proc: the name again, checked once more below.
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        error = errno;
+        ::close(pinned);
+        return -1;
+    }
+    ::close(pinned);
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !accepted(opened.st_mode, accept) ||
+        opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+        error = opened.st_mode == 0 ? errno : 0;
+        st = opened;
+        ::close(fd);
+        return -1;
+    }
+    st = opened;
+    return fd;
+}
+
 QString notAFileReason(unsigned mode) {
     if (S_ISDIR(mode)) {
         return systemReason(EISDIR);
@@ -50,18 +93,10 @@ InputFile::InputFile(const QString& path, Accept accept) {
         result_ = FileResult::failure(notAFileReason(st.st_mode));
         return;
     }
-    // Without O_NONBLOCK a FIFO's open waits for a writer; the name may have been
-    // replaced by one since it was looked at.
-    fd_ = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd_ = openAccepted(name, accept, st, error_);
     if (fd_ < 0) {
-        error_ = errno;
-        result_ = FileResult::failure(systemReason(error_));
-        return;
-    }
-    if (::fstat(fd_, &st) != 0 || !accepted(st.st_mode, accept)) {
-        result_ =
-            FileResult::failure(st.st_mode == 0 ? systemReason(errno) : notAFileReason(st.st_mode));
-        ::close(std::exchange(fd_, -1));
+        result_ = FileResult::failure(error_ != 0 ? systemReason(error_)
+                                                  : notAFileReason(st.st_mode));
         return;
     }
     if (S_ISREG(st.st_mode)) {

@@ -1,5 +1,6 @@
 #include "LibraryIndex.h"
 
+#include "InputFile.h"
 #include "ParameterValues.h"
 #include "SafeSave.h"
 
@@ -187,6 +188,7 @@ QString createStatements() {
                "  folder TEXT NOT NULL,\n"
                "  size INTEGER NOT NULL,\n"
                "  modified INTEGER NOT NULL, -- ns since the epoch\n"
+               "  changed INTEGER NOT NULL, -- of the status, ns since the epoch\n"
                "  hash BLOB, -- SHA-1 of a preset's content\n"
                "  preset INTEGER NOT NULL);\n"
                "CREATE INDEX files_by_hash ON files(hash);\n"
@@ -230,13 +232,24 @@ QString indexError(const QSqlError& e) {
     return QStringLiteral("the library's index could not be written: %1").arg(e.databaseText());
 }
 
+// What tells a file changed without reading it: its size and times. The status
+// change time counts too: `cp -p`, `rsync -t` and `touch -r` set a file's
+// modification time back, but not that one.
 struct Stat {
     qint64 size = 0;
     qint64 modified = 0; // ns
+    qint64 changed = 0;  // ns, of the status
+
+    bool operator==(const Stat&) const = default;
 };
 
 qint64 nanoseconds(const struct stat& st) {
     return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+Stat statOf(const struct stat& st) {
+    return {qint64(st.st_size), nanoseconds(st),
+            qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
 struct Found {
@@ -248,8 +261,8 @@ struct Found {
 
 class Walk {
 public:
-    Walk(std::vector<Found>& found, QStringList& problems, const std::atomic<bool>* stop)
-        : found_(found), problems_(problems), stop_(stop) {}
+    Walk(std::vector<Found>& found, QStringList& problems, const std::atomic<bool>* stop, int limit)
+        : found_(found), problems_(problems), stop_(stop), limit_(limit) {}
 
     // False when the folder itself cannot be read.
     bool folder(const QString& folder) {
@@ -362,14 +375,13 @@ private:
             if (!givenBack(native)) {
                 continue;
             }
-            if (found_.size() >= std::size_t(kMaxLibraryFiles)) {
+            if (found_.size() >= std::size_t(limit_)) {
                 full_ = true;
-                problem(QStringLiteral("more than %1 files: the rest were not looked at")
-                            .arg(kMaxLibraryFiles));
+                problem(
+                    QStringLiteral("more than %1 files: the rest were not looked at").arg(limit_));
                 break;
             }
-            found_.push_back(
-                {QFile::decodeName(native), folder, native, {qint64(st.st_size), nanoseconds(st)}});
+            found_.push_back({QFile::decodeName(native), folder, native, statOf(st)});
         }
         ::closedir(dir);
     }
@@ -377,6 +389,7 @@ private:
     std::vector<Found>& found_;
     QStringList& problems_;
     const std::atomic<bool>* stop_;
+    int limit_;
     std::set<std::pair<dev_t, ino_t>> visited_;
     QSet<QString> unread_;
     bool full_ = false;
@@ -393,19 +406,17 @@ struct Content {
 // stays the same while it is read.
 Content readContent(const QByteArray& native) {
     Content c;
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        c.problem = systemReason(errno);
-        return c;
-    }
+    // A device put in the file's place since the folder was walked is never opened
+    // (opening a serial port raises its lines).
     struct stat before {};
     struct stat after {};
-    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
-        c.problem = QStringLiteral("not a regular file");
-        ::close(fd);
+    int error = 0;
+    const int fd = openAccepted(native, InputFile::Accept::File, before, error);
+    if (fd < 0) {
+        c.problem = error != 0 ? systemReason(error) : notAFileReason(before.st_mode);
         return c;
     }
-    c.stat = {qint64(before.st_size), nanoseconds(before)};
+    c.stat = statOf(before);
     c.preset = before.st_size == qint64(kConfigImageSize);
     if (c.preset) {
         c.bytes.resize(kConfigImageSize + 1);
@@ -426,7 +437,7 @@ Content readContent(const QByteArray& native) {
         }
         if (c.problem.isEmpty() &&
             (got != qsizetype(kConfigImageSize) || ::fstat(fd, &after) != 0 ||
-             after.st_size != before.st_size || nanoseconds(after) != nanoseconds(before))) {
+             !(statOf(after) == statOf(before)))) {
             c.problem = QStringLiteral("it changed while it was read");
         }
         c.bytes.truncate(kConfigImageSize);
@@ -445,6 +456,8 @@ struct LibraryIndex::Private {
     QString path;
     QString connection;
     int busyTimeoutMs = kBusyTimeoutMs;
+    int fileLimit = kMaxLibraryFiles;
+    qint64 racyMs = kRacyMs;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
 
@@ -598,6 +611,11 @@ LibraryIndex::Opened LibraryIndex::open() {
     return opened;
 }
 
+void LibraryIndex::setScanLimitsForTesting(int fileLimit, int recentMs) {
+    d_->fileLimit = fileLimit;
+    d_->racyMs = recentMs;
+}
+
 qint64 LibraryIndex::dataVersion() {
     QSqlQuery q(d_->db());
     return q.exec(QStringLiteral("PRAGMA data_version")) && q.next() ? q.value(0).toLongLong() : -1;
@@ -627,12 +645,13 @@ struct Writer {
     explicit Writer(const QSqlDatabase& db)
         : insertFile(db), updateFile(db), moveFile(db), deleteSlots(db), insertSlot(db),
           deleteFile(db) {
-        insertFile.prepare(QStringLiteral("INSERT INTO files(path, folder, size, modified, hash, "
-                                          "preset) VALUES(?, ?, ?, ?, ?, ?)"));
-        updateFile.prepare(QStringLiteral("UPDATE files SET folder=?, size=?, modified=?, hash=?, "
-                                          "preset=? WHERE id=?"));
-        moveFile.prepare(QStringLiteral("UPDATE files SET path=?, folder=?, size=?, modified=? "
-                                        "WHERE id=?"));
+        // Each binds the file's path or folder, then its size and times (bindStat).
+        insertFile.prepare(QStringLiteral("INSERT INTO files(path, folder, size, modified, "
+                                          "changed, hash, preset) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+        updateFile.prepare(QStringLiteral("UPDATE files SET folder=?, size=?, modified=?, "
+                                          "changed=?, hash=?, preset=? WHERE id=?"));
+        moveFile.prepare(QStringLiteral("UPDATE files SET path=?, folder=?, size=?, modified=?, "
+                                        "changed=? WHERE id=?"));
         deleteSlots.prepare(QStringLiteral("DELETE FROM slots WHERE file=?"));
         QString columns;
         QString marks;
@@ -691,21 +710,23 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
     {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT id, path, folder, size, modified, hash FROM files"))) {
+        if (!q.exec(QStringLiteral(
+                "SELECT id, path, folder, size, modified, changed, hash FROM files"))) {
             return failed(q.lastError());
         }
         while (q.next()) {
-            known.insert(q.value(1).toString(),
-                         Known{q.value(0).toLongLong(),
-                               q.value(2).toString(),
-                               {q.value(3).toLongLong(), q.value(4).toLongLong()},
-                               q.value(5).toByteArray()});
+            known.insert(
+                q.value(1).toString(),
+                Known{q.value(0).toLongLong(),
+                      q.value(2).toString(),
+                      {q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong()},
+                      q.value(6).toByteArray()});
         }
     }
 
     // What the folders hold now.
     std::vector<Found> found;
-    Walk walk(found, report.problems, stop);
+    Walk walk(found, report.problems, stop, d_->fileLimit);
     QSet<QString> readable;
     for (const QString& folder : folders) {
         if (walk.folder(folder)) {
@@ -741,7 +762,11 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
         const Known& k = it.value();
         const bool folderKept = kept.contains(k.folder);
         const bool folderRead = readable.contains(k.folder);
-        if (!present.contains(path) && (!folderKept || (folderRead && !walk.unread(path)))) {
+        // A walk that stopped at the limit, or was stopped, saw only some files: the
+        // others are not gone.
+        const bool wholeWalk = !walk.full() && !(stop && *stop);
+        if (wholeWalk && !present.contains(path) &&
+            (!folderKept || (folderRead && !walk.unread(path)))) {
             gone.push_back(k.id);
             if (!k.hash.isEmpty()) {
                 goneByHash[k.hash].push_back(k.id);
@@ -752,8 +777,7 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
     std::vector<const Found*> toRead;
     for (const Found& f : found) {
         const auto k = known.constFind(f.path);
-        if (k == known.cend() || k->stat.size != f.stat.size ||
-            k->stat.modified != f.stat.modified || k->folder != f.folder) {
+        if (k == known.cend() || !(k->stat == f.stat) || k->folder != f.folder) {
             toRead.push_back(&f);
         }
         report.presets += f.stat.size == qint64(kConfigImageSize) ? 1 : 0;
@@ -763,8 +787,14 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
     // changed again within the same tick of the file system's clock (coarse on some,
     // two seconds on FAT) keeps its time. A time that recent is not kept, so that
     // the next scan reads the file again.
-    const qint64 racyFrom = (QDateTime::currentMSecsSinceEpoch() - kRacyMs) * qint64(1'000'000);
-    const auto stored = [&](qint64 modified) { return modified >= racyFrom ? -1 : modified; };
+    const qint64 racyFrom = (QDateTime::currentMSecsSinceEpoch() - d_->racyMs) * qint64(1'000'000);
+    // Binds size and times from `at` on.
+    const auto bindStat = [&](QSqlQuery& q, int at, const Stat& stat) {
+        const bool racy = stat.modified >= racyFrom;
+        q.bindValue(at, stat.size);
+        q.bindValue(at + 1, racy ? qint64(-1) : stat.modified);
+        q.bindValue(at + 2, stat.changed);
+    };
 
     Writer w(db);
     const int total = int(toRead.size());
@@ -794,11 +824,10 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
             bool ok = true;
             if (k != known.cend()) {
                 w.updateFile.bindValue(0, f->folder);
-                w.updateFile.bindValue(1, c.stat.size);
-                w.updateFile.bindValue(2, stored(c.stat.modified));
-                w.updateFile.bindValue(3, c.preset ? QVariant(hash) : QVariant());
-                w.updateFile.bindValue(4, c.preset);
-                w.updateFile.bindValue(5, k->id);
+                bindStat(w.updateFile, 1, c.stat);
+                w.updateFile.bindValue(4, c.preset ? QVariant(hash) : QVariant());
+                w.updateFile.bindValue(5, c.preset);
+                w.updateFile.bindValue(6, k->id);
                 w.deleteSlots.bindValue(0, k->id);
                 ok = w.updateFile.exec() && w.deleteSlots.exec() &&
                      (!c.preset || w.slotsOf(k->id, c.bytes));
@@ -811,17 +840,15 @@ LibraryIndex::ScanReport LibraryIndex::scan(const QStringList& folders, const Pr
                 ++report.moved;
                 w.moveFile.bindValue(0, f->path);
                 w.moveFile.bindValue(1, f->folder);
-                w.moveFile.bindValue(2, c.stat.size);
-                w.moveFile.bindValue(3, stored(c.stat.modified));
-                w.moveFile.bindValue(4, id);
+                bindStat(w.moveFile, 2, c.stat);
+                w.moveFile.bindValue(5, id);
                 ok = w.moveFile.exec();
             } else {
                 w.insertFile.bindValue(0, f->path);
                 w.insertFile.bindValue(1, f->folder);
-                w.insertFile.bindValue(2, c.stat.size);
-                w.insertFile.bindValue(3, stored(c.stat.modified));
-                w.insertFile.bindValue(4, c.preset ? QVariant(hash) : QVariant());
-                w.insertFile.bindValue(5, c.preset);
+                bindStat(w.insertFile, 2, c.stat);
+                w.insertFile.bindValue(5, c.preset ? QVariant(hash) : QVariant());
+                w.insertFile.bindValue(6, c.preset);
                 ok = w.insertFile.exec() &&
                      (!c.preset || w.slotsOf(w.insertFile.lastInsertId().toLongLong(), c.bytes));
             }

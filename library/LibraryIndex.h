@@ -100,6 +100,10 @@ public:
     // A number that changes whenever another connection changed the database.
     qint64 dataVersion();
 
+    // Tests scan with fewer files than kMaxLibraryFiles, and take times older than
+    // `recentMs` (2000 otherwise) as settled; nothing else changes these.
+    void setScanLimitsForTesting(int fileLimit, int recentMs);
+
 private:
     struct Private;
     std::unique_ptr<Private> d_;

@@ -15,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -394,6 +395,44 @@ TEST_F(LibraryIndexTest, AnIndexOfALaterVersionIsLeftAsItIs) {
     db.close();
     db = {};
     QSqlDatabase::removeDatabase(QStringLiteral("check"));
+}
+
+// A change that keeps the file's size and time (cp -p, rsync -t, touch -r) is seen
+// by the time of the file's status, which no one sets back.
+TEST_F(LibraryIndexTest, AChangeThatKeepsTheFilesTimeIsStillSeen) {
+    const QString a = preset(QStringLiteral("a.cfg"), 100);
+    auto index = openIndex();
+    index->setScanLimitsForTesting(kMaxLibraryFiles, 0);
+    ASSERT_TRUE(index->scan({folder}).ok);
+    ASSERT_EQ(index->scan({folder}).read, 0);
+    // The status time moves on at the file system clock's next tick (10 ms at most).
+    QThread::msleep(30);
+    preset(QStringLiteral("a.cfg"), 230, 3600); // the same size, and its old time again
+    const LibraryIndex::ScanReport r = index->scan({folder});
+    EXPECT_EQ(r.read, 1);
+    EXPECT_EQ(find(*index, "delay=230"), QStringList{"a.cfg:0"});
+}
+
+// A walk cut short at the limit saw only some files: the others keep their entries.
+TEST_F(LibraryIndexTest, FilesBeyondTheLimitAreNotTakenForGone) {
+    for (int i = 0; i < 12; ++i) {
+        preset(QStringLiteral("p%1.cfg").arg(i, 2, 10, QLatin1Char('0')), 100 + i);
+    }
+    auto index = openIndex();
+    ASSERT_TRUE(index->scan({folder}).ok);
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_EQ(index->changeTags(QDir(folder).filePath(
+                                        QStringLiteral("p%1.cfg").arg(i, 2, 10, QLatin1Char('0'))),
+                                    0, {QStringLiteral("kept")}, {}),
+                  QString());
+    }
+    index->setScanLimitsForTesting(5, 2000);
+    const LibraryIndex::ScanReport r = index->scan({folder});
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.removed, 0);
+    ASSERT_FALSE(r.problems.isEmpty());
+    EXPECT_TRUE(r.problems.back().contains(QStringLiteral("more than 5 files")));
+    EXPECT_EQ(find(*index, "tag:kept").size(), 12);
 }
 
 TEST_F(LibraryIndexTest, ALockedDatabaseIsWaitedForThenSaidSo) {
