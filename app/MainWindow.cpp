@@ -571,10 +571,15 @@ void TForm1::PasteSlot1Click() {
                     why.isEmpty() ? QStringLiteral("The clipboard is empty.") : why);
         return;
     }
-    (void)PasteSlot(selectedSlot(), slot->record, slot->slot);
+    if (!PasteSlot(selectedSlot(), slot->record, slot->slot, slot->given)) {
+        showMessage(QStringLiteral("The slot was not pasted."),
+                    QStringLiteral("A Device command is sending the record; paste once it "
+                                   "has ended."));
+    }
 }
 
-bool TForm1::PasteSlot(int target, const ConfigRecord& from, int fromSlot) {
+bool TForm1::PasteSlot(int target, const ConfigRecord& from, int fromSlot,
+                       std::span<const ParameterId> only) {
     if (link_->runningCommands() > 0 || slotKind(fromSlot) == SlotKind::None || target < 0 ||
         target >= tabCount()) {
         return false; // a command sends the record as it is; it is not changed under it
@@ -583,14 +588,15 @@ bool TForm1::PasteSlot(int target, const ConfigRecord& from, int fromSlot) {
     const ConfigRecord source = from;
     parameters_->endGesture();
     showStepSlot(target);
-    document_.replaceSlot(target, source, fromSlot);
+    document_.replaceSlot(target, source, fromSlot, only);
     return true;
 }
 
 int TForm1::dropTarget(const QDropEvent& event) const {
     const int tab = ui->TabControl1->TabBar()->tabAt(event.position().toPoint());
-    if (tab < 0 || !(event.possibleActions() & Qt::CopyAction) || !event.mimeData() ||
-        !slotFromMimeData(*event.mimeData())) {
+    // While a Device command sends the record, nothing lands on it (the pointer says so).
+    if (tab < 0 || link_->runningCommands() > 0 || !(event.possibleActions() & Qt::CopyAction) ||
+        !event.mimeData() || !slotFromMimeData(*event.mimeData())) {
         return -1;
     }
     return tab;
@@ -618,7 +624,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         const int tab = dropTarget(*drop);
         const std::optional<SlotTransfer> slot =
             tab >= 0 ? slotFromMimeData(*drop->mimeData()) : std::nullopt;
-        if (slot && PasteSlot(tab, slot->record, slot->slot)) {
+        if (slot && PasteSlot(tab, slot->record, slot->slot, slot->given)) {
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
         } else {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 class QComboBox;
@@ -123,8 +124,10 @@ public:
     // as one step to take back; the tab is shown first, as a step of undo shows its
     // tab. An effect preset put on a mode slot, or a mode slot's values on an effect
     // preset, changes the effect values only. False (nothing changed) while a Device
-    // command runs, or for a slot that is not there.
-    bool PasteSlot(int target, const ConfigRecord& from, int fromSlot);
+    // command runs, or for a slot that is not there. `only`, when not empty, names
+    // the parameters that change (a text that gives some of them).
+    bool PasteSlot(int target, const ConfigRecord& from, int fromSlot,
+                   std::span<const ParameterId> only = {});
 
     // View menu: the preset library's window, made when first asked for.
     void Library1Click();

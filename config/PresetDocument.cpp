@@ -148,13 +148,17 @@ void PresetDocument::bringIntoRange(int slot) {
     recording_ = recording;
 }
 
-void PresetDocument::replaceSlot(int slot, const ConfigRecord& from, int fromSlot) {
+void PresetDocument::replaceSlot(int slot, const ConfigRecord& from, int fromSlot,
+                                 std::span<const ParameterId> only) {
+    const auto given = [&](const Parameter& p) {
+        return only.empty() || std::find(only.begin(), only.end(), p.id) != only.end();
+    };
     compound([&] {
         const std::vector<const Parameter*> shown = slotParameters(slot);
         // A limit first, so that the value under it is not held to the old one.
         for (const bool limits : {true, false}) {
             for (const Parameter* p : shown) {
-                if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p)) {
+                if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p) && given(*p)) {
                     (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
                 }
             }

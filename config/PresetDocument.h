@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace cantavel {
 
@@ -61,8 +62,10 @@ public:
     // of its own: it is what the record holds as shown.
     void bringIntoRange(int slot);
     // Every parameter `slot` shows takes `fromSlot`'s value in `from`, as one step:
-    // limits before the values under them, the slot's other bytes kept.
-    void replaceSlot(int slot, const ConfigRecord& from, int fromSlot);
+    // limits before the values under them, the slot's other bytes kept. `only`, when
+    // not empty, names the parameters that change.
+    void replaceSlot(int slot, const ConfigRecord& from, int fromSlot,
+                     std::span<const ParameterId> only = {});
     // Changes made by `change` form one step.
     void compound(const std::function<void()>& change);
 

@@ -132,6 +132,12 @@ std::optional<SlotTransfer> fromText(const QString& text, QString* why) {
         return refuse(QStringLiteral("The text holds no slot's values."));
     }
     SlotTransfer transfer{defaultRecord(), slot, {}};
+    for (const QString& assignment : assignments) {
+        const ParameterId id = parseAssignment(assignment).parameter->id;
+        if (std::find(transfer.given.begin(), transfer.given.end(), id) == transfer.given.end()) {
+            transfer.given.push_back(id);
+        }
+    }
     PresetDocument document(transfer.record);
     if (const AssignmentFault fault = applyAssignments(document, assignments);
         fault.kind != AssignmentFault::Kind::None) {

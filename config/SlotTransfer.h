@@ -9,11 +9,13 @@
 // which any text editor can show and any script can change.
 
 #include "ConfigRecord.h"
+#include "Parameters.h"
 
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QMimeData;
 
@@ -28,6 +30,9 @@ struct SlotTransfer {
     ConfigRecord record;
     int slot = 0;
     QString source;
+    // The parameters it gives: those a text names; empty for every one the slot
+    // shows (our own form carries them all).
+    std::vector<ParameterId> given = {};
 };
 
 // The slot `slot` of `record` as clipboard or drag data: our MIME type and the text

@@ -180,9 +180,36 @@ TEST_F(Slots, APasteOnDefaultInLinkModeIsSentLive) {
 
     const Image before = imageOf(record());
     bool pasted = true;
-    clock.after(300ms, [&] { pasted = form->PasteSlot(3, from, 1); });
+    QGuiApplication::clipboard()->setMimeData(slotMimeData(from, 1).release());
+    clock.after(300ms, [&] {
+        pasted = form->PasteSlot(3, from, 1);
+        dialogs.messages.clear();
+        action("PasteSlot1")->trigger(); // from the menu: one message says why not
+    });
     action("Upload1")->trigger();
     EXPECT_FALSE(pasted);
+    EXPECT_TRUE(imageOf(record()) == before);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("The slot was not pasted."));
+}
+
+// A text that gives some values of a slot changes only those: the rest of the tab
+// stays as it was, not a new record's.
+TEST_F(Slots, ATextOfSomeValuesChangesOnlyThose) {
+    record() = distinctRecord();
+    clickTab(4);
+    const Image before = imageOf(record());
+    QGuiApplication::clipboard()->setText(QStringLiteral("# a nudge\n3.echoDelay=33\n3.key=#+4\n"));
+    action("PasteSlot1")->trigger();
+    EXPECT_EQ(record().preset(4).echoDelay, 33);
+    EXPECT_EQ(shownText(record(), 4, parameter(ParameterId::KeyIndex)), QStringLiteral("#+4"));
+    Image expected = before;
+    const std::size_t delay = parameter(ParameterId::EchoDelay).field.imageOffset(4);
+    const std::size_t key = parameter(ParameterId::KeyIndex).field.imageOffset(4);
+    expected[delay] = 33;
+    expected[key] = record().image()[key];
+    EXPECT_TRUE(imageOf(record()) == expected) << "a value the text does not give changed";
+    action("Undo1")->trigger();
     EXPECT_TRUE(imageOf(record()) == before);
 }
 
