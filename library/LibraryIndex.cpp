@@ -495,6 +495,13 @@ LibraryIndex::~LibraryIndex() {
 }
 
 LibraryIndex::Private::State LibraryIndex::Private::connect(QString& why) {
+    // The operator's notes are theirs: a new index is readable by its owner only, and
+    // SQLite gives its journal files the same mode.
+    const QByteArray name = QFile::encodeName(path);
+    if (const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        fd >= 0) {
+        ::close(fd);
+    }
     {
         QSqlDatabase database =
             QSqlDatabase::contains(connection)

@@ -188,7 +188,14 @@ LibraryQuery parseLibraryQuery(QStringView text) {
             QStringLiteral("the search is longer than %1 characters").arg(kMaxQueryLength);
         return query;
     }
-    for (const QString& token : splitQuery(text)) {
+    const QStringList tokens = splitQuery(text);
+    if (tokens.size() > kMaxQueryTerms) {
+        query.error = QStringLiteral("the search has %1 terms; it takes at most %2")
+                          .arg(tokens.size())
+                          .arg(kMaxQueryTerms);
+        return query;
+    }
+    for (const QString& token : tokens) {
         LibraryTerm term;
         if (QString why = readTerm(token, term); !why.isEmpty()) {
             query.terms.clear();

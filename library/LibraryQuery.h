@@ -37,8 +37,10 @@ struct LibraryQuery {
     bool ok() const { return error.isEmpty(); }
 };
 
-// A search longer than this is refused, not searched.
+// A search longer than this, or of more terms, is refused, not searched: each term
+// is weighed against every slot of the library.
 inline constexpr qsizetype kMaxQueryLength = 4096;
+inline constexpr qsizetype kMaxQueryTerms = 64;
 
 LibraryQuery parseLibraryQuery(QStringView text);
 

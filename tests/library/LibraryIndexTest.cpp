@@ -347,6 +347,10 @@ TEST_F(LibraryIndexTest, ABrokenOrForeignDatabaseIsMovedAsideNotDeleted) {
         ASSERT_TRUE(opened.ok) << opened.error.toStdString();
         ASSERT_TRUE(opened.movedTo.startsWith(database + QStringLiteral(".broken-")))
             << opened.movedTo.toStdString();
+        EXPECT_EQ(QFileInfo(database).permissions() &
+                      (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                  0)
+            << "the new index is its owner's alone";
         QFile aside(opened.movedTo);
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
         EXPECT_EQ(aside.readAll(), before);
@@ -433,6 +437,19 @@ TEST_F(LibraryIndexTest, FilesBeyondTheLimitAreNotTakenForGone) {
     ASSERT_FALSE(r.problems.isEmpty());
     EXPECT_TRUE(r.problems.back().contains(QStringLiteral("more than 5 files")));
     EXPECT_EQ(find(*index, "tag:kept").size(), 12);
+}
+
+// The index holds the operator's notes: no other user reads it, nor its journal.
+TEST_F(LibraryIndexTest, ANewIndexIsTheOwnersAlone) {
+    preset(QStringLiteral("a.cfg"), 100);
+    auto index = openIndex();
+    ASSERT_TRUE(index->scan({folder}).ok);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(database + QLatin1String(suffix)).constData(), &st), 0)
+            << suffix;
+        EXPECT_EQ(st.st_mode & 0077, 0u) << suffix;
+    }
 }
 
 TEST_F(LibraryIndexTest, ALockedDatabaseIsWaitedForThenSaidSo) {

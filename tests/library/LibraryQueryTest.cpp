@@ -82,6 +82,9 @@ TEST(LibraryQuery, SaysWhatItDidNotUnderstandAndKeepsNoTerms) {
         {"tag:", "wants a tag"},
         {"is:loud", "is not known"},
         {"ballad - live", "a lone '-'"},
+        {"a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h i j k l m n o p q r "
+         "s t u v w x y z a b c d e f g h i j k l m",
+         "it takes at most 64"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);

@@ -78,6 +78,12 @@ TEST_F(CfgLibrary, SearchesByValueAndTagWithTextTakenAsText) {
                   .status,
               0);
     EXPECT_TRUE(search(QStringLiteral("tag:ballad")).isEmpty());
+    // A term that begins with '-' needs no "--" before it.
+    const testing::ToolRun negated =
+        library({QStringLiteral("search"), QStringLiteral("-mode"), QStringLiteral("-tag:x"),
+                 QStringLiteral("delay>=200")});
+    EXPECT_EQ(negated.status, 0) << negated.err.toStdString();
+    EXPECT_TRUE(negated.out.contains(QStringLiteral("live.cfg\tmode-a")));
 
     // Not understood: status 2 and one line, whatever its size.
     for (const QStringList& query :

@@ -1058,6 +1058,22 @@ int main(int argc, char** argv) {
         parser.addPositionalArgument(a.name, a.description, a.syntax);
     }
     QStringList commandArgs = args.mid(2);
+    if (command->name == QLatin1String("library") && !commandArgs.isEmpty() &&
+        commandArgs.front() == QLatin1String("search")) {
+        // A search's terms may begin with '-' (-tag:ballad): after "search" only --json
+        // and --help are options, whether or not a "--" comes first.
+        QStringList options;
+        QStringList terms;
+        for (const QString& a : commandArgs.mid(1)) {
+            const bool option = a == QLatin1String("--json") || a == QLatin1String("--help") ||
+                                a == QLatin1String("-h");
+            if (a != QLatin1String("--")) {
+                (option ? options : terms) << a;
+            }
+        }
+        commandArgs = QStringList{QStringLiteral("search")} + options +
+                      QStringList{QStringLiteral("--")} + terms;
+    }
     commandArgs.prepend(QStringLiteral("cantavel-cfg ") + command->name);
     if (!parser.parse(commandArgs)) {
         return usage(parser.errorText(), command->name);
