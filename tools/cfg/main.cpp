@@ -911,8 +911,8 @@ std::vector<Command> commands() {
          {{QStringLiteral("COMMAND"),
            QStringLiteral("add, remove, folders, scan, search, tag or untag."), QString()},
           {QStringLiteral("ARGUMENTS"),
-           QStringLiteral("The command's own: a folder, a search (one quoted argument, or after "
-                          "--), or FILE SLOT TAG..."),
+           QStringLiteral("The command's own: a folder, a search's terms (a term may begin "
+                          "with '-'), or FILE SLOT TAG..."),
            QStringLiteral("[ARGUMENTS...]")}},
          {QCommandLineOption(QStringLiteral("json"),
                              QStringLiteral("search: write a JSON array, one object per slot."))},
