@@ -150,7 +150,12 @@ def check_after_kill(what):
     db = sqlite3.connect(database)
     try:
         result = db.execute("PRAGMA integrity_check").fetchall()
-        files = db.execute("SELECT count(*) FROM files").fetchone()[0]
+        # Killed before its first transaction ended, a new index holds no table yet:
+        # as consistent as any, and the next open makes them.
+        made = db.execute(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'files'"
+        ).fetchone()[0]
+        files = db.execute("SELECT count(*) FROM files").fetchone()[0] if made else 0
     finally:
         db.close()
     if result != [("ok",)]:
