@@ -18,8 +18,11 @@ bool accepted(mode_t mode, InputFile::Accept accept) {
     return S_ISREG(mode) || (accept == InputFile::Accept::FileOrPipe && S_ISFIFO(mode));
 }
 
-} // namespace
-
+// Opens `name` for reading only if it is what `accept` takes: the name is pinned
+// without opening anything (O_PATH), looked at, and only then opened through the pin,
+// so a device put in its place in between is never opened (opening a serial port
+// raises its lines). The descriptor, or -1 with `error` the error number (0 when the
+// name is there but refused for what it is). `st` holds the file's status.
 int openAccepted(const QByteArray& name, InputFile::Accept accept, struct stat& st, int& error) {
     error = 0;
     // An O_PATH descriptor opens nothing: no device's open() runs, no FIFO waits.
@@ -63,6 +66,8 @@ int openAccepted(const QByteArray& name, InputFile::Accept accept, struct stat& 
     return fd;
 }
 
+} // namespace
+
 QString notAFileReason(unsigned mode) {
     if (S_ISDIR(mode)) {
         return systemReason(EISDIR);
@@ -95,8 +100,8 @@ InputFile::InputFile(const QString& path, Accept accept) {
     }
     fd_ = openAccepted(name, accept, st, error_);
     if (fd_ < 0) {
-        result_ = FileResult::failure(error_ != 0 ? systemReason(error_)
-                                                  : notAFileReason(st.st_mode));
+        result_ =
+            FileResult::failure(error_ != 0 ? systemReason(error_) : notAFileReason(st.st_mode));
         return;
     }
     if (S_ISREG(st.st_mode)) {

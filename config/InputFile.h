@@ -12,8 +12,6 @@
 #include <QByteArray>
 #include <QString>
 
-struct stat;
-
 namespace cantavel {
 
 class InputFile {
@@ -49,13 +47,6 @@ private:
     qint64 size_ = -1;
     FileResult result_;
 };
-
-// Opens `name` for reading only if it is what `accept` takes: the name is pinned
-// without opening anything (O_PATH), looked at, and only then opened through the pin,
-// so a device put in its place in between is never opened. The descriptor, or -1
-// with `error` the error number (0 when the name is there but refused for what it is,
-// `st` then saying what it is). `st` holds the file's status.
-int openAccepted(const QByteArray& name, InputFile::Accept accept, struct stat& st, int& error);
 
 // Why something that is not a regular file is refused ("Not a regular file (a
 // FIFO)"), from its st_mode.

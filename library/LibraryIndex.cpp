@@ -408,41 +408,23 @@ Content readContent(const QByteArray& native) {
     Content c;
     // A device put in the file's place since the folder was walked is never opened
     // (opening a serial port raises its lines).
+    InputFile file(QFile::decodeName(native));
     struct stat before {};
     struct stat after {};
-    int error = 0;
-    const int fd = openAccepted(native, InputFile::Accept::File, before, error);
-    if (fd < 0) {
-        c.problem = error != 0 ? systemReason(error) : notAFileReason(before.st_mode);
+    if (!file || ::fstat(file.fd(), &before) != 0) {
+        c.problem = file ? systemReason(errno) : file.result().reason;
         return c;
     }
     c.stat = statOf(before);
     c.preset = before.st_size == qint64(kConfigImageSize);
     if (c.preset) {
-        c.bytes.resize(kConfigImageSize + 1);
-        qsizetype got = 0;
-        while (got < c.bytes.size()) {
-            const ssize_t n = ::read(fd, c.bytes.data() + got, std::size_t(c.bytes.size() - got));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                c.problem = systemReason(errno);
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            got += n;
-        }
-        if (c.problem.isEmpty() &&
-            (got != qsizetype(kConfigImageSize) || ::fstat(fd, &after) != 0 ||
-             !(statOf(after) == statOf(before)))) {
+        if (const FileResult read = file.read(kConfigImageSize + 1, c.bytes); !read) {
+            c.problem = read.reason;
+        } else if (c.bytes.size() != qsizetype(kConfigImageSize) ||
+                   ::fstat(file.fd(), &after) != 0 || !(statOf(after) == statOf(before))) {
             c.problem = QStringLiteral("it changed while it was read");
         }
-        c.bytes.truncate(kConfigImageSize);
     }
-    ::close(fd);
     return c;
 }
 
@@ -1000,8 +982,13 @@ std::unique_ptr<LibrarySnapshot> LibraryIndex::snapshot(QString* error) {
 
 namespace {
 
-// The file's row, by the path the index lists it under or any path to it.
-qint64 fileId(const QSqlDatabase& db, const QString& path, QString& why) {
+// The row of the file a slot is in, by the path the index lists it under or any path
+// to it; -1, and `why` says why, for a slot or file the index has not.
+qint64 fileId(const QSqlDatabase& db, const QString& path, int slot, QString& why) {
+    if (slot < 0 || slot >= kSlotCount) {
+        why = QStringLiteral("no slot %1").arg(slot);
+        return -1;
+    }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT id, preset FROM files WHERE path=?"));
     const QFileInfo info(path);
@@ -1035,15 +1022,12 @@ QString LibraryIndex::changeTags(const QString& path, int slot, const QStringLis
                                  const QStringList& remove) {
     QSqlDatabase db = d_->db();
     QString why;
-    if (slot < 0 || slot >= kSlotCount) {
-        return QStringLiteral("no slot %1").arg(slot);
-    }
     for (const QString& tag : add) {
         if (tag.trimmed().isEmpty() || tag.size() > kMaxTagLength) {
             return QStringLiteral("a tag is 1 to %1 characters").arg(kMaxTagLength);
         }
     }
-    const qint64 id = fileId(db, path, why);
+    const qint64 id = fileId(db, path, slot, why);
     if (id < 0) {
         return why;
     }
@@ -1085,8 +1069,13 @@ QString LibraryIndex::changeTags(const QString& path, int slot, const QStringLis
 
 namespace {
 
-QString upsertNote(const QSqlDatabase& db, qint64 id, int slot, const QString& column,
-                   const QVariant& value) {
+QString setNoteColumn(const QSqlDatabase& db, const QString& path, int slot, const QString& column,
+                      const QVariant& value) {
+    QString why;
+    const qint64 id = fileId(db, path, slot, why);
+    if (id < 0) {
+        return why;
+    }
     QSqlQuery q(db);
     // `column` is one of ours, never the operator's text.
     q.prepare(QStringLiteral("INSERT INTO notes(file, slot, %1) VALUES(?, ?, ?) "
@@ -1101,26 +1090,16 @@ QString upsertNote(const QSqlDatabase& db, qint64 id, int slot, const QString& c
 } // namespace
 
 QString LibraryIndex::setFavourite(const QString& path, int slot, bool favourite) {
-    QString why;
-    if (slot < 0 || slot >= kSlotCount) {
-        return QStringLiteral("no slot %1").arg(slot);
-    }
-    const qint64 id = fileId(d_->db(), path, why);
-    return id < 0 ? why : upsertNote(d_->db(), id, slot, QStringLiteral("favourite"), favourite);
+    return setNoteColumn(d_->db(), path, slot, QStringLiteral("favourite"), favourite);
 }
 
 QString LibraryIndex::setNote(const QString& path, int slot, const QString& note) {
-    QString why;
-    if (slot < 0 || slot >= kSlotCount) {
-        return QStringLiteral("no slot %1").arg(slot);
-    }
     if (note.size() > kMaxNoteLength) {
         return QStringLiteral("a note is at most %1 characters").arg(kMaxNoteLength);
     }
-    const qint64 id = fileId(d_->db(), path, why);
-    return id < 0 ? why
-                  : upsertNote(d_->db(), id, slot, QStringLiteral("note"),
-                               note.isNull() ? QStringLiteral("") : note);
+    // A null string would be bound as NULL; no note is an empty one.
+    return setNoteColumn(d_->db(), path, slot, QStringLiteral("note"),
+                         note.isNull() ? QStringLiteral("") : note);
 }
 
 } // namespace cantavel
