@@ -546,8 +546,7 @@ QString TForm1::slotSource(int slot) const {
     const QString file = document_.fileName().isEmpty()
                              ? QStringLiteral("Untitled")
                              : QFileInfo(document_.fileName()).fileName();
-    return QStringLiteral("%1, %2").arg(
-        file, isPresetSlot(slot) ? QStringLiteral("slot ") + slotTitle(slot) : slotTitle(slot));
+    return slotOfFile(file, slot);
 }
 
 void TForm1::CopySlot1Click() {

@@ -36,6 +36,11 @@ QString slotTitle(int slot) {
     return slot >= 0 && slot < kSlotCount ? QString::fromLatin1(kTitles[slot]) : QString();
 }
 
+QString slotOfFile(const QString& file, int slot) {
+    return QStringLiteral("%1, %2").arg(
+        file, isPresetSlot(slot) ? QStringLiteral("slot ") + slotTitle(slot) : slotTitle(slot));
+}
+
 QString slotKey(int slot) {
     return slot >= 0 && slot < kSlotCount ? QString::fromLatin1(kKeys[slot]) : QString();
 }

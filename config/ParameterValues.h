@@ -21,6 +21,9 @@ namespace cantavel {
 QString slotTitle(int slot);
 // "default", "1" to "4", "mode-a", "mode-b": the names scripts use.
 QString slotKey(int slot);
+// A slot of a file named for messages and listings: "live.cfg, slot 3",
+// "live.cfg, Mode A".
+QString slotOfFile(const QString& file, int slot);
 // The slot a name stands for: a key, a tab's name (any case) or 0 to 6; -1 for none.
 int slotFromName(QStringView name);
 

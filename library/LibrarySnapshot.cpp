@@ -190,9 +190,7 @@ QString LibrarySnapshot::summary(int index) const {
 QString LibrarySnapshot::slotName(int index) const {
     const LibrarySlot& s = allSlots[static_cast<std::size_t>(index)];
     const LibraryFile& file = files[static_cast<std::size_t>(s.file)];
-    return QStringLiteral("%1, %2").arg(file.name, isPresetSlot(s.slot)
-                                                       ? QStringLiteral("slot %1").arg(s.slot)
-                                                       : slotTitle(s.slot));
+    return slotOfFile(file.name, s.slot);
 }
 
 } // namespace cantavel
