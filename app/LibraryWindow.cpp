@@ -29,7 +29,6 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -456,6 +455,7 @@ void LibraryWindow::search(bool keepView) {
                  grouping);
 
     const bool searching = !query.terms.empty();
+    filtered_ = query.ok() && searching;
     if ((searching || grouping == LibraryModel::Grouping::Duplicates) &&
         model_->slotCount() <= kExpandAtMost) {
         tree_->expandAll();
@@ -494,8 +494,7 @@ void LibraryWindow::showCounts() {
         text = count(static_cast<qsizetype>(snapshot_->files.size()), "file", "files") +
                QStringLiteral(", ") +
                count(static_cast<qsizetype>(snapshot_->allSlots.size()), "slot", "slots");
-        const LibraryQuery query = parseLibraryQuery(search_->text());
-        if (query.ok() && !query.terms.empty()) {
+        if (filtered_) {
             text = QStringLiteral("Found %1 in %2 of %3")
                        .arg(count(model_->slotCount(), "slot", "slots"),
                             count(model_->fileCount(), "file", "files"), text);

@@ -135,7 +135,8 @@ private:
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QAction* favouriteAction_ = nullptr;
-    QString problem_; // the worker's last message, until the next snapshot
+    QString problem_;       // the worker's last message, until the next snapshot
+    bool filtered_ = false; // the list shows what a search it understood found
 };
 
 } // namespace cantavel
