@@ -35,22 +35,6 @@ quint64 soundOf(const std::array<std::int16_t, kParameterCount>& shown) {
     return hash;
 }
 
-QString slotSummary(const ConfigRecord& record, int slot) {
-    static const ConfigRecord fresh = [] {
-        ConfigRecord r{};
-        r.resetToDefaults();
-        return r;
-    }();
-    QStringList changed;
-    for (const Parameter* p : slotParameters(slot)) {
-        const QString text = shownText(record, slot, *p);
-        if (text != shownText(fresh, slot, *p)) {
-            changed << QStringLiteral("%1 %2").arg(QLatin1String(p->name), shownOrNone(text));
-        }
-    }
-    return changed.join(QStringLiteral(", "));
-}
-
 void LibrarySnapshot::finish() {
     std::unordered_map<quint64, int> first;
     std::unordered_map<quint64, int> count;
@@ -181,6 +165,27 @@ int LibrarySnapshot::findSlot(const QString& path, int slot) const {
     const int first = files[static_cast<std::size_t>(file)].firstSlot;
     return first < 0 ? -1 : first + slot;
 }
+
+namespace {
+
+// The parameters whose values differ from a new record's, as "Delay 120, Key #+2".
+QString slotSummary(const ConfigRecord& record, int slot) {
+    static const ConfigRecord fresh = [] {
+        ConfigRecord r{};
+        r.resetToDefaults();
+        return r;
+    }();
+    QStringList changed;
+    for (const Parameter* p : slotParameters(slot)) {
+        const QString text = shownText(record, slot, *p);
+        if (text != shownText(fresh, slot, *p)) {
+            changed << QStringLiteral("%1 %2").arg(QLatin1String(p->name), shownOrNone(text));
+        }
+    }
+    return changed.join(QStringLiteral(", "));
+}
+
+} // namespace
 
 QString LibrarySnapshot::summary(int index) const {
     const LibrarySlot& s = allSlots[std::size_t(index)];

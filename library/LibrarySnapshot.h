@@ -91,7 +91,5 @@ private:
 // the slot does not show), and the sound they make together.
 std::array<std::int16_t, kParameterCount> shownValues(const ConfigRecord& record, int slot);
 quint64 soundOf(const std::array<std::int16_t, kParameterCount>& shown);
-// The parameters whose values differ from a new record's, as "Delay 120, Key #+2".
-QString slotSummary(const ConfigRecord& record, int slot);
 
 } // namespace cantavel
