@@ -32,7 +32,8 @@ bool LibraryTerm::holds(int shown) const {
 namespace {
 
 // The search split at white space. A term in double quotes may hold spaces
-// ("\"live set\""); a quote anywhere else is part of the word it stands in.
+// ("\"live set\"", tag:"live set"); a quote anywhere else is part of the word it
+// stands in.
 QStringList splitQuery(QStringView text) {
     QStringList tokens;
     qsizetype i = 0;
@@ -45,7 +46,11 @@ QStringList splitQuery(QStringView text) {
             break;
         }
         const qsizetype start = i;
-        const qsizetype quote = text[i] == u'-' && i + 1 < n ? i + 1 : i;
+        qsizetype quote = text[i] == u'-' && i + 1 < n ? i + 1 : i;
+        // A tag of several words: tag:"live set".
+        if (text.mid(quote).startsWith(QLatin1String("tag:\""), Qt::CaseInsensitive)) {
+            quote += 4;
+        }
         if (text[quote] == u'"') {
             // Up to a closing quote that ends the term.
             qsizetype close = quote + 1;

@@ -46,6 +46,7 @@ TEST(LibraryQuery, UnderstandsEachFormOfTerm) {
         {"musicvolmax==63", Kind::Value, false, "musicVolMax", Op::Equal, 63, ""},
         {"delay>99999999999", Kind::Value, false, "echoDelay", Op::Greater, 100000, ""},
         {"tag:Ballad", Kind::Tag, false, nullptr, Op::Equal, 0, "ballad"},
+        {"-TAG:\"Live Set\"", Kind::Tag, true, nullptr, Op::Equal, 0, "live set"},
         {"-tag:';DROP", Kind::Tag, true, nullptr, Op::Equal, 0, "';drop"},
         {"is:fav", Kind::Favourite, false, nullptr, Op::Equal, 0, ""},
         {"-is:dup", Kind::Duplicate, true, nullptr, Op::Equal, 0, ""},
