@@ -1,6 +1,7 @@
 #include "PresetDocument.h"
 
 #include "ParameterValues.h"
+#include "SlotKind.h"
 
 #include <QRegularExpression>
 
@@ -16,6 +17,10 @@ PresetDocument::PresetDocument(ConfigRecord& record, QString* fileName, QObject*
 }
 
 FileResult PresetDocument::load(const QString& path, qint64* fileSize) {
+    if (inTrial()) {
+        // What a file that cannot be read leaves is the record as it was.
+        putBackTrial();
+    }
     FileResult read = loadConfigFile(path, record_, fileSize);
     if (read) {
         *fileName_ = path;
@@ -25,6 +30,9 @@ FileResult PresetDocument::load(const QString& path, qint64* fileSize) {
 }
 
 FileResult PresetDocument::save(const QString& path) {
+    if (inTrial()) {
+        putBackTrial(); // what is saved is the operator's own values
+    }
     closeStep();
     FileResult written = saveConfigFile(path, record_);
     if (written) {
@@ -35,12 +43,17 @@ FileResult PresetDocument::save(const QString& path) {
 }
 
 void PresetDocument::makeNew() {
+    endTrial();
     record_.resetToDefaults();
     fileName_->clear();
     markUnmodified(true);
 }
 
 bool PresetDocument::isModified() const {
+    if (inTrial()) {
+        const ConfigRecord own = withoutTrial();
+        return !std::equal(savedImage_.begin(), savedImage_.end(), own.image().begin());
+    }
     return !std::equal(savedImage_.begin(), savedImage_.end(), record_.image().begin());
 }
 
@@ -58,6 +71,13 @@ void PresetDocument::store(int slot, const Parameter& p, unsigned value) {
     const unsigned after = p.field.get(record_, slot);
     if (before == after) {
         return;
+    }
+    if (recording_ && inTrial()) {
+        // An edit during a trial is made to what is shown: the trial is kept first,
+        // as the start of the edit's step. The value before the edit is the trial's.
+        p.field.set(record_, slot, before);
+        adoptTrial(true);
+        p.field.set(record_, slot, value);
     }
     if (recording_) {
         history_.record(slot, {p.id, before, after});
@@ -150,20 +170,108 @@ void PresetDocument::bringIntoRange(int slot) {
 
 void PresetDocument::replaceSlot(int slot, const ConfigRecord& from, int fromSlot,
                                  std::span<const ParameterId> only) {
+    compound([&] { assignSlot(slot, from, fromSlot, only); });
+}
+
+void PresetDocument::assignSlot(int slot, const ConfigRecord& from, int fromSlot,
+                                std::span<const ParameterId> only) {
     const auto given = [&](const Parameter& p) {
         return only.empty() || std::find(only.begin(), only.end(), p.id) != only.end();
     };
-    compound([&] {
-        const std::vector<const Parameter*> shown = slotParameters(slot);
-        // A limit first, so that the value under it is not held to the old one.
-        for (const bool limits : {true, false}) {
-            for (const Parameter* p : shown) {
-                if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p) && given(*p)) {
-                    (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
-                }
+    const std::vector<const Parameter*> shown = slotParameters(slot);
+    // A limit first, so that the value under it is not held to the old one.
+    for (const bool limits : {true, false}) {
+        for (const Parameter* p : shown) {
+            if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p) && given(*p)) {
+                (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
             }
         }
-    });
+    }
+}
+
+void PresetDocument::beginTrial(int slot) {
+    if (inTrial()) {
+        putBackTrial();
+    }
+    if (slotKind(slot) == SlotKind::None) {
+        return;
+    }
+    aside_ = record_;
+    trialSlot_ = slot;
+    emit historyChanged(); // the trial can be taken back
+}
+
+ConfigRecord PresetDocument::withoutTrial() const {
+    ConfigRecord own = record_;
+    if (inTrial()) {
+        for (const Parameter* p : slotParameters(trialSlot_)) {
+            p->field.set(own, trialSlot_, p->field.get(aside_, trialSlot_));
+        }
+    }
+    return own;
+}
+
+void PresetDocument::tryValues(const ConfigRecord& from, int fromSlot) {
+    if (!inTrial()) {
+        return;
+    }
+    const bool recording = std::exchange(recording_, false);
+    const std::vector<const Parameter*> shown = slotParameters(trialSlot_);
+    // Stored as they are (a file's value no control can show included), limits first
+    // so that the unit hears a raised limit before the value under it.
+    for (const bool limits : {true, false}) {
+        for (const Parameter* p : shown) {
+            if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p)) {
+                store(trialSlot_, *p, p->field.get(from, fromSlot));
+            }
+        }
+    }
+    recording_ = recording;
+    bringIntoRange(trialSlot_);
+}
+
+void PresetDocument::putBackTrial() {
+    if (!inTrial()) {
+        return;
+    }
+    const int slot = std::exchange(trialSlot_, -1);
+    const bool recording = std::exchange(recording_, false);
+    for (const bool limits : {true, false}) {
+        for (const Parameter* p : slotParameters(slot)) {
+            if ((boundBy(*p) != nullptr) == limits) {
+                store(slot, *p, p->field.get(aside_, slot));
+            }
+        }
+    }
+    recording_ = recording;
+    emit historyChanged();
+    emit trialEnded(false, false);
+}
+
+void PresetDocument::keepTrial() {
+    if (inTrial()) {
+        adoptTrial(false);
+        closeStep();
+    }
+}
+
+void PresetDocument::adoptTrial(bool byEdit) {
+    const int slot = std::exchange(trialSlot_, -1);
+    for (const Parameter* p : slotParameters(slot)) {
+        const unsigned before = p->field.get(aside_, slot);
+        const unsigned after = p->field.get(record_, slot);
+        if (before != after) {
+            history_.record(slot, {p->id, before, after});
+        }
+    }
+    emit historyChanged();
+    emit trialEnded(true, byEdit);
+}
+
+void PresetDocument::endTrial() {
+    if (std::exchange(trialSlot_, -1) >= 0) {
+        emit trialEnded(false, false);
+    }
 }
 
 void PresetDocument::compound(const std::function<void()>& change) {
@@ -178,6 +286,9 @@ void PresetDocument::closeStep() {
 }
 
 int PresetDocument::undoSlot() {
+    if (inTrial()) {
+        return trialSlot_;
+    }
     history_.closeStep();
     return history_.undoSlot();
 }
@@ -187,10 +298,15 @@ int PresetDocument::redoSlot() const {
 }
 
 void PresetDocument::undo() {
+    if (inTrial()) {
+        putBackTrial(); // taking the trial back is the undo
+        return;
+    }
     replay(history_.takeUndo(), true);
 }
 
 void PresetDocument::redo() {
+    putBackTrial();
     history_.closeStep();
     replay(history_.takeRedo(), false);
 }

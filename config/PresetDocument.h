@@ -69,10 +69,28 @@ public:
     // Changes made by `change` form one step.
     void compound(const std::function<void()>& change);
 
+    // A trial: other values on a slot, shown and sent as any change is, but no edit
+    // yet. The slot's own values wait aside. Putting the trial back brings them
+    // back; keeping it makes the values shown one step from them. An edit made
+    // during a trial is made to the values shown and keeps the trial first, in the
+    // same step, so that one undo brings back the values aside. Saving puts a trial
+    // back first; undo puts it back and is done; loading or a new record ends it.
+    void beginTrial(int slot);
+    bool inTrial() const { return trialSlot_ >= 0; }
+    int trialSlot() const { return trialSlot_; }
+    // The record as it is with the values aside on the trial's slot.
+    ConfigRecord withoutTrial() const;
+    // Slot `fromSlot`'s values of `from` on the trial's slot, limits first, the values
+    // the slot shows brought into range; those of a parameter `fromSlot` has not stay.
+    void tryValues(const ConfigRecord& from, int fromSlot);
+    void putBackTrial();
+    // The trial's values as one step (joined to the step open, if any, on its slot).
+    void keepTrial();
+
     // Undo and redo. A change opens a step or adds to the open one; closing it
     // makes it one step to take back.
     void closeStep();
-    bool canUndo() const { return history_.canUndo(); }
+    bool canUndo() const { return history_.canUndo() || inTrial(); }
     bool canRedo() const { return history_.canRedo(); }
     // The slot the next undo (closing the open step) or redo changes; -1 for none.
     int undoSlot();
@@ -86,11 +104,20 @@ signals:
     void valueChanged(int slot, cantavel::ParameterId id, unsigned before, unsigned after);
     // Undo or redo became possible or impossible, or the record became unmodified.
     void historyChanged();
+    // A trial has ended: its values kept (`kept`; by an edit made during it when
+    // `byEdit`) or not.
+    void trialEnded(bool kept, bool byEdit);
 
 private:
     void store(int slot, const Parameter& p, unsigned value);
     void markUnmodified(bool forgetHistory);
     void replay(const EditStep& step, bool undo);
+    // Every parameter both slots have takes `from`'s value, limits first.
+    void assignSlot(int slot, const ConfigRecord& from, int fromSlot,
+                    std::span<const ParameterId> only);
+    // The trial's values recorded as changes from the values aside; the trial ends.
+    void adoptTrial(bool byEdit);
+    void endTrial();
 
     ConfigRecord& record_;
     QString ownFileName_;
@@ -98,6 +125,8 @@ private:
     Image savedImage_{};
     EditHistory history_;
     bool recording_ = true; // off while showing brings values into range or a step replays
+    int trialSlot_ = -1;
+    ConfigRecord aside_{}; // the record as the trial began; its slot's values wait here
 };
 
 // Assignments as `cantavel-cfg set` takes them (SLOT.PARAMETER=VALUE), applied to the
