@@ -90,7 +90,9 @@ DeviceLink::DeviceLink(ConfigRecord& record, RuntimeState& state, TComm& comm,
                        DeviceCommandHost& host, CommandClock* clock)
     : record_(record), state_(state), comm_(comm), host_(host),
       ownClock_(clock ? nullptr : std::make_unique<EventLoopClock>()),
-      clock_(clock ? *clock : *ownClock_) {}
+      clock_(clock ? *clock : *ownClock_) {
+    heard_.fill(-1);
+}
 
 DeviceLink::~DeviceLink() {
     CancelCommands();
@@ -103,7 +105,81 @@ void DeviceLink::sendLiveParameter(std::uint8_t parameter, std::uint8_t value) {
     if (host_.selectedSlot() != 0) {
         return; // other slots are stored but never sent live
     }
-    handOver(buildLiveFrame(txFrame_, parameter, value));
+    // A paced value of the same parameter would arrive after this one: it is older.
+    if (std::erase_if(waiting_, [&](const Waiting& w) { return w.parameter == parameter; })) {
+        pacing_.waiting = waiting_.size();
+    }
+    if (handOver(buildLiveFrame(txFrame_, parameter, value))) {
+        heard_[parameter] = value;
+        const auto now = std::chrono::steady_clock::now();
+        lineFreeAt_ = std::max(lineFreeAt_, now) + liveFrameTime();
+    }
+}
+
+std::chrono::microseconds DeviceLink::liveFrameTime() const {
+    // Ten bits a byte (start, eight data, stop) at the port's rate.
+    const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
+    return std::chrono::microseconds(kLiveFrameSize * 10 * 1'000'000 / baud);
+}
+
+void DeviceLink::queueLiveParameter(std::uint8_t parameter, std::uint8_t value) {
+    if (!host_.isLinkChecked() || host_.selectedSlot() != 0) {
+        return;
+    }
+    const auto it = std::find_if(waiting_.begin(), waiting_.end(),
+                                 [&](const Waiting& w) { return w.parameter == parameter; });
+    if (it != waiting_.end()) {
+        ++pacing_.coalesced;
+        if (heard_[parameter] == value) {
+            waiting_.erase(it); // back where the unit is
+        } else {
+            it->value = value;
+        }
+    } else if (heard_[parameter] != value) {
+        waiting_.push_back({parameter, value});
+    }
+    pacing_.waiting = waiting_.size();
+    pacing_.mostWaiting = std::max(pacing_.mostWaiting, waiting_.size());
+    pace();
+}
+
+void DeviceLink::pace() {
+    if (!host_.isLinkChecked() || host_.selectedSlot() != 0 || !comm_.IsOpen()) {
+        waiting_.clear(); // Link ended: nothing waits for a unit no longer listening
+        pacing_.waiting = 0;
+        return;
+    }
+    // A frame may be handed over while the one before it is still on the line, so
+    // that the line does not stand idle while the timer wakes us; never more.
+    const auto ahead = liveFrameTime();
+    auto now = std::chrono::steady_clock::now();
+    while (!waiting_.empty() && lineFreeAt_ - now <= ahead) {
+        const Waiting next = waiting_.front();
+        waiting_.erase(waiting_.begin());
+        if (handOver(buildLiveFrame(txFrame_, next.parameter, next.value))) {
+            heard_[next.parameter] = next.value;
+            ++pacing_.sent;
+            lineFreeAt_ = std::max(lineFreeAt_, now) + liveFrameTime();
+        }
+        now = std::chrono::steady_clock::now();
+    }
+    pacing_.waiting = waiting_.size();
+    if (!waiting_.empty()) {
+        if (!paceTimer_) {
+            paceTimer_ = std::make_unique<QTimer>();
+            paceTimer_->setSingleShot(true);
+            paceTimer_->setTimerType(Qt::PreciseTimer);
+            QObject::connect(paceTimer_.get(), &QTimer::timeout, [this] { pace(); });
+        }
+        const auto due = std::chrono::ceil<std::chrono::milliseconds>(lineFreeAt_ - ahead - now);
+        paceTimer_->start(std::max(due, std::chrono::milliseconds(0)));
+    }
+}
+
+void DeviceLink::forgetLiveValues() {
+    heard_.fill(-1);
+    waiting_.clear();
+    pacing_.waiting = 0;
 }
 
 void DeviceLink::sendSlotFrame() {
@@ -119,6 +195,9 @@ bool DeviceLink::sendSlotFrame(int slot) {
 }
 
 bool DeviceLink::handOver(std::size_t length) {
+    if (length != kLiveFrameSize) {
+        heard_.fill(-1); // an upload sets values the unit heard otherwise
+    }
     const bool taken = comm_.WriteCommData(txFrame_.data(), static_cast<std::uint16_t>(length));
     if (taken) {
         handedOver_ += length;
@@ -316,6 +395,7 @@ void DeviceLink::closeUnlessLinked() {
 }
 
 void DeviceLink::Link1Click() {
+    forgetLiveValues();
     const bool checked = !host_.isLinkChecked();
     host_.setLinkChecked(checked);
     if (!checked) {

@@ -11,6 +11,9 @@
 
 #include <QMap>
 #include <QString>
+#include <QTimer>
+
+#include <array>
 
 #include <chrono>
 #include <cstdint>
@@ -75,6 +78,22 @@ public:
 
     // Sends one parameter of slot 0 at once, while Link is on and slot 0 is selected.
     void sendLiveParameter(std::uint8_t parameter, std::uint8_t value);
+    // The same, paced to what the line carries: a frame waits while the line is
+    // busy with those before it, and a newer value of a waiting parameter takes the
+    // older one's place (so a value changed back to what the unit heard last sends
+    // nothing). For changes that come faster than the line, a blend dragged.
+    void queueLiveParameter(std::uint8_t parameter, std::uint8_t value);
+    // Frames handed to the port by queueLiveParameter, values it dropped for a newer
+    // one of the same parameter, and values waiting now and at most.
+    struct LivePacing {
+        std::uint64_t sent = 0;
+        std::uint64_t coalesced = 0;
+        std::size_t waiting = 0;
+        std::size_t mostWaiting = 0;
+    };
+    const LivePacing& livePacing() const { return pacing_; }
+    // How long a live frame takes on the line at the port's settings.
+    std::chrono::microseconds liveFrameTime() const;
     // Builds and sends the upload frame of the selected slot; for slots 0, 5 and 6
     // the record's mode copy is brought up to date first, and stays so.
     void sendSlotFrame();
@@ -121,6 +140,12 @@ private:
     void sendFor(Command& command, int slot);
     bool confirmSent(Command& command);
     void commandEnded(Command& command);
+    // Hands waiting live values to the port while the line has room for them, and
+    // comes back when it will have more.
+    void pace();
+    // What the unit heard last is no longer known: a link made or ended, or a slot
+    // uploaded.
+    void forgetLiveValues();
 
     ConfigRecord& record_;
     RuntimeState& state_;
@@ -132,6 +157,18 @@ private:
     std::vector<Command*> commands_; // running commands, innermost last
     std::uint64_t handedOver_ = 0;
     unsigned epoch_ = 0; // changed by CancelCommands
+
+    // Paced live values: each parameter waits once, in the order it first waited,
+    // with its newest value; the line is taken until `lineFreeAt_`.
+    struct Waiting {
+        std::uint8_t parameter;
+        std::uint8_t value;
+    };
+    std::vector<Waiting> waiting_;
+    std::array<int, 256> heard_{}; // the value last sent per live number, -1 unknown
+    std::chrono::steady_clock::time_point lineFreeAt_{};
+    std::unique_ptr<QTimer> paceTimer_;
+    LivePacing pacing_;
 };
 
 } // namespace cantavel
