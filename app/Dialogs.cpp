@@ -2,11 +2,16 @@
 
 #include <QPrintDialog>
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace cantavel {
+
+int EditorDialogs::run(QDialog& dialog) {
+    return dialog.exec();
+}
 
 void WidgetDialogs::message(QWidget* parent, Icon icon, const QString& title, const QString& text,
                             const QString& detail) {

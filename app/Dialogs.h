@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QDialog;
 class QFileDialog;
 class QPrinter;
 class QWidget;
@@ -28,6 +29,9 @@ public:
     virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
     // A question with Yes and No, No the default; true for Yes.
     virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A dialog of the window's own, run until it is closed: QDialog::Accepted or
+    // Rejected.
+    virtual int run(QDialog& dialog);
 };
 
 // The real thing: QMessageBox and the dialog's own exec().

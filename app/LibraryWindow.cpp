@@ -283,6 +283,9 @@ void LibraryWindow::buildLayout() {
     compare_ = button("LibraryCompare", QStringLiteral("Co&mpare with Tab"),
                       QStringLiteral("Shows the slot's values beside those of the editor's tab"));
     compare_->setCheckable(true);
+    blend_ = button("LibraryBlend", QStringLiteral("&Blend with Tab..."),
+                    QStringLiteral("Moves the editor's tab towards the slot, as far as a slider "
+                                   "says"));
     newSet_ = button("LibraryNewSet", QStringLiteral("&New Set from Slots..."),
                      QStringLiteral("A new record made of the slots selected"));
     favourite_ = button("LibraryFavouriteButton", QStringLiteral("&Favourite"),
@@ -317,8 +320,8 @@ void LibraryWindow::buildLayout() {
     searchRow->addWidget(search_, 1);
     searchRow->addWidget(duplicates_);
     auto* slotRow = new QHBoxLayout;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{copyToTab_, compare_, newSet_, favourite_, tags_, note_}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{copyToTab_, compare_, blend_, newSet_,
+                                                      favourite_, tags_, note_}) {
         slotRow->addWidget(w);
     }
     slotRow->addStretch(1);
@@ -336,9 +339,9 @@ void LibraryWindow::buildLayout() {
     layout->addLayout(statusRow);
 
     // The keyboard goes from the search to what it found, its values, then the buttons.
-    const std::array<QWidget*, 13> order{
-        search_,    duplicates_, tree_, preview_,   copyToTab_,    compare_, newSet_,
-        favourite_, tags_,       note_, addFolder_, removeFolder_, rescan_};
+    const std::array<QWidget*, 14> order{
+        search_, duplicates_, tree_, preview_, copyToTab_, compare_,      blend_,
+        newSet_, favourite_,  tags_, note_,    addFolder_, removeFolder_, rescan_};
     for (std::size_t i = 0; i + 1 < order.size(); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -358,6 +361,7 @@ void LibraryWindow::buildActions() {
     });
     copyToTab_->setMenu(copyMenu_);
     connect(copyToTab_, &QToolButton::clicked, this, [this] { copyToTab(form_.selectedSlot()); });
+    connect(blend_, &QPushButton::clicked, this, &LibraryWindow::blendWithTab);
 
     const auto action = [this](const char* name, const QString& text, const QKeySequence& keys,
                                void (LibraryWindow::*slot)()) {
@@ -553,7 +557,7 @@ std::vector<int> LibraryWindow::selectedSlots() const {
 
 void LibraryWindow::updateActions() {
     const bool onSlot = currentSlot() >= 0;
-    for (QWidget* w : std::initializer_list<QWidget*>{copyToTab_, compare_, tags_, note_}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{copyToTab_, compare_, blend_, tags_, note_}) {
         w->setEnabled(onSlot);
     }
     const bool anySlot = onSlot || !selectedSlots().empty();
@@ -649,6 +653,15 @@ void LibraryWindow::copyToTab(int target) {
     } else {
         status_->setText(QStringLiteral("Nothing was copied: the editor is busy with the unit."));
     }
+}
+
+void LibraryWindow::blendWithTab() {
+    const int s = currentSlot();
+    if (s < 0) {
+        return;
+    }
+    const LibrarySlot& slot = snapshot_->allSlots[static_cast<std::size_t>(s)];
+    form_.BlendWith(SlotTransfer{slot.record(), slot.slot, snapshot_->slotName(s), {}});
 }
 
 void LibraryWindow::newSetFromSlots() {

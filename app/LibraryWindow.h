@@ -77,6 +77,8 @@ public:
     // Slot actions on the tree's current slot; each does nothing without one.
     void openCurrent();
     void copyToTab(int target);
+    // The editor's Blend dialog for its tab, with the slot picked here as slot B.
+    void blendWithTab();
     void newSetFromSlots();
     void toggleFavourite();
     void editTags();
@@ -125,6 +127,7 @@ private:
     QToolButton* copyToTab_ = nullptr;
     QMenu* copyMenu_ = nullptr;
     QPushButton* compare_ = nullptr;
+    QPushButton* blend_ = nullptr;
     QPushButton* newSet_ = nullptr;
     QPushButton* favourite_ = nullptr;
     QPushButton* tags_ = nullptr;

@@ -15,6 +15,8 @@
 #include "Settings.h"
 #include "SingleInstance.h"
 #include "SlotTransfer.h"
+#include "SoundDialogs.h"
+#include "SoundTools.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -64,6 +66,8 @@ TForm1::TForm1(ConfigRecord& record, RuntimeState& state, const TForm1Options& o
     connect(&document_, &PresetDocument::valueChanged, this,
             [this](int, ParameterId id, unsigned, unsigned after) { documentChanged(id, after); });
     connect(&document_, &PresetDocument::historyChanged, this, &TForm1::updateEditActions);
+    connect(&document_, &PresetDocument::trialEnded, this,
+            [this](bool, bool byEdit) { trialEnded(byEdit); });
     // With the form's values in place, the guard looks for a running instance.
     XJustOne1->setObjectName(QStringLiteral("XJustOne1"));
     XJustOne1->SetSwitchToPrevious(true);
@@ -121,6 +125,17 @@ void TForm1::applyDesignValues() {
     pasteSlot_ = edit->addAction(QStringLiteral("&Paste Slot"));
     pasteSlot_->setObjectName(QStringLiteral("PasteSlot1"));
     pasteSlot_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    // Finding a sound: the saved values for comparison, a blend, random changes.
+    edit->addSeparator()->setObjectName(QStringLiteral("N8"));
+    compare_ = edit->addAction(QStringLiteral("Co&mpare"));
+    compare_->setObjectName(QStringLiteral("Compare1"));
+    compare_->setCheckable(true);
+    compare_->setShortcut(QKeySequence(Qt::Key_F5));
+    compare_->setToolTip(QStringLiteral("Swaps the tab between its values and the saved ones"));
+    blend_ = edit->addAction(QStringLiteral("&Blend..."));
+    blend_->setObjectName(QStringLiteral("Blend1"));
+    randomize_ = edit->addAction(QStringLiteral("Ran&domize..."));
+    randomize_->setObjectName(QStringLiteral("Randomize1"));
     updateEditActions();
 
     // View, between Edit and Device: the preset library.
@@ -240,6 +255,12 @@ void TForm1::connectControls() {
     connect(redo_, &QAction::triggered, this, &TForm1::Redo1Click);
     connect(copySlot_, &QAction::triggered, this, &TForm1::CopySlot1Click);
     connect(pasteSlot_, &QAction::triggered, this, &TForm1::PasteSlot1Click);
+    connect(compare_, &QAction::triggered, this, [this] {
+        compare_->setChecked(comparing_); // the command sets the mark itself
+        Compare1Click();
+    });
+    connect(blend_, &QAction::triggered, this, &TForm1::Blend1Click);
+    connect(randomize_, &QAction::triggered, this, &TForm1::Randomize1Click);
     // A slot dragged from elsewhere lands on the tab it is dropped on.
     ui->TabControl1->TabBar()->setAcceptDrops(true);
     ui->TabControl1->TabBar()->installEventFilter(this);
@@ -259,11 +280,19 @@ void TForm1::connectControls() {
     connect(ui->SaveAs1, &QAction::triggered, this, &TForm1::SaveAs1Click);
     connect(ui->Close1, &QAction::triggered, this, &TForm1::Close1Click);
     connect(ui->About1, &QAction::triggered, this, &TForm1::About1Click);
-    connect(ui->Upload1, &QAction::triggered, this, [this] { link_->Upload1Click(); });
-    connect(ui->Configuator1, &QAction::triggered, this, [this] { link_->Configuator1Click(); });
+    // The unit is sent the operator's own values, not the saved ones being compared.
+    connect(ui->Upload1, &QAction::triggered, this, [this] {
+        endComparison();
+        link_->Upload1Click();
+    });
+    connect(ui->Configuator1, &QAction::triggered, this, [this] {
+        endComparison();
+        link_->Configuator1Click();
+    });
     connect(ui->Link1, &QAction::triggered, this, [this] {
         // The menu has already flipped the check mark; the command flips it itself.
         ui->Link1->setChecked(!ui->Link1->isChecked());
+        endComparison();
         link_->Link1Click();
     });
     for (QAction* item : ui->Connect1->actions()) {
@@ -399,7 +428,9 @@ void TForm1::setCaption(const QString& caption) {
 }
 
 void TForm1::updateCaption() {
-    setWindowTitle(IsModified() ? QStringLiteral("*") + caption_ : caption_);
+    const QString caption =
+        comparing_ ? caption_ + QStringLiteral("  (comparing with saved)") : caption_;
+    setWindowTitle(IsModified() ? QStringLiteral("*") + caption : caption);
 }
 
 TXJustOne::HandOverReply TForm1::HandOverFile(const QString& path, qint64 startedAt) {
@@ -439,6 +470,13 @@ void TForm1::showSlot(int slot) {
     const SlotKind kind = slotKind(slot);
     if (kind == SlotKind::None) {
         return; // no tab selected
+    }
+    if (document_.inTrial() && document_.trialSlot() != slot) {
+        // Values tried on the tab left come back while it is still the tab the unit
+        // hears, so that in Link mode the unit has them too.
+        ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
+        document_.putBackTrial();
+        ui->TabControl1->SetTabIndexQuietly(slot);
     }
     setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
     // What the controls cannot show is stored as they show it, and in Link mode on
@@ -493,8 +531,136 @@ void TForm1::setCaptionOfUpload(const QString& name) {
 // A value the document changed is sent live (in Link mode on "Default" only), and
 // the caption marks unsaved work.
 void TForm1::documentChanged(ParameterId id, unsigned after) {
-    link_->sendLiveParameter(parameter(id).live, static_cast<std::uint8_t>(after)); // the field
+    const auto value = static_cast<std::uint8_t>(after); // the field alone
+    if (pacedLive_) {
+        link_->queueLiveParameter(parameter(id).live, value);
+    } else {
+        link_->sendLiveParameter(parameter(id).live, value);
+    }
     updateCaption();
+}
+
+// ---------------------------------------------------------------------------------
+// Finding a sound
+
+bool TForm1::refusedDuringCommand(const QString& what) {
+    if (link_->runningCommands() == 0) {
+        return false;
+    }
+    showMessage(QStringLiteral("%1 must wait.").arg(what),
+                QStringLiteral("A Device command is sending the record; try again once it has "
+                               "ended."));
+    return true;
+}
+
+void TForm1::Compare1Click() {
+    if (comparing_) {
+        endComparison();
+        return;
+    }
+    const int slot = selectedSlot();
+    if (slotKind(slot) == SlotKind::None || refusedDuringCommand(QStringLiteral("Compare"))) {
+        return;
+    }
+    parameters_->endGesture();
+    document_.closeStep();
+    ConfigRecord saved;
+    std::copy(document_.savedImage().begin(), document_.savedImage().end(), saved.image().begin());
+    document_.beginTrial(slot);
+    comparing_ = true;
+    compare_->setChecked(true);
+    document_.tryValues(saved, slot);
+    updateCaption();
+}
+
+void TForm1::endComparison() {
+    if (comparing_) {
+        document_.putBackTrial();
+    }
+}
+
+void TForm1::trialEnded(bool byEdit) {
+    if (!std::exchange(comparing_, false)) {
+        return; // a blend's trial: the dialog ends it
+    }
+    compare_->setChecked(false);
+    updateCaption();
+    if (byEdit && !std::exchange(comparisonExplained_, true)) {
+        explainComparisonEnded();
+    }
+}
+
+void TForm1::explainComparisonEnded() {
+    // Not in the middle of a drag: the box would take the mouse from the control.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton) {
+        QTimer::singleShot(100, this, &TForm1::explainComparisonEnded);
+        return;
+    }
+    QTimer::singleShot(0, this, [this] {
+        showMessage(QStringLiteral("Comparing has ended."),
+                    QStringLiteral("Your change was made to the saved values you were hearing. "
+                                   "Edit > Undo brings back the values you had before."));
+    });
+}
+
+void TForm1::BlendWith(const std::optional<SlotTransfer>& library) {
+    const int slot = selectedSlot();
+    if (slotKind(slot) == SlotKind::None || refusedDuringCommand(QStringLiteral("Blend"))) {
+        return;
+    }
+    parameters_->endGesture();
+    endComparison(); // the blend starts from the operator's own values
+    document_.closeStep();
+    const ConfigRecord a = record_;
+    std::vector<BlendDialog::Source> sources;
+    if (library) {
+        sources.push_back({library->source, library->record, library->slot});
+    }
+    for (int tab = 0; tab < tabCount(); ++tab) {
+        if (tab != slot) {
+            sources.push_back({slotName(tab), a, tab});
+        }
+    }
+    BlendDialog dialog(this, slot, slotName(slot), std::move(sources), 0);
+    const auto linked = [this, &dialog](bool on) { dialog.setLinked(on && selectedSlot() == 0); };
+    linked(ui->Link1->isChecked());
+    connect(ui->Link1, &QAction::toggled, &dialog, linked);
+    connect(&dialog, &BlendDialog::blendChanged, &dialog, [&](int source, int percent) {
+        if (source < 0) {
+            return;
+        }
+        const BlendDialog::Source& b = dialog.sources()[static_cast<std::size_t>(source)];
+        document_.tryValues(blendSlots(a, slot, b.record, b.slot, percent).record, slot);
+    });
+    document_.beginTrial(slot);
+    pacedLive_ = true;
+    const Counted open(dialogsOpen_);
+    const bool kept = dialogs_->run(dialog) == QDialog::Accepted;
+    if (kept) {
+        document_.keepTrial();
+    } else {
+        document_.putBackTrial(); // A again, and the unit hears it
+    }
+    pacedLive_ = false;
+}
+
+void TForm1::Randomize1Click() {
+    const int slot = selectedSlot();
+    if (slotKind(slot) == SlotKind::None || refusedDuringCommand(QStringLiteral("Randomize"))) {
+        return;
+    }
+    parameters_->endGesture();
+    RandomizeDialog dialog(this, slotName(slot), freshSeed());
+    {
+        const Counted open(dialogsOpen_);
+        if (dialogs_->run(dialog) != QDialog::Accepted || link_->runningCommands() > 0) {
+            return;
+        }
+    }
+    // The values shown, compared or not: a change made while comparing is made to them.
+    const SlotChange change =
+        randomizeSlot(record_, slot, dialog.amount(), dialog.groups(), *dialog.seed());
+    document_.replaceSlot(slot, change.record, slot, change.changed);
 }
 
 // ---------------------------------------------------------------------------------

@@ -110,8 +110,14 @@ public:
     // values), each as one step; false when the record was not replaced.
     bool NewFromSlots(const std::array<std::optional<SlotTransfer>, kSlotCount>& byTab);
     // The preset sheet on a printer the print dialog chooses, or in a PDF file.
-    void Print1Click() { files_->print(); }
-    void ExportPdf1Click() { files_->exportPdf(); }
+    void Print1Click() {
+        endComparison(); // the sheet shows the operator's own values
+        files_->print();
+    }
+    void ExportPdf1Click() {
+        endComparison();
+        files_->exportPdf();
+    }
     QFileDialog& ExportDialog1() { return files_->exportDialog(); }
 
     // Edit menu.
@@ -128,6 +134,17 @@ public:
     // the parameters that change (a text that gives some of them).
     bool PasteSlot(int target, const ConfigRecord& from, int fromSlot,
                    std::span<const ParameterId> only = {});
+    // The selected tab between its values and those it had when last loaded, saved
+    // or made new; the unit hears (in Link mode on "Default") what differs.
+    void Compare1Click();
+    bool IsComparing() const { return comparing_; }
+    // The selected tab's slot blended towards another slot, tried as the slider
+    // moves (and heard, in Link mode on "Default"); OK keeps it as one step. With
+    // `library`, that slot is offered first.
+    void Blend1Click() { BlendWith(std::nullopt); }
+    void BlendWith(const std::optional<SlotTransfer>& library);
+    // The selected tab's values changed at random within the dialog's bounds.
+    void Randomize1Click();
 
     // View menu: the preset library's window, made when first asked for.
     void Library1Click();
@@ -197,6 +214,13 @@ private:
     void Connect1Show();
 
     void documentChanged(ParameterId id, unsigned after);
+    // A comparison ends with the operator's own values back.
+    void endComparison();
+    void trialEnded(bool byEdit);
+    // Tells once, when the operator lets go, that an edit ended a comparison.
+    void explainComparisonEnded();
+    // Refuses (and says why) while a Device command sends the record.
+    bool refusedDuringCommand(const QString& what);
 
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
@@ -251,7 +275,13 @@ private:
     QAction* redo_ = nullptr;
     QAction* copySlot_ = nullptr;
     QAction* pasteSlot_ = nullptr;
-    int dialogsOpen_ = 0; // our own dialogs (the seam may answer without a window)
+    QAction* compare_ = nullptr;
+    QAction* blend_ = nullptr;
+    QAction* randomize_ = nullptr;
+    bool comparing_ = false;           // the document's trial is a comparison with the saved values
+    bool comparisonExplained_ = false; // an edit has ended one and the operator was told
+    bool pacedLive_ = false;           // live values go out paced to the line (a blend moving)
+    int dialogsOpen_ = 0;              // our own dialogs (the seam may answer without a window)
     // Children of the window, each with a role of its own.
     ParameterControls* parameters_ = nullptr; // the parameters' controls
     DocumentFiles* files_ = nullptr;          // the File menu's work on the document

@@ -82,6 +82,9 @@ struct FakeDialogs : EditorDialogs {
         confirmAnswers.erase(confirmAnswers.begin());
         return next;
     }
+    // The window's own dialogs: what the operator does in them (cancels without).
+    std::function<int(QDialog&)> runDialog;
+    int run(QDialog& dialog) override { return runDialog ? runDialog(dialog) : QDialog::Rejected; }
     // The print dialog: what the operator does with the printer (cancels without).
     std::function<bool(QPrinter&)> printDialog;
     int printDialogsRun = 0;
