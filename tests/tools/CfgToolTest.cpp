@@ -5,8 +5,10 @@
 #include "FullDisk.h"
 #include "ParameterValues.h"
 #include "Poppler.h"
+#include "PresetDocument.h"
 #include "Pty.h"
 #include "SlotTransfer.h"
+#include "SoundTools.h"
 #include "ToolRun.h"
 #include "Unprivileged.h"
 
@@ -48,6 +50,10 @@ CfgRun cfg(const QStringList& args, const testing::ToolOptions& options = {}) {
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray bytesOf(const ConfigRecord& record) {
+    return QByteArray(reinterpret_cast<const char*>(record.image().data()), kConfigImageSize);
 }
 
 ConfigRecord recordOf(const QString& path) {
@@ -289,6 +295,10 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
     const QString half = written("half.txt", QByteArray("default.echoDelay=100\n").repeated(600));
     const QString bad =
         written("bad.txt", "# ok\n\n  default.echoDelay=100\ndefault.echoDelay=300\n");
+    const QString made = dir.filePath("made.cfg"); // never made
+    const QString shortFile = written("short.cfg", "0123456789");
+    const QStringList blend{"blend", a, "default", b, "1"};
+    const QStringList randomize{"randomize", a, "3", "--amount"};
     const std::vector<Case> cases = {
         // Read without waiting, and only a regular file is a preset file.
         {{"show", fifo}, 1, "cantavel-cfg: " + fifo + ": Not a regular file (a FIFO)"},
@@ -367,6 +377,39 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
         {{"sheet", a, "-o", dir.path(), "--force"},
          1,
          "cantavel-cfg: " + dir.path() + " is a folder; give -o a file"},
+        {blend + QStringList{"--at", "101", "-o", made}, 2,
+         "cantavel-cfg: --at 101: the blend must be 0 to 100 %"},
+        {blend + QStringList{"--at", "-1", "-o", made}, 2,
+         "cantavel-cfg: --at -1: the blend must be 0 to 100 %"},
+        {blend + QStringList{"--at", "abc", "-o", made}, 2,
+         "cantavel-cfg: --at abc: the blend must be 0 to 100 %"},
+        {blend + QStringList{"--at", "50"}, 2,
+         "cantavel-cfg: give the preset file to write with -o"},
+        {{"blend", a, "mode-c", b, "1", "--at", "50", "-o", made}, 2, ""},
+        {{"blend", a, "default", fifo, "1", "--at", "50", "-o", made},
+         1,
+         "cantavel-cfg: " + fifo + ": Not a regular file (a FIFO)"},
+        {blend + QStringList{"--at", "50", "-o", b}, 1,
+         "cantavel-cfg: " + b + " exists; give --force to overwrite it"},
+        {randomize + QStringList{"4"}, 2,
+         "cantavel-cfg: --amount 4: the amount must be 5 to 100 %"},
+        {randomize + QStringList{"101"}, 2,
+         "cantavel-cfg: --amount 101: the amount must be 5 to 100 %"},
+        {randomize + QStringList{"50", "--seed", "4294967296"}, 2,
+         "cantavel-cfg: --seed 4294967296: a seed is a whole number 0 to 4294967295"},
+        {randomize + QStringList{"50", "--seed", "-1"}, 2,
+         "cantavel-cfg: --seed -1: a seed is a whole number 0 to 4294967295"},
+        {randomize + QStringList{"50", "--groups", "echo,levels"}, 2,
+         "cantavel-cfg: the levels are locked; give --unlock-levels to let them change"},
+        {randomize + QStringList{"50", "--groups", "echo,frob", "--unlock-levels"}, 2,
+         "cantavel-cfg: 'frob' is not a group: music-tone, mic-tone, echo, reverb, key, switches, "
+         "levels"},
+        {{"randomize", "/dev/zero", "3", "--amount", "50"},
+         1,
+         "cantavel-cfg: /dev/zero: Not a regular file (a character device)"},
+        {{"randomize", shortFile, "3", "--amount", "50"},
+         1,
+         "cantavel-cfg: " + shortFile + " is 10 bytes, not a preset file; nothing was changed"},
     };
     const QByteArray before = bytesOf(a);
     for (const Case& c : cases) {
@@ -384,6 +427,8 @@ TEST_F(CfgTool, BadInputIsOneLineAndChangesNothing) {
         EXPECT_EQ(bytesOf(a), before) << what;
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("x.pdf")));
+    EXPECT_FALSE(QFile::exists(made));
+    EXPECT_EQ(bytesOf(shortFile), "0123456789");
     const CfgRun port = cfg({"upload", a, "--port", tty, "--slot", "mode-b"});
     EXPECT_EQ(port.errLines.value(0),
               "cantavel-cfg: Open serial port failure! " + tty + ": No such file or directory")
@@ -879,6 +924,145 @@ TEST_F(CfgTool, EveryHelpTextsExamplesRun) {
     }
     const auto examplesRun = examples.size();
     EXPECT_GE(examplesRun, 12u);
+}
+
+// The parameters whose stored values differ between two records, in all slots.
+int differences(const ConfigRecord& x, const ConfigRecord& y) {
+    int n = 0;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        for (const Parameter* p : slotParameters(slot)) {
+            n += p->field.get(x, slot) != p->field.get(y, slot) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// blend writes A with its slot as the preset document takes the blend, a line for each
+// value that changed; at 0 % A's bytes exactly, whatever they hold. A mode slot blended
+// towards slot 1 to 4 keeps its whole mode record, and a note says why. A file that is
+// there is replaced only with --force.
+TEST_F(CfgTool, BlendWritesWhatTheDocumentMakesOfTheBlend) {
+    std::mt19937 random(1208);
+    ConfigRecord first{};
+    ConfigRecord second{};
+    for (ConfigRecord* r : {&first, &second}) {
+        for (std::uint8_t& byte : r->image()) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+    }
+    ASSERT_TRUE(saveConfigFile(a, first));
+    ASSERT_TRUE(saveConfigFile(b, second));
+    const QString out = dir.filePath(QStringLiteral("out.cfg"));
+    const struct {
+        const char* slotA;
+        bool fromA; // B is A's file
+        const char* slotB;
+        int percent;
+    } cases[] = {
+        {"default", false, "mode-b", 0}, {"Mode A", false, "0", 37}, {"3", true, "1", 50},
+        {"mode-b", false, "2", 100},     {"2", false, "mode-a", 63},
+    };
+    for (const auto& c : cases) {
+        const QString fileB = c.fromA ? a : b;
+        const QString percent = QString::number(c.percent);
+        const std::string what = std::string(c.slotA) + " " + c.slotB + " " + percent.toStdString();
+        const CfgRun r = cfg({QStringLiteral("blend"), a, QLatin1String(c.slotA), fileB,
+                              QLatin1String(c.slotB), QStringLiteral("--at"), percent,
+                              QStringLiteral("-o"), out, QStringLiteral("--force")});
+        ASSERT_EQ(r.status, 0) << what << ": " << r.err.toStdString();
+        const int slotA = slotFromName(QString::fromLatin1(c.slotA));
+        const int slotB = slotFromName(QString::fromLatin1(c.slotB));
+        ConfigRecord expected = first;
+        if (c.percent > 0) {
+            const SlotChange change =
+                blendSlots(first, slotA, c.fromA ? first : second, slotB, c.percent);
+            PresetDocument document(expected);
+            document.replaceSlot(slotA, change.record, slotA, change.changed);
+        }
+        EXPECT_EQ(bytesOf(out), bytesOf(expected)) << what;
+        EXPECT_EQ(r.out.count('\n'), differences(first, expected)) << what;
+        const bool keeps = blendKeepsDefaultSetting(slotA, slotB);
+        EXPECT_EQ(r.errLines, keeps ? QStringList{"cantavel-cfg: note: " + slotOfFile(a, slotA) +
+                                                  " keeps its Default Setting; " +
+                                                  slotOfFile(fileB, slotB) + " has none"}
+                                    : QStringList{})
+            << what;
+        if (keeps) {
+            const qsizetype mode = 119 + slotA * 25;
+            EXPECT_EQ(bytesOf(out).mid(mode, 25), bytesOf(a).mid(mode, 25)) << what;
+        }
+    }
+    const QByteArray written = bytesOf(out);
+    const CfgRun refused =
+        cfg({QStringLiteral("blend"), a, QStringLiteral("1"), b, QStringLiteral("1"),
+             QStringLiteral("--at"), QStringLiteral("100"), QStringLiteral("-o"), out});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.errLines,
+              QStringList{"cantavel-cfg: " + out + " exists; give --force to overwrite it"});
+    EXPECT_EQ(bytesOf(out), written);
+}
+
+// randomize tells the seed first: given, the same file on every run; drawn, the seed
+// that makes the run again. The levels keep their bytes unless unlocked; --groups
+// changes those groups alone.
+TEST_F(CfgTool, RandomizeWithTheSameSeedWritesTheSameFile) {
+    const ConfigRecord before = recordOf(a);
+    const auto copy = [&](const char* name) {
+        const QString path = dir.filePath(QLatin1String(name));
+        EXPECT_TRUE(QFile::copy(a, path));
+        return path;
+    };
+    const auto randomize = [](const QString& file, const QStringList& args) {
+        return cfg(QStringList{QStringLiteral("randomize"), file} + args);
+    };
+    const QStringList seeded{"default", "--amount", "60", "--seed", "4294967295"};
+    const QString one = copy("one.cfg");
+    const QString two = copy("two.cfg");
+    const CfgRun first = randomize(one, seeded);
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_EQ(randomize(two, seeded).out, first.out);
+    EXPECT_EQ(bytesOf(two), bytesOf(one));
+    ConfigRecord expected = before;
+    const SlotChange change = randomizeSlot(before, 0, 60, kUnlockedGroups, 4294967295U);
+    PresetDocument(expected).replaceSlot(0, change.record, 0, change.changed);
+    EXPECT_EQ(bytesOf(one), bytesOf(expected));
+    EXPECT_NE(bytesOf(one), bytesOf(a));
+    EXPECT_TRUE(first.out.startsWith(QStringLiteral("seed 4294967295\n")));
+    EXPECT_EQ(first.out.count('\n'), 1 + differences(before, expected));
+    const ConfigRecord locked = recordOf(one);
+    for (const ParameterId id :
+         {ParameterId::EffectVolume, ParameterId::MusicVolume, ParameterId::MicVolume,
+          ParameterId::MusicVolMax, ParameterId::MicVolMax, ParameterId::SwVol1,
+          ParameterId::SwVol2}) {
+        EXPECT_EQ(parameter(id).field.get(locked, 0), parameter(id).field.get(before, 0))
+            << parameter(id).key;
+    }
+
+    const QString three = copy("three.cfg");
+    const QString four = copy("four.cfg");
+    const CfgRun drawn = randomize(three, {"4", "--amount", "30"});
+    ASSERT_EQ(drawn.status, 0);
+    const QString seed = drawn.out.section('\n', 0, 0).section(' ', 1);
+    EXPECT_TRUE(drawn.out.startsWith("seed " + seed + '\n')) << drawn.out.toStdString();
+    EXPECT_EQ(randomize(four, {"4", "--amount", "30", "--seed", seed}).out, drawn.out);
+    EXPECT_EQ(bytesOf(four), bytesOf(three));
+
+    const QString five = copy("five.cfg");
+    const CfgRun levels = randomize(five, {"mode-a", "--amount", "100", "--groups", "LEVELS",
+                                           "--unlock-levels", "--seed", "7"});
+    ASSERT_EQ(levels.status, 0) << levels.err.toStdString();
+    const ConfigRecord unlocked = recordOf(five);
+    int moved = 0;
+    for (const Parameter* p : slotParameters(5)) {
+        const bool level = randomGroupOf(p->id) == RandomGroup::Levels;
+        const bool changed = p->field.get(unlocked, 5) != p->field.get(before, 5);
+        moved += changed ? 1 : 0;
+        EXPECT_TRUE(level || !changed) << p->key;
+        if (const Parameter* limit = limitOf(*p)) {
+            EXPECT_LE(p->field.get(unlocked, 5), limit->field.get(unlocked, 5)) << p->key;
+        }
+    }
+    EXPECT_GE(moved, 4);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // cantavel-cfg: preset files from the command line. Makes, shows, compares and
-// changes .cfg files, uploads them to the unit, and prints their sheet to a PDF,
-// with the editor's own record, parameter table and Device commands.
+// changes .cfg files, blends and randomizes their slots, uploads them to the unit,
+// and prints their sheet to a PDF, with the editor's own record, parameter table and
+// Device commands.
 
 #include "ConfigFile.h"
 #include "DeviceLink.h"
@@ -14,6 +15,7 @@
 #include "Settings.h"
 #include "SheetPaper.h"
 #include "SlotTransfer.h"
+#include "SoundTools.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -35,11 +37,14 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <random>
 #include <span>
 #include <utility>
 #include <vector>
@@ -106,14 +111,18 @@ int usage(const QString& why, const QString& command = QString()) {
 // What a slot may be called, for messages.
 const char* const kSlotNames = "default, 1 to 4, mode-a or mode-b (or 0 to 6)";
 
-// The slot an option names, or -1 when it names none (the usage error said).
-int slotOption(const QCommandLineParser& parser, const QString& command) {
-    const QString name = parser.value(QStringLiteral("slot"));
+// The slot a name stands for, or -1 when it names none (the usage error said).
+int slotNamed(const QString& name, const QString& command) {
     const int slot = slotFromName(name);
     if (slot < 0) {
         usage(QStringLiteral("no slot '%1': %2").arg(name, QLatin1String(kSlotNames)), command);
     }
     return slot;
+}
+
+// The slot an option names, or -1 when it names none (the usage error said).
+int slotOption(const QCommandLineParser& parser, const QString& command) {
+    return slotNamed(parser.value(QStringLiteral("slot")), command);
 }
 
 // The record a file gives, read as File > Open reads it into a new record. Says why
@@ -408,6 +417,20 @@ int runDiff(QCommandLineParser& parser) {
 // ---------------------------------------------------------------------------------
 // set
 
+// Every value that changed, the volumes that followed their maxima included, a line
+// each as the window shows them: told once they are in the file.
+void tellChanges(const ConfigRecord& before, const ConfigRecord& after) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        for (const Parameter* p : slotParameters(slot)) {
+            if (p->field.get(before, slot) != p->field.get(after, slot)) {
+                say(stdout, QStringLiteral("%1.%2: %3 -> %4")
+                                .arg(slotKey(slot), QLatin1String(p->key),
+                                     shownText(before, slot, *p), shownText(after, slot, *p)));
+            }
+        }
+    }
+}
+
 // What `set` reads besides its arguments: a file of assignments, or standard input.
 constexpr qint64 kMaxAssignmentBytes = 1024 * 1024;
 constexpr qsizetype kMaxAssignments = 1000;
@@ -509,17 +532,166 @@ int runSet(QCommandLineParser& parser) {
     if (const FileResult saved = saveConfigFile(path, *record); !saved) {
         return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
     }
-    // Every value that changed, the volumes that followed their maxima included: told
-    // once they are in the file.
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        for (const Parameter* p : slotParameters(slot)) {
-            if (p->field.get(before, slot) != p->field.get(*record, slot)) {
-                say(stdout, QStringLiteral("%1.%2: %3 -> %4")
-                                .arg(slotKey(slot), QLatin1String(p->key),
-                                     shownText(before, slot, *p), shownText(*record, slot, *p)));
-            }
-        }
+    tellChanges(before, *record);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------
+// blend and randomize
+
+// A whole number as an option gives it: decimal digits alone, no sign nor space.
+std::optional<qulonglong> wholeNumber(const QString& text) {
+    if (text.isEmpty() || text.size() > 20 || !std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        })) {
+        return std::nullopt;
     }
+    bool ok = false;
+    const qulonglong n = text.toULongLong(&ok);
+    return ok ? std::optional<qulonglong>(n) : std::nullopt;
+}
+
+// A percent given to an option, or null when it is no whole number from min to max.
+std::optional<int> percentOption(const QCommandLineParser& parser, const QString& name, int min,
+                                 int max) {
+    const std::optional<qulonglong> n = wholeNumber(parser.value(name));
+    if (!n || *n < static_cast<qulonglong>(min) || *n > static_cast<qulonglong>(max)) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*n);
+}
+
+// A slot's new values taken as the window takes them, through the document's rules:
+// limits first, and only the values that changed. (Given none, the document would
+// take every value of the slot, and with it bring the slot's values into range.)
+void applyChange(ConfigRecord& record, int slot, const SlotChange& change) {
+    if (change.changed.empty()) {
+        return;
+    }
+    PresetDocument document(record);
+    document.replaceSlot(slot, change.record, slot, change.changed);
+}
+
+int runBlend(QCommandLineParser& parser) {
+    const QString command = QStringLiteral("blend");
+    const QStringList args = parser.positionalArguments();
+    if (!parser.isSet(QStringLiteral("at"))) {
+        return usage(QStringLiteral("give how far to blend with --at"), command);
+    }
+    const std::optional<int> percent =
+        percentOption(parser, QStringLiteral("at"), kBlendMin, kBlendMax);
+    if (!percent) {
+        return usage(
+            QStringLiteral("--at %1: %2").arg(parser.value(QStringLiteral("at")), blendRangeText()),
+            command);
+    }
+    const QString out = parser.value(QStringLiteral("output"));
+    if (out.isEmpty()) {
+        return usage(QStringLiteral("give the preset file to write with -o"), command);
+    }
+    const int slotA = slotNamed(args[1], command);
+    if (slotA < 0) {
+        return kUsage;
+    }
+    const int slotB = slotNamed(args[3], command);
+    if (slotB < 0) {
+        return kUsage;
+    }
+    QString why;
+    const std::optional<ConfigRecord> a = readRecord(args[0], why);
+    if (!a) {
+        return fail(why);
+    }
+    const std::optional<ConfigRecord> b = readRecord(args[2], why);
+    if (!b) {
+        return fail(why);
+    }
+    if (!parser.isSet(QStringLiteral("force")) && QFileInfo::exists(out)) {
+        return fail(QStringLiteral("%1 exists; give --force to overwrite it").arg(out));
+    }
+    ConfigRecord record = *a;
+    applyChange(record, slotA, blendSlots(*a, slotA, *b, slotB, *percent));
+    if (const FileResult saved = saveConfigFile(out, record); !saved) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(out, saved.reason));
+    }
+    if (blendKeepsDefaultSetting(slotA, slotB)) {
+        say(stderr, QStringLiteral("cantavel-cfg: ") +
+                        oneLine(QStringLiteral("note: %1 keeps its Default Setting; %2 has none")
+                                    .arg(slotOfFile(args[0], slotA), slotOfFile(args[2], slotB))));
+    }
+    tellChanges(*a, record);
+    return 0;
+}
+
+int runRandomize(QCommandLineParser& parser) {
+    const QString command = QStringLiteral("randomize");
+    const QStringList args = parser.positionalArguments();
+    const QString path = args[0];
+    if (!parser.isSet(QStringLiteral("amount"))) {
+        return usage(QStringLiteral("give how far values may move with --amount"), command);
+    }
+    const std::optional<int> amount =
+        percentOption(parser, QStringLiteral("amount"), kAmountMin, kAmountMax);
+    if (!amount) {
+        return usage(QStringLiteral("--amount %1: %2")
+                         .arg(parser.value(QStringLiteral("amount")), amountRangeText()),
+                     command);
+    }
+    std::optional<std::uint32_t> seed;
+    if (parser.isSet(QStringLiteral("seed"))) {
+        const QString given = parser.value(QStringLiteral("seed"));
+        const std::optional<qulonglong> n = wholeNumber(given);
+        if (!n || *n > std::numeric_limits<std::uint32_t>::max()) {
+            return usage(
+                QStringLiteral("--seed %1: a seed is a whole number 0 to %2")
+                    .arg(given)
+                    .arg(static_cast<qulonglong>(std::numeric_limits<std::uint32_t>::max())),
+                command);
+        }
+        seed = static_cast<std::uint32_t>(*n);
+    }
+    const bool unlocked = parser.isSet(QStringLiteral("unlock-levels"));
+    RandomGroups groups = unlocked ? kAllGroups : kUnlockedGroups;
+    if (parser.isSet(QStringLiteral("groups"))) {
+        QString why;
+        const std::optional<RandomGroups> given =
+            parseRandomGroups(parser.value(QStringLiteral("groups")), &why);
+        if (!given) {
+            return usage(why, command);
+        }
+        if ((*given & groupBit(RandomGroup::Levels)) && !unlocked) {
+            return usage(QStringLiteral("the levels are locked; give --unlock-levels to let them "
+                                        "change"),
+                         command);
+        }
+        groups = *given;
+    }
+    const int slot = slotNamed(args[1], command);
+    if (slot < 0) {
+        return kUsage;
+    }
+    QString why;
+    qint64 size = 0;
+    const std::optional<ConfigRecord> read = readRecord(path, why, &size, false);
+    if (!read) {
+        return fail(why);
+    }
+    if (size != static_cast<qint64>(kConfigImageSize)) {
+        // Writing 294 bytes over it would lose whatever else it holds.
+        return fail(QStringLiteral("%1 is %2, not a preset file; nothing was changed")
+                        .arg(path, presetFileLength(size)));
+    }
+    if (!seed) {
+        std::random_device device;
+        seed = static_cast<std::uint32_t>(device());
+    }
+    ConfigRecord record = *read;
+    applyChange(record, slot, randomizeSlot(*read, slot, *amount, groups, *seed));
+    if (const FileResult saved = saveConfigFile(path, record); !saved) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, saved.reason));
+    }
+    say(stdout, QStringLiteral("seed %1").arg(*seed));
+    tellChanges(*read, record);
     return 0;
 }
 
@@ -824,6 +996,15 @@ int runParams(QCommandLineParser&) {
 
 // ---------------------------------------------------------------------------------
 
+// The groups --groups names, for the help: "music-tone, mic-tone, ...".
+QString randomGroupKeys() {
+    QStringList keys;
+    for (int g = 0; g < kRandomGroupCount; ++g) {
+        keys << randomGroupKey(static_cast<RandomGroup>(g));
+    }
+    return keys.join(QStringLiteral(", "));
+}
+
 std::vector<Command> commands() {
     const QCommandLineOption slot(
         QStringLiteral("slot"),
@@ -894,6 +1075,70 @@ std::vector<Command> commands() {
                          "cantavel-cfg set live.cfg --from - default.echoDelay=99")},
          1,
          1000},
+        {QStringLiteral("blend"),
+         QStringLiteral("Writes A with one of its slots moved part of the way towards a slot "
+                        "of B: each number by the percent given, rounded half away from zero, "
+                        "inside its range and a volume at most its maximum; a list item (the "
+                        "key among them) is B's from 50 % on. A mode slot blended towards slot "
+                        "1 to 4 keeps its Default Setting, which those have not, and a note "
+                        "says so. The values go in through the window's rules, as set's do, "
+                        "and each one that changed is told as set tells it."),
+         runBlend,
+         {{QStringLiteral("A"), QStringLiteral("The preset file to start from."), QString()},
+          {QStringLiteral("SLOT"), QStringLiteral("The slot of A that changes."), QString()},
+          {QStringLiteral("B"),
+           QStringLiteral("The preset file to blend towards; A itself will "
+                          "do."),
+           QString()},
+          {QStringLiteral("SLOT"), QStringLiteral("The slot of B to blend towards."), QString()}},
+         {QCommandLineOption(QStringLiteral("at"),
+                             QStringLiteral("How far towards B's slot: 0 (A's values) to 100 "
+                                            "(B's values)."),
+                             QStringLiteral("percent")),
+          QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                             QStringLiteral("The preset file to write."),
+                             QStringLiteral("file.cfg")),
+          force},
+         {QStringLiteral("cantavel-cfg blend live.cfg mode-a backup.cfg default --at 30 -o "
+                         "warmer.cfg"),
+          QStringLiteral("cantavel-cfg blend live.cfg 2 live.cfg 3 --at 50 -o between.cfg")},
+         4,
+         4},
+        {QStringLiteral("randomize"),
+         QStringLiteral("Moves the values of one slot to random values near them: each to one "
+                        "within the amount's percent of its range around it, inside its range "
+                        "and a volume at most its maximum, through the window's rules; the "
+                        "file is rewritten. The levels (the volumes, their maxima and SW VOL 1 "
+                        "and 2) change only with --unlock-levels. The first line told is the "
+                        "seed, 'seed N', whether drawn or given: the same file, slot, amount, "
+                        "groups and seed give the same values on any machine. Then each value "
+                        "that changed is told as set tells it."),
+         runRandomize,
+         {file,
+          {QStringLiteral("SLOT"),
+           QStringLiteral("The slot: default, 1 to 4, mode-a, mode-b or 0 to 6."), QString()}},
+         {QCommandLineOption(QStringLiteral("amount"),
+                             QStringLiteral("How far a value may move: %1 to %2 % of its range.")
+                                 .arg(kAmountMin)
+                                 .arg(kAmountMax),
+                             QStringLiteral("percent")),
+          QCommandLineOption(QStringLiteral("seed"),
+                             QStringLiteral("The seed of the random values, 0 to 4294967295 "
+                                            "(default: a new one)."),
+                             QStringLiteral("n")),
+          QCommandLineOption(QStringLiteral("groups"),
+                             QStringLiteral("Only these groups, separated by commas: %1 (the "
+                                            "switches are the lists and SW FREQ; default: all "
+                                            "but the levels, or all with --unlock-levels).")
+                                 .arg(randomGroupKeys()),
+                             QStringLiteral("list")),
+          QCommandLineOption(QStringLiteral("unlock-levels"),
+                             QStringLiteral("Let the levels change too."))},
+         {QStringLiteral("cantavel-cfg randomize live.cfg 3 --amount 20 --seed 4711"),
+          QStringLiteral("cantavel-cfg randomize live.cfg mode-a --amount 10 --groups "
+                         "echo,reverb")},
+         2,
+         2},
         {QStringLiteral("library"),
          QStringLiteral("The editor's preset library: the .cfg files under its folders, indexed "
                         "with their tags. add DIR and remove DIR change the folders, folders "
@@ -995,7 +1240,7 @@ QString overview(const std::vector<Command>& all) {
     for (const Command& c : all) {
         const QString arguments = argumentLine(c);
         text += QStringLiteral("  %1 %2\n")
-                    .arg(c.name, -7)
+                    .arg(c.name, -9)
                     .arg(arguments.isEmpty() ? QStringLiteral("(no arguments)") : arguments);
     }
     text += QStringLiteral("\nSlots are named default, 1 to 4, mode-a and mode-b (or 0 to 6).\n"
