@@ -11,22 +11,8 @@ unit="$2"
 # shellcheck source=xvfb.sh
 source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- unit log"; cat "$work/unit.log" || true
-    echo "--- editor log"; cat "$work/editor.log" || true
-    exit 1
-}
-
-# Waits until the unit's log holds at least $2 lines matching $1 (at most $3 s).
-wait_log() {
-    local pattern="$1" count="$2" limit="${3:-10}" i=0
-    while [ "$(grep -c -- "$pattern" "$work/unit.log" || true)" -lt "$count" ]; do
-        sleep 0.1
-        i=$((i + 1))
-        [ "$i" -lt $((limit * 10)) ] || fail "no '$pattern' (x$count) from the unit"
-    done
-}
+# shellcheck source=unit.sh
+source "$(dirname "${BASH_SOURCE[0]}")/unit.sh"
 
 # A copy of the editor with its settings beside it (the file is written below).
 cp "$editor" "$work/cantavel"
@@ -36,20 +22,7 @@ export XDG_RUNTIME_DIR="$work/run"
 export CANTAVEL_INSTANCE="end-to-end $$"
 
 # The virtual unit, with commands through a pipe.
-mkfifo "$work/unit.in"
-"$unit" --quiet --link "$work/ttyUNIT" <"$work/unit.in" >"$work/unit.log" 2>&1 &
-pids+=($!)
-exec 4>"$work/unit.in"
-wait_log "^port: " 1 5
-
-cat >"$work/cantavel.ini" <<INI
-[Config]
-COM=COM1
-index=01
-
-[Ports]
-COM1=$work/ttyUNIT
-INI
+start_unit "$unit"
 
 start_display
 
