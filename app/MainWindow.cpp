@@ -660,7 +660,9 @@ void TForm1::Randomize1Click() {
     // The values shown, compared or not: a change made while comparing is made to them.
     const SlotChange change =
         randomizeSlot(record_, slot, dialog.amount(), dialog.groups(), *dialog.seed());
-    document_.replaceSlot(slot, change.record, slot, change.changed);
+    if (!change.changed.empty()) { // none named would be every value
+        document_.replaceSlot(slot, change.record, slot, change.changed);
+    }
 }
 
 // ---------------------------------------------------------------------------------
