@@ -622,7 +622,13 @@ void TForm1::BlendWith(const std::optional<SlotTransfer>& library) {
         }
     }
     BlendDialog dialog(this, slot, slotName(slot), std::move(sources), 0);
-    const auto linked = [this, &dialog](bool on) { dialog.setLinked(on && selectedSlot() == 0); };
+    const auto linked = [this, &dialog](bool on) {
+        dialog.setLinkText(!on ? QStringLiteral("Link is off: the blend is tried here only.")
+                           : selectedSlot() == 0
+                               ? QStringLiteral("Link is on: the unit follows the blend.")
+                               : QStringLiteral("Link is on, but only \"Default\" is sent "
+                                                "live: the blend is tried here only."));
+    };
     linked(ui->Link1->isChecked());
     connect(ui->Link1, &QAction::toggled, &dialog, linked);
     connect(&dialog, &BlendDialog::blendChanged, &dialog, [&](int source, int percent) {

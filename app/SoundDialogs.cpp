@@ -128,12 +128,7 @@ void BlendDialog::sourceChanged() {
     note_->setVisible(kept);
 }
 
-void BlendDialog::setLinked(bool linked, const QString& why) {
-    QString text = linked ? QStringLiteral("Link is on: the unit follows the blend.")
-                          : QStringLiteral("Link is off: the blend is tried here only.");
-    if (!why.isEmpty()) {
-        text = why + QLatin1Char(' ') + text;
-    }
+void BlendDialog::setLinkText(const QString& text) {
     link_->setText(text);
 }
 

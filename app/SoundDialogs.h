@@ -42,8 +42,8 @@ public:
     int percent() const;
     void setPercent(int percent);
     void setSource(int index);
-    // Whether the unit hears the blend as it moves.
-    void setLinked(bool linked, const QString& why = {});
+    // What the unit hears of the blend as it moves.
+    void setLinkText(const QString& text);
 
 signals:
     // The slot or the percent changed.
