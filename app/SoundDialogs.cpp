@@ -167,6 +167,8 @@ RandomizeDialog::RandomizeDialog(QWidget* parent, const QString& slotName, std::
     seed_->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,10}")), seed_));
     seed_->setText(QString::number(seed));
+    seed_->setMinimumWidth(seed_->fontMetrics().horizontalAdvance(QStringLiteral("4294967295")) +
+                           seed_->fontMetrics().averageCharWidth() * 2);
     seed_->setToolTip(QStringLiteral("The same seed, amount and groups give the same values"));
     auto* newSeed = new QPushButton(QStringLiteral("&New Seed"), this);
     newSeed->setObjectName(QStringLiteral("RandomizeNewSeed"));
@@ -179,7 +181,9 @@ RandomizeDialog::RandomizeDialog(QWidget* parent, const QString& slotName, std::
     form->addRow(
         QStringLiteral("&Amount (%1 to %2 % of each range):").arg(kAmountMin).arg(kAmountMax),
         amount_);
-    form->addRow(QStringLiteral("&Seed:"), seedRow);
+    auto* seedLabel = new QLabel(QStringLiteral("&Seed:"), this);
+    seedLabel->setBuddy(seed_);
+    form->addRow(seedLabel, seedRow);
     error_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
