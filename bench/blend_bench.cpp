@@ -14,6 +14,7 @@
 
 #include "MainWindow.h"
 #include "ParameterValues.h"
+#include "PtyPair.h"
 #include "SerialPort.h"
 #include "SoundDialogs.h"
 #include "SoundTools.h"
@@ -256,16 +257,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
-    int master = -1;
-    int slave = -1;
-    std::array<char, 128> name{};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name.data(), &raw, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    Unit unit(master);
+    const PtyPair line;
+    Unit unit(line.master);
     QTemporaryDir dir;
     ConfigRecord record;
     RuntimeState state;
@@ -274,7 +267,7 @@ int main(int argc, char** argv) {
                 {.settingsPath = dir.filePath(QStringLiteral("cantavel.ini")),
                  .dialogs = &dialogs,
                  .libraryDir = dir.filePath(QStringLiteral("library"))});
-    state.comPortName = QString::fromLatin1(name.data());
+    state.comPortName = QString::fromLatin1(line.name.data());
     form.show();
 
     std::printf("%-26s %5s %9s %11s %12s %10s %10s %s\n", "blend (Default towards)", "moved",
@@ -333,6 +326,5 @@ int main(int argc, char** argv) {
                     *std::max_element(maxima[k].begin(), maxima[k].end()), runs);
     }
     form.Link().Link1Click();
-    close(slave);
     return 0;
 }

@@ -8,6 +8,7 @@
 // Usage: cantavel-serial-bench [frames] [idle-seconds]
 
 #include "DeviceLink.h"
+#include "PtyPair.h"
 #include "SerialPort.h"
 
 #include <QSerialPort>
@@ -36,29 +37,6 @@ using namespace std::chrono;
 using cantavel::TComm;
 
 namespace {
-
-struct PtyPair {
-    int master = -1;
-    int slave = -1;
-    std::array<char, 128> name{};
-    PtyPair() {
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&master, &slave, name.data(), &raw, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-    }
-    ~PtyPair() {
-        if (slave >= 0)
-            ::close(slave);
-        ::close(master);
-    }
-    void closeSlave() {
-        ::close(slave);
-        slave = -1;
-    }
-};
 
 void readExactly(int fd, std::size_t count) {
     std::array<char, 65536> buffer{};

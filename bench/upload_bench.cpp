@@ -3,6 +3,7 @@
 // Usage: cantavel-upload-bench [runs]
 
 #include "DeviceLink.h"
+#include "PtyPair.h"
 #include "SerialPort.h"
 
 #include <QCoreApplication>
@@ -51,15 +52,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
 
-    int master = -1;
-    int slave = -1;
-    std::array<char, 128> name{};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name.data(), &raw, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
+    const PtyPair line;
+    const int master = line.master;
     // A reader on the far side, as the unit would be; it keeps the slave open too.
     std::atomic<bool> stop{false};
     std::atomic<long> received{0};
@@ -78,7 +72,7 @@ int main(int argc, char** argv) {
     cantavel::ConfigRecord record;
     record.resetToDefaults();
     cantavel::RuntimeState state;
-    state.comPortName = QString::fromLocal8Bit(name.data());
+    state.comPortName = QString::fromLocal8Bit(line.name.data());
     cantavel::TComm comm;
     cantavel::useUnitLine(comm);
     Host host;
@@ -103,7 +97,5 @@ int main(int argc, char** argv) {
     std::printf("bytes received by the far end: %ld (%d runs of 157)\n", received.load(), runs);
     std::printf("median CPU during Upload All: %.3f%% of a core (includes the far end's reader)\n",
                 shares[shares.size() / 2]);
-    ::close(slave);
-    ::close(master);
     return 0;
 }

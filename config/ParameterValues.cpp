@@ -170,6 +170,13 @@ ValueRange fullRange(const Parameter& p) {
     return {std::min(a, b), std::max(a, b)};
 }
 
+ValueRange storedRange(const Parameter& p) {
+    if (p.kind == ControlKind::List) {
+        return {0, static_cast<int>(listItems(p).size()) - 1};
+    }
+    return {p.minValue, p.maxValue};
+}
+
 ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p) {
     if (const Parameter* limit = limitOf(p)) {
         return {p.minValue, shownValue(record, slot, *limit)};

@@ -73,6 +73,8 @@ struct ValueRange {
 ValueRange shownRange(const ConfigRecord& record, int slot, const Parameter& p);
 // The values its field may take, whatever other values of the slot hold.
 ValueRange fullRange(const Parameter& p);
+// The same as stored: a list's items by index, a number's stored range.
+ValueRange storedRange(const Parameter& p);
 
 // The value the control shows for what the record holds: brought into its range,
 // in shown units; for a list the item's index, or -1 when the list shows none.

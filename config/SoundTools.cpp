@@ -11,19 +11,6 @@ namespace cantavel {
 
 namespace {
 
-// The stored values a field may take: a list's items, a number's range.
-struct StoredRange {
-    int min;
-    int max;
-};
-
-StoredRange storedRange(const Parameter& p) {
-    if (p.kind == ControlKind::List) {
-        return {0, static_cast<int>(listItems(p).size()) - 1};
-    }
-    return {p.minValue, p.maxValue};
-}
-
 int stored(const ConfigRecord& record, int slot, const Parameter& p) {
     return p.field.get(record, slot);
 }
@@ -122,7 +109,7 @@ SlotChange blendSlots(const ConfigRecord& a, int slotA, const ConfigRecord& b, i
         if (!slotHas(slotB, *p)) {
             continue; // B has no Default Setting: A's stays
         }
-        const StoredRange range = storedRange(*p);
+        const ValueRange range = storedRange(*p);
         const int from = stored(a, slotA, *p);
         const int to = stored(b, slotB, *p);
         int value = from;
@@ -191,7 +178,7 @@ SlotChange randomizeSlot(const ConfigRecord& record, int slot, int amount, Rando
         if (!(groups & groupBit(randomGroupOf(p->id)))) {
             continue;
         }
-        const StoredRange range = storedRange(*p);
+        const ValueRange range = storedRange(*p);
         const int now = std::clamp(stored(record, slot, *p), range.min, range.max);
         const int reach = (amount * (range.max - range.min) + 50) / 100;
         int lo = std::max(range.min, now - reach);

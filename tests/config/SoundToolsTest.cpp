@@ -26,18 +26,6 @@ ConfigRecord defaults() {
     return r;
 }
 
-struct Bounds {
-    int min;
-    int max;
-};
-// The stored values a field may hold: a list's items, a number's range.
-Bounds storedBounds(const Parameter& p) {
-    if (p.kind == ControlKind::List) {
-        return {0, static_cast<int>(listItems(p).size()) - 1};
-    }
-    return {p.minValue, p.maxValue};
-}
-
 int valueOf(const ConfigRecord& r, int slot, ParameterId id) {
     return parameter(id).field.get(r, slot);
 }
@@ -48,7 +36,7 @@ ConfigRecord shownRecord(std::mt19937& random) {
     ConfigRecord r = defaults();
     for (int slot = 0; slot < kSlotCount; ++slot) {
         for (const Parameter* p : slotParameters(slot)) {
-            const Bounds b = storedBounds(*p);
+            const ValueRange b = storedRange(*p);
             p->field.set(r, slot, std::uniform_int_distribution<int>(b.min, b.max)(random));
         }
         for (const Parameter* p : slotParameters(slot)) {
@@ -87,7 +75,7 @@ void expectSlotChange(const ConfigRecord& before, int slot, const SlotChange& ch
             continue;
         }
         differ.push_back(p->id);
-        const Bounds b = storedBounds(*p);
+        const ValueRange b = storedRange(*p);
         EXPECT_TRUE(value >= b.min && value <= b.max) << what << ": " << p->key << " " << value;
         if (const Parameter* limit = limitOf(*p)) {
             EXPECT_LE(value, limit->field.get(change.record, slot)) << what << ": " << p->key;
@@ -243,7 +231,7 @@ TEST(Randomize, StaysNearWithinBoundsAndLeavesWhatIsNotTicked) {
             if (!(groups & groupBit(randomGroupOf(p->id)))) {
                 EXPECT_EQ(after, before) << what << ": " << p->key << " not ticked";
             }
-            const Bounds b = storedBounds(*p);
+            const ValueRange b = storedRange(*p);
             EXPECT_LE(std::abs(after - before) * 100, amount * (b.max - b.min) + 50)
                 << what << ": " << p->key;
         }
