@@ -453,5 +453,43 @@ TEST(EventLoopWait, HandlesEventsWhileItWaitsAndEndsWhenInterrupted) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 4.0);
 }
 
+// Paced live values, given far faster than the line carries them: they leave no
+// faster than one frame per frame time (after the one allowed ahead), the newest
+// value of each parameter last; a value sent at once is never followed by an older
+// one still waiting; and Link ended leaves nothing waiting to go out.
+TEST_F(DeviceLinkTest, PacedLiveValuesKeepToTheLineAndTheNewestOfEachWins) {
+    linkUp();
+    const auto start = std::chrono::steady_clock::now();
+    for (int value = 0; value < 200; ++value) {
+        for (std::uint8_t parameter = 0; parameter < 5; ++parameter) {
+            link.queueLiveParameter(parameter, static_cast<std::uint8_t>(value));
+        }
+    }
+    link.sendLiveParameter(3, 250); // at once: the waiting 199 of parameter 3 is older
+    ASSERT_TRUE(testing::pumpUntil([&] { return link.livePacing().waiting == 0; }));
+    const QByteArray bytes = waitBytes(static_cast<qsizetype>(link.bytesHandedOver()));
+    ASSERT_EQ(bytes.size() % 3, 0);
+    const qsizetype frames = bytes.size() / 3;
+    std::array<int, 5> last{-1, -1, -1, -1, -1};
+    for (qsizetype i = 0; i < frames; ++i) {
+        last[static_cast<std::uint8_t>(bytes[i * 3 + 1])] =
+            static_cast<std::uint8_t>(bytes[i * 3 + 2]);
+    }
+    EXPECT_EQ(last, (std::array<int, 5>{199, 199, 199, 250, 199}));
+    EXPECT_LT(frames, 1000 / 4) << "most values gave way to newer ones";
+    EXPECT_GT(link.livePacing().coalesced, 0u);
+    const auto took = line.arrivalOf(bytes.size() - 1) - start;
+    EXPECT_GE(took, link.liveFrameTime() * (frames - 3)) << frames << " frames";
+
+    for (int value = 0; value < 50; ++value) {
+        link.queueLiveParameter(1, static_cast<std::uint8_t>(value));
+        link.queueLiveParameter(2, static_cast<std::uint8_t>(value));
+    }
+    host.link = false;
+    comm.StopComm();
+    testing::pumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(link.livePacing().waiting, 0u);
+}
+
 } // namespace
 } // namespace cantavel
