@@ -7,6 +7,7 @@
 #include "LibraryIndex.h"
 #include "ParameterValues.h"
 #include "SlotTransfer.h"
+#include "SoundDialogs.h"
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
@@ -266,6 +267,30 @@ TEST_F(Library, CopyToTabIsOneStepUndoTakesBackAndTheComparisonFollowsIt) {
     EXPECT_EQ(carried->source, QStringLiteral("ballads.cfg, Mode A"));
     EXPECT_EQ(std::memcmp(&carried->record.preset(5), &ballads.preset(5), kEffectPresetSize), 0);
     EXPECT_EQ(std::memcmp(&carried->record.mode(5), &ballads.mode(5), kModeRecordSize), 0);
+}
+
+// Blend with Tab opens the editor's Blend dialog with the slot picked as slot B, named
+// by its file; at 100 % the tab holds the library slot's values, as one step.
+TEST_F(Library, BlendWithTabOffersTheSlotPickedAsSlotB) {
+    const ConfigRecord ballads =
+        recordWith({{5, ParameterId::EchoDelay, "220"}, {5, ParameterId::InputSource, "DVD"}});
+    window->showSnapshot(SnapshotBuilder().preset(QStringLiteral("ballads.cfg"), ballads).done());
+    tree()->expandAll();
+    pickSlot(QStringLiteral("ballads.cfg"), 5);
+    const QByteArray before = imageOf(record());
+    dialogs.runDialog = [](QDialog& d) {
+        auto& blend = dynamic_cast<BlendDialog&>(d);
+        EXPECT_EQ(blend.source(), 0);
+        EXPECT_EQ(blend.sources()[0].name, QStringLiteral("ballads.cfg, Mode A"));
+        blend.setPercent(100);
+        return int(QDialog::Accepted);
+    };
+    part<QPushButton>("LibraryBlend")->click();
+    for (const Parameter* p : slotParameters(0)) {
+        EXPECT_EQ(shownText(record(), 0, *p), shownText(ballads, 5, *p)) << p->key;
+    }
+    action("Undo1")->trigger();
+    EXPECT_EQ(imageOf(record()), before);
 }
 
 TEST_F(Library, DuplicatesGroupTheSlotsThatSoundAlikeAndSameAsNamesTheFirst) {
