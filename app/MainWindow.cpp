@@ -292,7 +292,11 @@ void TForm1::connectControls() {
     connect(ui->Link1, &QAction::triggered, this, [this] {
         // The menu has already flipped the check mark; the command flips it itself.
         ui->Link1->setChecked(!ui->Link1->isChecked());
+        const bool putBack = comparing_;
         endComparison();
+        if (putBack && ui->Link1->isChecked()) {
+            link_->letFramesOut(); // Link ends with the unit holding the values put back
+        }
         link_->Link1Click();
     });
     for (QAction* item : ui->Connect1->actions()) {
@@ -452,6 +456,7 @@ void TForm1::About1Click() {
 
 void TForm1::TabControl1Change(QObject* Sender) {
     const int slot = ui->TabControl1->TabIndex();
+    const bool putBack = putBackTrialLeaving(slot);
     if (Sender != nullptr && link_->runningCommands() > 0) {
         // A running command selects each slot it sends and must not be cut short:
         // the pick is shown now, and its Link and port rules wait for the end.
@@ -460,10 +465,25 @@ void TForm1::TabControl1Change(QObject* Sender) {
         return;
     }
     if (isPresetSlot(slot)) {
+        if (putBack) {
+            link_->letFramesOut(); // the unit is left holding the values put back
+        }
         ui->Link1->setChecked(false);
         comm_->StopComm();
     }
     showSlot(slot);
+}
+
+bool TForm1::putBackTrialLeaving(int slot) {
+    if (!document_.inTrial() || document_.trialSlot() == slot) {
+        return false;
+    }
+    // Values tried on the tab left come back while it is still the tab the unit
+    // hears, so that in Link mode the unit has them too.
+    ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
+    document_.putBackTrial();
+    ui->TabControl1->SetTabIndexQuietly(slot);
+    return true;
 }
 
 void TForm1::showSlot(int slot) {
@@ -471,13 +491,7 @@ void TForm1::showSlot(int slot) {
     if (kind == SlotKind::None) {
         return; // no tab selected
     }
-    if (document_.inTrial() && document_.trialSlot() != slot) {
-        // Values tried on the tab left come back while it is still the tab the unit
-        // hears, so that in Link mode the unit has them too.
-        ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
-        document_.putBackTrial();
-        ui->TabControl1->SetTabIndexQuietly(slot);
-    }
+    putBackTrialLeaving(slot);
     setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
     // What the controls cannot show is stored as they show it, and in Link mode on
     // "Default" sent, before the controls show the slot.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace cantavel {
@@ -141,6 +142,19 @@ void DeviceLink::queueLiveParameter(std::uint8_t parameter, std::uint8_t value) 
     pacing_.waiting = waiting_.size();
     pacing_.mostWaiting = std::max(pacing_.mostWaiting, waiting_.size());
     pace();
+}
+
+void DeviceLink::letFramesOut() {
+    if (!comm_.IsOpen()) {
+        return;
+    }
+    const std::uint64_t total = comm_.BytesQueued();
+    constexpr auto kSlack = std::chrono::milliseconds(100);
+    const auto until = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + kSlack;
+    while (!comm_.HasSent(total, std::chrono::milliseconds(1)) &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void DeviceLink::pace() {

@@ -15,6 +15,7 @@
 #include <QSpinBox>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 namespace cantavel {
@@ -126,6 +127,41 @@ TEST_F(Sound, AnEditWhileComparingKeepsTheShownSideAndOneUndoBringsBackTheOwn) {
     action("Undo1")->trigger();
     EXPECT_FALSE(action("Compare1")->isChecked());
     EXPECT_TRUE(imageOf(record()) == imageOf(own));
+}
+
+// Leaving a compared "Default" in Link mode, with Link kept (Mode A) or ended (a
+// numbered tab, the Link item): the unit is left holding the operator's own values,
+// as the record does.
+TEST_F(Sound, LeavingAComparisonInLinkModeLeavesTheUnitWithTheOwnValues) {
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Mode A", [&] { clickTab(5); }},
+        {"tab 2", [&] { clickTab(2); }},
+        {"Link off", [&] { action("Link1")->trigger(); }},
+    };
+    int round = 0;
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        clickTab(0);
+        if (!action("Link1")->isChecked()) {
+            linkOn();
+        }
+        ++round;
+        std::map<int, std::vector<int>> own;
+        for (const auto& [id, shown] :
+             {std::pair{ParameterId::EchoDelay, 100}, std::pair{ParameterId::EchoRepeat, 10},
+              std::pair{ParameterId::ReverbTime, 10}, std::pair{ParameterId::MicBass, 1}}) {
+            ASSERT_EQ(form->Document().setValue(0, id, shown + round),
+                      PresetDocument::SetResult::Changed);
+            own[parameter(id).live] = {field(record(), 0, id)};
+        }
+        form->Document().closeStep();
+        action("Compare1")->trigger();
+        (void)sent();
+        leave();
+        EXPECT_FALSE(action("Compare1")->isChecked());
+        EXPECT_EQ(record().preset(0).echoDelay, 100 + round);
+        EXPECT_EQ(liveFrames(sent()), own);
+    }
 }
 
 // The blend dragged from A to B with Link on: the unit's last value of each parameter
