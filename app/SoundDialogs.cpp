@@ -184,7 +184,9 @@ RandomizeDialog::RandomizeDialog(QWidget* parent, const QString& slotName, std::
     form->addRow(
         QStringLiteral("&Amount (%1 to %2 % of each range):").arg(kAmountMin).arg(kAmountMax),
         amount_);
-    form->addRow(QStringLiteral("&Seed:"), seedRow);
+    auto* seedLabel = new QLabel(QStringLiteral("&Seed:"), this);
+    seedLabel->setBuddy(seed_); // a row of a layout gets no buddy of its own
+    form->addRow(seedLabel, seedRow);
     error_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);

@@ -273,5 +273,21 @@ TEST_F(Sound, RandomizeLeavesTheLevelsLockedAndIsOneStep) {
     EXPECT_TRUE(imageOf(record()) == imageOf(a));
 }
 
+// Every label of the two dialogs that offers an Alt key takes the keyboard to its
+// field, and a screen reader hears it without the '&'.
+TEST_F(Sound, TheDialogsLabelsWithAnAltKeyLeadToTheirFields) {
+    BlendDialog blend(form.get(), 0, QStringLiteral("Default"),
+                      {{QStringLiteral("1"), record(), 1}}, 0);
+    RandomizeDialog randomize(form.get(), QStringLiteral("Default"), 1);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&blend, &randomize}) {
+        for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().contains(QLatin1Char('&'))) {
+                EXPECT_NE(label->buddy(), nullptr)
+                    << dialog->objectName().toStdString() << ": " << label->text().toStdString();
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace cantavel
