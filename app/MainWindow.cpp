@@ -292,10 +292,9 @@ void TForm1::connectControls() {
     connect(ui->Link1, &QAction::triggered, this, [this] {
         // The menu has already flipped the check mark; the command flips it itself.
         ui->Link1->setChecked(!ui->Link1->isChecked());
-        const bool putBack = comparing_;
         endComparison();
-        if (putBack && ui->Link1->isChecked()) {
-            link_->letFramesOut(); // Link ends with the unit holding the values put back
+        if (ui->Link1->isChecked()) {
+            link_->letFramesOut(); // Link ends with the unit holding what the record holds
         }
         link_->Link1Click();
     });
@@ -456,7 +455,7 @@ void TForm1::About1Click() {
 
 void TForm1::TabControl1Change(QObject* Sender) {
     const int slot = ui->TabControl1->TabIndex();
-    const bool putBack = putBackTrialLeaving(slot);
+    putBackTrialLeaving(slot);
     if (Sender != nullptr && link_->runningCommands() > 0) {
         // A running command selects each slot it sends and must not be cut short:
         // the pick is shown now, and its Link and port rules wait for the end.
@@ -464,26 +463,28 @@ void TForm1::TabControl1Change(QObject* Sender) {
         showSlot(slot);
         return;
     }
+    // The unit is left holding what the record holds: values put back or still
+    // waiting for the line go out while it listens.
     if (isPresetSlot(slot)) {
-        if (putBack) {
-            link_->letFramesOut(); // the unit is left holding the values put back
+        if (ui->Link1->isChecked()) {
+            link_->letFramesOut();
         }
         ui->Link1->setChecked(false);
         comm_->StopComm();
+    } else if (slot != 0) {
+        link_->sendWaitingLive();
     }
     showSlot(slot);
 }
 
-bool TForm1::putBackTrialLeaving(int slot) {
-    if (!document_.inTrial() || document_.trialSlot() == slot) {
-        return false;
+void TForm1::putBackTrialLeaving(int slot) {
+    if (document_.inTrial() && document_.trialSlot() != slot) {
+        // Values tried on the tab left come back while it is still the tab the unit
+        // hears, so that in Link mode the unit has them too.
+        ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
+        document_.putBackTrial();
+        ui->TabControl1->SetTabIndexQuietly(slot);
     }
-    // Values tried on the tab left come back while it is still the tab the unit
-    // hears, so that in Link mode the unit has them too.
-    ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
-    document_.putBackTrial();
-    ui->TabControl1->SetTabIndexQuietly(slot);
-    return true;
 }
 
 void TForm1::showSlot(int slot) {

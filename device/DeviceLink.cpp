@@ -144,7 +144,26 @@ void DeviceLink::queueLiveParameter(std::uint8_t parameter, std::uint8_t value) 
     pace();
 }
 
+void DeviceLink::sendWaitingLive() {
+    const std::vector<Waiting> waiting = std::exchange(waiting_, {});
+    pacing_.waiting = 0;
+    if (!host_.isLinkChecked() || !comm_.IsOpen()) {
+        return;
+    }
+    for (const Waiting& w : waiting) {
+        if (handOver(buildLiveFrame(txFrame_, w.parameter, w.value))) {
+            heard_[w.parameter] = w.value;
+            ++pacing_.sent;
+            lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + liveFrameTime();
+        }
+    }
+}
+
 void DeviceLink::letFramesOut() {
+    if (!commands_.empty()) {
+        return; // a command's frames are its own affair, and a command ending says so
+    }
+    sendWaitingLive();
     if (!comm_.IsOpen()) {
         return;
     }

@@ -203,6 +203,45 @@ TEST_F(Sound, ABlendDraggedInLinkModeEndsWithTheUnitHoldingWhatTheDialogShows) {
     EXPECT_TRUE(imageOf(record()) == imageOf(a)) << "OK kept the blend as one step";
 }
 
+// A blend cancelled and "Default" left at once, while the way back to A still waits
+// for the line: whether Link stays on (Mode A) or ends (a numbered tab, the Link
+// item), the unit is left holding A.
+TEST_F(Sound, DefaultLeftAsABlendEndsLeavesTheUnitWithWhatTheRecordHolds) {
+    makeModeADiffer(record());
+    form->LoadPresetControls(0);
+    const ConfigRecord a = record();
+    dialogs.runDialog = [&](QDialog& d) {
+        auto& blend = dynamic_cast<BlendDialog&>(d);
+        blend.setSource(4); // "Mode A"
+        blend.setPercent(100);
+        EXPECT_TRUE(testing::pumpUntil([&] { return form->Link().livePacing().waiting == 0; }));
+        return QDialog::Rejected;
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Mode A", [&] { clickTab(5); }},
+        {"tab 2", [&] { clickTab(2); }},
+        {"Link off", [&] { action("Link1")->trigger(); }},
+    };
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        clickTab(0);
+        if (!action("Link1")->isChecked()) {
+            linkOn();
+        }
+        (void)sent();
+        action("Blend1")->trigger();
+        ASSERT_GT(form->Link().livePacing().waiting, 0u) << "the way back to A still waits";
+        leave();
+        const std::map<int, std::vector<int>> frames = liveFrames(sent());
+        for (const Parameter* p : slotParameters(0)) {
+            EXPECT_EQ(field(record(), 0, p->id), field(a, 0, p->id)) << p->key;
+            const auto it = frames.find(p->live);
+            ASSERT_NE(it, frames.end()) << p->key;
+            EXPECT_EQ(it->second.back(), field(a, 0, p->id)) << p->key;
+        }
+    }
+}
+
 // Default blended towards an effect preset: its Default Setting stays, and the dialog
 // says so. A port lost meanwhile ends Link with the hang-up message; the dialog goes
 // on, offline.
