@@ -293,6 +293,9 @@ void TForm1::connectControls() {
         // The menu has already flipped the check mark; the command flips it itself.
         ui->Link1->setChecked(!ui->Link1->isChecked());
         endComparison();
+        if (ui->Link1->isChecked()) {
+            link_->letFramesOut(); // Link ends with the unit holding what the record holds
+        }
         link_->Link1Click();
     });
     for (QAction* item : ui->Connect1->actions()) {
@@ -452,6 +455,7 @@ void TForm1::About1Click() {
 
 void TForm1::TabControl1Change(QObject* Sender) {
     const int slot = ui->TabControl1->TabIndex();
+    putBackTrialLeaving(slot);
     if (Sender != nullptr && link_->runningCommands() > 0) {
         // A running command selects each slot it sends and must not be cut short:
         // the pick is shown now, and its Link and port rules wait for the end.
@@ -459,18 +463,21 @@ void TForm1::TabControl1Change(QObject* Sender) {
         showSlot(slot);
         return;
     }
+    // The unit is left holding what the record holds: values put back or still
+    // waiting for the line go out while it listens.
     if (isPresetSlot(slot)) {
+        if (ui->Link1->isChecked()) {
+            link_->letFramesOut();
+        }
         ui->Link1->setChecked(false);
         comm_->StopComm();
+    } else if (slot != 0) {
+        link_->sendWaitingLive();
     }
     showSlot(slot);
 }
 
-void TForm1::showSlot(int slot) {
-    const SlotKind kind = slotKind(slot);
-    if (kind == SlotKind::None) {
-        return; // no tab selected
-    }
+void TForm1::putBackTrialLeaving(int slot) {
     if (document_.inTrial() && document_.trialSlot() != slot) {
         // Values tried on the tab left come back while it is still the tab the unit
         // hears, so that in Link mode the unit has them too.
@@ -478,6 +485,14 @@ void TForm1::showSlot(int slot) {
         document_.putBackTrial();
         ui->TabControl1->SetTabIndexQuietly(slot);
     }
+}
+
+void TForm1::showSlot(int slot) {
+    const SlotKind kind = slotKind(slot);
+    if (kind == SlotKind::None) {
+        return; // no tab selected
+    }
+    putBackTrialLeaving(slot);
     setCaptionOfUpload(ui->TabControl1->TabBar()->tabText(slot));
     // What the controls cannot show is stored as they show it, and in Link mode on
     // "Default" sent, before the controls show the slot.

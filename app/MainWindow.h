@@ -224,6 +224,8 @@ private:
 
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
+    // A trial on another tab than `slot` ends, its own values back on the unit's tab.
+    void putBackTrialLeaving(int slot);
     std::vector<QWidget*> defaultSettingControls() const;
     void setCaptionOfUpload(const QString& name);
     void CommHangup();

@@ -182,7 +182,7 @@ RandomizeDialog::RandomizeDialog(QWidget* parent, const QString& slotName, std::
         QStringLiteral("&Amount (%1 to %2 % of each range):").arg(kAmountMin).arg(kAmountMax),
         amount_);
     auto* seedLabel = new QLabel(QStringLiteral("&Seed:"), this);
-    seedLabel->setBuddy(seed_);
+    seedLabel->setBuddy(seed_); // a row of a layout gets no buddy of its own
     form->addRow(seedLabel, seedRow);
     error_->hide();
     auto* layout = new QVBoxLayout(this);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace cantavel {
@@ -141,6 +142,38 @@ void DeviceLink::queueLiveParameter(std::uint8_t parameter, std::uint8_t value) 
     pacing_.waiting = waiting_.size();
     pacing_.mostWaiting = std::max(pacing_.mostWaiting, waiting_.size());
     pace();
+}
+
+void DeviceLink::sendWaitingLive() {
+    const std::vector<Waiting> waiting = std::exchange(waiting_, {});
+    pacing_.waiting = 0;
+    if (!host_.isLinkChecked() || !comm_.IsOpen()) {
+        return;
+    }
+    for (const Waiting& w : waiting) {
+        if (handOver(buildLiveFrame(txFrame_, w.parameter, w.value))) {
+            heard_[w.parameter] = w.value;
+            ++pacing_.sent;
+            lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + liveFrameTime();
+        }
+    }
+}
+
+void DeviceLink::letFramesOut() {
+    if (!commands_.empty()) {
+        return; // a command's frames are its own affair, and a command ending says so
+    }
+    sendWaitingLive();
+    if (!comm_.IsOpen()) {
+        return;
+    }
+    const std::uint64_t total = comm_.BytesQueued();
+    constexpr auto kSlack = std::chrono::milliseconds(100);
+    const auto until = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + kSlack;
+    while (!comm_.HasSent(total, std::chrono::milliseconds(1)) &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void DeviceLink::pace() {

@@ -92,6 +92,13 @@ public:
         std::size_t mostWaiting = 0;
     };
     const LivePacing& livePacing() const { return pacing_; }
+    // Hands every waiting value to the port at once, for a unit that is to hold them
+    // though "Default" is being left or Link ends.
+    void sendWaitingLive();
+    // The waiting values handed over, then a wait until the frames handed over have
+    // left the port, for at most their time on the line and some slack: values the
+    // unit must have before the port closes. Nothing while a command runs.
+    void letFramesOut();
     // How long a live frame takes on the line at the port's settings.
     std::chrono::microseconds liveFrameTime() const;
     // Builds and sends the upload frame of the selected slot; for slots 0, 5 and 6

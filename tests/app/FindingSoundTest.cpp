@@ -15,6 +15,7 @@
 #include <QSpinBox>
 
 #include <cstring>
+#include <functional>
 #include <map>
 
 namespace cantavel {
@@ -128,6 +129,41 @@ TEST_F(Sound, AnEditWhileComparingKeepsTheShownSideAndOneUndoBringsBackTheOwn) {
     EXPECT_TRUE(imageOf(record()) == imageOf(own));
 }
 
+// Leaving a compared "Default" in Link mode, with Link kept (Mode A) or ended (a
+// numbered tab, the Link item): the unit is left holding the operator's own values,
+// as the record does.
+TEST_F(Sound, LeavingAComparisonInLinkModeLeavesTheUnitWithTheOwnValues) {
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Mode A", [&] { clickTab(5); }},
+        {"tab 2", [&] { clickTab(2); }},
+        {"Link off", [&] { action("Link1")->trigger(); }},
+    };
+    int round = 0;
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        clickTab(0);
+        if (!action("Link1")->isChecked()) {
+            linkOn();
+        }
+        ++round;
+        std::map<int, std::vector<int>> own;
+        for (const auto& [id, shown] :
+             {std::pair{ParameterId::EchoDelay, 100}, std::pair{ParameterId::EchoRepeat, 10},
+              std::pair{ParameterId::ReverbTime, 10}, std::pair{ParameterId::MicBass, 1}}) {
+            ASSERT_EQ(form->Document().setValue(0, id, shown + round),
+                      PresetDocument::SetResult::Changed);
+            own[parameter(id).live] = {field(record(), 0, id)};
+        }
+        form->Document().closeStep();
+        action("Compare1")->trigger();
+        (void)sent();
+        leave();
+        EXPECT_FALSE(action("Compare1")->isChecked());
+        EXPECT_EQ(record().preset(0).echoDelay, 100 + round);
+        EXPECT_EQ(liveFrames(sent()), own);
+    }
+}
+
 // The blend dragged from A to B with Link on: the unit's last value of each parameter
 // is the window's, frames waited while the line was busy (the newest value of each
 // going out), OK is one step, and Cancel brings A back to the record and the unit.
@@ -165,6 +201,45 @@ TEST_F(Sound, ABlendDraggedInLinkModeEndsWithTheUnitHoldingWhatTheDialogShows) {
     }
     action("Undo1")->trigger();
     EXPECT_TRUE(imageOf(record()) == imageOf(a)) << "OK kept the blend as one step";
+}
+
+// A blend cancelled and "Default" left at once, while the way back to A still waits
+// for the line: whether Link stays on (Mode A) or ends (a numbered tab, the Link
+// item), the unit is left holding A.
+TEST_F(Sound, DefaultLeftAsABlendEndsLeavesTheUnitWithWhatTheRecordHolds) {
+    makeModeADiffer(record());
+    form->LoadPresetControls(0);
+    const ConfigRecord a = record();
+    dialogs.runDialog = [&](QDialog& d) {
+        auto& blend = dynamic_cast<BlendDialog&>(d);
+        blend.setSource(4); // "Mode A"
+        blend.setPercent(100);
+        EXPECT_TRUE(testing::pumpUntil([&] { return form->Link().livePacing().waiting == 0; }));
+        return QDialog::Rejected;
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Mode A", [&] { clickTab(5); }},
+        {"tab 2", [&] { clickTab(2); }},
+        {"Link off", [&] { action("Link1")->trigger(); }},
+    };
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        clickTab(0);
+        if (!action("Link1")->isChecked()) {
+            linkOn();
+        }
+        (void)sent();
+        action("Blend1")->trigger();
+        ASSERT_GT(form->Link().livePacing().waiting, 0u) << "the way back to A still waits";
+        leave();
+        const std::map<int, std::vector<int>> frames = liveFrames(sent());
+        for (const Parameter* p : slotParameters(0)) {
+            EXPECT_EQ(field(record(), 0, p->id), field(a, 0, p->id)) << p->key;
+            const auto it = frames.find(p->live);
+            ASSERT_NE(it, frames.end()) << p->key;
+            EXPECT_EQ(it->second.back(), field(a, 0, p->id)) << p->key;
+        }
+    }
 }
 
 // Default blended towards an effect preset: its Default Setting stays, and the dialog
@@ -235,6 +310,22 @@ TEST_F(Sound, RandomizeLeavesTheLevelsLockedAndIsOneStep) {
     }
     action("Undo1")->trigger();
     EXPECT_TRUE(imageOf(record()) == imageOf(a));
+}
+
+// Every label of the two dialogs that offers an Alt key takes the keyboard to its
+// field, and a screen reader hears it without the '&'.
+TEST_F(Sound, TheDialogsLabelsWithAnAltKeyLeadToTheirFields) {
+    BlendDialog blend(form.get(), 0, QStringLiteral("Default"),
+                      {{QStringLiteral("1"), record(), 1}}, 0);
+    RandomizeDialog randomize(form.get(), QStringLiteral("Default"), 1);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&blend, &randomize}) {
+        for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().contains(QLatin1Char('&'))) {
+                EXPECT_NE(label->buddy(), nullptr)
+                    << dialog->objectName().toStdString() << ": " << label->text().toStdString();
+            }
+        }
+    }
 }
 
 } // namespace
