@@ -292,9 +292,10 @@ void TForm1::connectControls() {
     connect(ui->Link1, &QAction::triggered, this, [this] {
         // The menu has already flipped the check mark; the command flips it itself.
         ui->Link1->setChecked(!ui->Link1->isChecked());
-        endComparison();
+        const bool putBack = endComparison();
         if (ui->Link1->isChecked()) {
-            link_->letFramesOut(); // Link ends with the unit holding what the record holds
+            // Link ends with the unit holding what the record holds.
+            link_->letFramesOut(putBack);
         }
         link_->Link1Click();
     });
@@ -455,7 +456,7 @@ void TForm1::About1Click() {
 
 void TForm1::TabControl1Change(QObject* Sender) {
     const int slot = ui->TabControl1->TabIndex();
-    putBackTrialLeaving(slot);
+    const bool putBack = putBackTrialLeaving(slot);
     if (Sender != nullptr && link_->runningCommands() > 0) {
         // A running command selects each slot it sends and must not be cut short:
         // the pick is shown now, and its Link and port rules wait for the end.
@@ -467,7 +468,7 @@ void TForm1::TabControl1Change(QObject* Sender) {
     // waiting for the line go out while it listens.
     if (isPresetSlot(slot)) {
         if (ui->Link1->isChecked()) {
-            link_->letFramesOut();
+            link_->letFramesOut(putBack);
         }
         ui->Link1->setChecked(false);
         comm_->StopComm();
@@ -477,14 +478,16 @@ void TForm1::TabControl1Change(QObject* Sender) {
     showSlot(slot);
 }
 
-void TForm1::putBackTrialLeaving(int slot) {
+bool TForm1::putBackTrialLeaving(int slot) {
     if (document_.inTrial() && document_.trialSlot() != slot) {
         // Values tried on the tab left come back while it is still the tab the unit
         // hears, so that in Link mode the unit has them too.
         ui->TabControl1->SetTabIndexQuietly(document_.trialSlot());
         document_.putBackTrial();
         ui->TabControl1->SetTabIndexQuietly(slot);
+        return true;
     }
+    return false;
 }
 
 void TForm1::showSlot(int slot) {
@@ -588,10 +591,12 @@ void TForm1::Compare1Click() {
     updateCaption();
 }
 
-void TForm1::endComparison() {
-    if (comparing_) {
-        document_.putBackTrial();
+bool TForm1::endComparison() {
+    if (!comparing_) {
+        return false;
     }
+    document_.putBackTrial();
+    return true;
 }
 
 void TForm1::trialEnded(bool byEdit) {

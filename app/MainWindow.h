@@ -215,7 +215,8 @@ private:
 
     void documentChanged(ParameterId id, unsigned after);
     // A comparison ends with the operator's own values back.
-    void endComparison();
+    // Whether a comparison was ended.
+    bool endComparison();
     void trialEnded(bool byEdit);
     // Tells once, when the operator lets go, that an edit ended a comparison.
     void explainComparisonEnded();
@@ -225,7 +226,8 @@ private:
     // The tab's view without the Link-ending effect of a numbered tab.
     void showSlot(int slot);
     // A trial on another tab than `slot` ends, its own values back on the unit's tab.
-    void putBackTrialLeaving(int slot);
+    // Whether one was put back.
+    bool putBackTrialLeaving(int slot);
     std::vector<QWidget*> defaultSettingControls() const;
     void setCaptionOfUpload(const QString& name);
     void CommHangup();

@@ -155,23 +155,30 @@ void DeviceLink::sendWaitingLive() {
             heard_[w.parameter] = w.value;
             ++pacing_.sent;
             lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + liveFrameTime();
+            pacedUntil_ = lineFreeAt_;
         }
     }
 }
 
-void DeviceLink::letFramesOut() {
+void DeviceLink::letFramesOut(bool sentAtOnceToo) {
     if (!commands_.empty()) {
         return; // a command's frames are its own affair, and a command ending says so
     }
+    const bool paced = !waiting_.empty() || std::chrono::steady_clock::now() < pacedUntil_;
     sendWaitingLive();
-    if (!comm_.IsOpen()) {
+    if (!comm_.IsOpen() || !(paced || sentAtOnceToo)) {
         return;
     }
+    // Out of the driver's queue is not yet on the line: an adapter's own buffer is not
+    // counted there. The frames' time on the line is waited for too.
     const std::uint64_t total = comm_.BytesQueued();
     constexpr auto kSlack = std::chrono::milliseconds(100);
     const auto until = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + kSlack;
-    while (!comm_.HasSent(total, std::chrono::milliseconds(1)) &&
-           std::chrono::steady_clock::now() < until) {
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+        if (now >= lineFreeAt_ && comm_.HasSent(total, std::chrono::milliseconds(1))) {
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -193,6 +200,7 @@ void DeviceLink::pace() {
             heard_[next.parameter] = next.value;
             ++pacing_.sent;
             lineFreeAt_ = std::max(lineFreeAt_, now) + liveFrameTime();
+            pacedUntil_ = lineFreeAt_;
         }
         now = std::chrono::steady_clock::now();
     }

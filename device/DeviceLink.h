@@ -95,10 +95,13 @@ public:
     // Hands every waiting value to the port at once, for a unit that is to hold them
     // though "Default" is being left or Link ends.
     void sendWaitingLive();
-    // The waiting values handed over, then a wait until the frames handed over have
-    // left the port, for at most their time on the line and some slack: values the
-    // unit must have before the port closes. Nothing while a command runs.
-    void letFramesOut();
+    // Before the port closes on values the unit must have: the waiting values handed
+    // over, then a wait until the frames handed over have left the port, for at most
+    // their time on the line and some slack. Only paced values are waited for unless
+    // `sentAtOnceToo` (values just put back, sent at once); a live frame of an
+    // ordinary edit is left to the port's closing as it always was. Nothing while a
+    // command runs.
+    void letFramesOut(bool sentAtOnceToo);
     // How long a live frame takes on the line at the port's settings.
     std::chrono::microseconds liveFrameTime() const;
     // Builds and sends the upload frame of the selected slot; for slots 0, 5 and 6
@@ -174,6 +177,7 @@ private:
     std::vector<Waiting> waiting_;
     std::array<int, 256> heard_{}; // the value last sent per live number, -1 unknown
     std::chrono::steady_clock::time_point lineFreeAt_{};
+    std::chrono::steady_clock::time_point pacedUntil_{}; // the last paced frame's end on the line
     std::unique_ptr<QTimer> paceTimer_;
     LivePacing pacing_;
 };
