@@ -24,12 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Sound = testing::WindowTest;
 using Image = PresetDocument::Image;
-
-Image imageOf(const ConfigRecord& record) {
-    Image image{};
-    std::memcpy(image.data(), record.image().data(), kConfigImageSize);
-    return image;
-}
+using testing::imageOf;
 
 // The live frames in bytes from the line: live number to the values sent, in order.
 std::map<int, std::vector<int>> liveFrames(const QByteArray& bytes) {

@@ -21,11 +21,7 @@ using namespace std::chrono_literals;
 using Slots = testing::WindowTest;
 
 using Image = PresetDocument::Image;
-Image imageOf(const ConfigRecord& record) {
-    Image image{};
-    std::memcpy(image.data(), record.image().data(), kConfigImageSize);
-    return image;
-}
+using testing::imageOf;
 
 // A record whose slots hold values that differ from slot to slot and from the
 // defaults, all within their ranges and limits.

@@ -26,12 +26,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
 namespace cantavel::testing {
+
+// A record's bytes, to compare whole.
+inline PresetDocument::Image imageOf(const ConfigRecord& record) {
+    PresetDocument::Image image{};
+    std::memcpy(image.data(), record.image().data(), kConfigImageSize);
+    return image;
+}
 
 struct FakeDialogs : EditorDialogs {
     struct Message {
