@@ -11,6 +11,18 @@
 
 namespace cantavel {
 
+namespace {
+
+// The parameters a slot shows, the limits of other values first.
+std::vector<const Parameter*> limitsFirst(int slot) {
+    std::vector<const Parameter*> shown = slotParameters(slot);
+    std::stable_partition(shown.begin(), shown.end(),
+                          [](const Parameter* p) { return boundBy(*p) != nullptr; });
+    return shown;
+}
+
+} // namespace
+
 PresetDocument::PresetDocument(ConfigRecord& record, QString* fileName, QObject* parent)
     : QObject(parent), record_(record), fileName_(fileName ? fileName : &ownFileName_) {
     markUnmodified(true);
@@ -178,15 +190,24 @@ void PresetDocument::assignSlot(int slot, const ConfigRecord& from, int fromSlot
     const auto given = [&](const Parameter& p) {
         return only.empty() || std::find(only.begin(), only.end(), p.id) != only.end();
     };
-    const std::vector<const Parameter*> shown = slotParameters(slot);
     // A limit first, so that the value under it is not held to the old one.
-    for (const bool limits : {true, false}) {
-        for (const Parameter* p : shown) {
-            if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p) && given(*p)) {
-                (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
-            }
+    for (const Parameter* p : limitsFirst(slot)) {
+        if (slotHas(fromSlot, *p) && given(*p)) {
+            (void)setValue(slot, p->id, shownValue(from, fromSlot, *p));
         }
     }
+}
+
+void PresetDocument::storeUnrecorded(int slot, const ConfigRecord& from, int fromSlot) {
+    const bool recording = std::exchange(recording_, false);
+    // Stored as they are (a file's value no control can show included), limits first
+    // so that the unit hears a raised limit before the value under it.
+    for (const Parameter* p : limitsFirst(slot)) {
+        if (slotHas(fromSlot, *p)) {
+            store(slot, *p, p->field.get(from, fromSlot));
+        }
+    }
+    recording_ = recording;
 }
 
 void PresetDocument::beginTrial(int slot) {
@@ -215,18 +236,7 @@ void PresetDocument::tryValues(const ConfigRecord& from, int fromSlot) {
     if (!inTrial()) {
         return;
     }
-    const bool recording = std::exchange(recording_, false);
-    const std::vector<const Parameter*> shown = slotParameters(trialSlot_);
-    // Stored as they are (a file's value no control can show included), limits first
-    // so that the unit hears a raised limit before the value under it.
-    for (const bool limits : {true, false}) {
-        for (const Parameter* p : shown) {
-            if ((boundBy(*p) != nullptr) == limits && slotHas(fromSlot, *p)) {
-                store(trialSlot_, *p, p->field.get(from, fromSlot));
-            }
-        }
-    }
-    recording_ = recording;
+    storeUnrecorded(trialSlot_, from, fromSlot);
     bringIntoRange(trialSlot_);
 }
 
@@ -235,15 +245,7 @@ void PresetDocument::putBackTrial() {
         return;
     }
     const int slot = std::exchange(trialSlot_, -1);
-    const bool recording = std::exchange(recording_, false);
-    for (const bool limits : {true, false}) {
-        for (const Parameter* p : slotParameters(slot)) {
-            if ((boundBy(*p) != nullptr) == limits) {
-                store(slot, *p, p->field.get(aside_, slot));
-            }
-        }
-    }
-    recording_ = recording;
+    storeUnrecorded(slot, aside_, slot);
     emit historyChanged();
     emit trialEnded(false, false);
 }

@@ -115,6 +115,9 @@ private:
     // Every parameter both slots have takes `from`'s value, limits first.
     void assignSlot(int slot, const ConfigRecord& from, int fromSlot,
                     std::span<const ParameterId> only);
+    // `fromSlot`'s values of `from` stored on `slot` as they are, limits first, as no
+    // step.
+    void storeUnrecorded(int slot, const ConfigRecord& from, int fromSlot);
     // The trial's values recorded as changes from the values aside; the trial ends.
     void adoptTrial(bool byEdit);
     void endTrial();

@@ -110,17 +110,26 @@ void DeviceLink::sendLiveParameter(std::uint8_t parameter, std::uint8_t value) {
     if (std::erase_if(waiting_, [&](const Waiting& w) { return w.parameter == parameter; })) {
         pacing_.waiting = waiting_.size();
     }
-    if (handOver(buildLiveFrame(txFrame_, parameter, value))) {
-        heard_[parameter] = value;
-        const auto now = std::chrono::steady_clock::now();
-        lineFreeAt_ = std::max(lineFreeAt_, now) + liveFrameTime();
+    (void)handOverLive(parameter, value);
+}
+
+bool DeviceLink::handOverLive(std::uint8_t parameter, std::uint8_t value) {
+    if (!handOver(buildLiveFrame(txFrame_, parameter, value))) {
+        return false;
     }
+    heard_[parameter] = value;
+    lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + liveFrameTime();
+    return true;
+}
+
+std::chrono::microseconds DeviceLink::lineTime(std::size_t bytes) const {
+    // Ten bits a byte (start, eight data, stop) at the port's rate.
+    const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
+    return std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
 }
 
 std::chrono::microseconds DeviceLink::liveFrameTime() const {
-    // Ten bits a byte (start, eight data, stop) at the port's rate.
-    const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
-    return std::chrono::microseconds(kLiveFrameSize * 10 * 1'000'000 / baud);
+    return lineTime(kLiveFrameSize);
 }
 
 void DeviceLink::queueLiveParameter(std::uint8_t parameter, std::uint8_t value) {
@@ -151,10 +160,8 @@ void DeviceLink::sendWaitingLive() {
         return;
     }
     for (const Waiting& w : waiting) {
-        if (handOver(buildLiveFrame(txFrame_, w.parameter, w.value))) {
-            heard_[w.parameter] = w.value;
+        if (handOverLive(w.parameter, w.value)) {
             ++pacing_.sent;
-            lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + liveFrameTime();
             pacedUntil_ = lineFreeAt_;
         }
     }
@@ -196,10 +203,8 @@ void DeviceLink::pace() {
     while (!waiting_.empty() && lineFreeAt_ - now <= ahead) {
         const Waiting next = waiting_.front();
         waiting_.erase(waiting_.begin());
-        if (handOver(buildLiveFrame(txFrame_, next.parameter, next.value))) {
-            heard_[next.parameter] = next.value;
+        if (handOverLive(next.parameter, next.value)) {
             ++pacing_.sent;
-            lineFreeAt_ = std::max(lineFreeAt_, now) + liveFrameTime();
             pacedUntil_ = lineFreeAt_;
         }
         now = std::chrono::steady_clock::now();
@@ -253,12 +258,9 @@ void DeviceLink::sendFor(Command& command, int slot) {
         command.refused.push_back(slot);
         return;
     }
-    const std::size_t bytes = slotFrameLength(slot);
-    // Ten bits a byte (start, eight data, stop) at the port's rate.
-    const std::uint64_t baud = std::max<std::uint32_t>(comm_.BaudRate(), 1);
     command.lastSlot = slot;
     command.lastAt = clock_.now();
-    command.lastLineTime = std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
+    command.lastLineTime = lineTime(slotFrameLength(slot));
     command.lastEnd = comm_.BytesQueued();
 }
 

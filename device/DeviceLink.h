@@ -147,6 +147,10 @@ private:
     void closeUnlessLinked();
     // Gives the port the first `length` bytes of txFrame_; false when it refused.
     bool handOver(std::size_t length);
+    // A live frame to the port, noted as what the unit hears and as the line's time.
+    bool handOverLive(std::uint8_t parameter, std::uint8_t value);
+    // How long `bytes` take on the line at the port's settings.
+    std::chrono::microseconds lineTime(std::size_t bytes) const;
     void sendFor(Command& command, int slot);
     bool confirmSent(Command& command);
     void commandEnded(Command& command);
