@@ -18,8 +18,6 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include <limits>
-#include <random>
 #include <utility>
 
 namespace cantavel {
@@ -210,12 +208,7 @@ RandomGroups RandomizeDialog::groups() const {
 }
 
 std::optional<std::uint32_t> RandomizeDialog::seed() const {
-    bool ok = false;
-    const qulonglong value = seed_->text().toULongLong(&ok);
-    if (!ok || value > std::numeric_limits<std::uint32_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    return seedFromText(seed_->text());
 }
 
 void RandomizeDialog::accept() {
@@ -224,8 +217,7 @@ void RandomizeDialog::accept() {
         why = QStringLiteral("The amount must be %1 to %2 %.").arg(kAmountMin).arg(kAmountMax);
         amount_->setFocus();
     } else if (!seed()) {
-        why = QStringLiteral("The seed must be a whole number from 0 to %1.")
-                  .arg(std::numeric_limits<std::uint32_t>::max());
+        why = QStringLiteral("The seed is wrong: %1.").arg(seedRangeText());
         seed_->setFocus();
     } else if (groups() == 0) {
         why = QStringLiteral("Tick at least one group to change.");
@@ -235,11 +227,6 @@ void RandomizeDialog::accept() {
     if (why.isEmpty()) {
         QDialog::accept();
     }
-}
-
-std::uint32_t freshSeed() {
-    std::random_device device;
-    return device();
 }
 
 } // namespace cantavel

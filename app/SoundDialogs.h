@@ -82,7 +82,4 @@ private:
     QLabel* error_;
 };
 
-// A seed for a randomize nobody chose one for.
-std::uint32_t freshSeed();
-
 } // namespace cantavel

@@ -3,8 +3,11 @@
 #include "ParameterValues.h"
 #include "SlotKind.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <random>
 
 namespace cantavel {
@@ -152,12 +155,8 @@ std::optional<RandomGroups> parseRandomGroups(const QString& list, QString* why)
             });
         if (it == kGroupNames.end()) {
             if (why) {
-                QStringList keys;
-                for (const GroupName& g : kGroupNames) {
-                    keys << QLatin1String(g.key);
-                }
-                *why = QStringLiteral("'%1' is not a group: %2")
-                           .arg(name.left(40), keys.join(QStringLiteral(", ")));
+                *why =
+                    QStringLiteral("'%1' is not a group: %2").arg(name.left(40), randomGroupKeys());
             }
             return std::nullopt;
         }
@@ -196,12 +195,46 @@ SlotChange randomizeSlot(const ConfigRecord& record, int slot, int amount, Rando
     return finish(result, record, slot);
 }
 
+QString randomGroupKeys() {
+    QStringList keys;
+    for (const GroupName& g : kGroupNames) {
+        keys << QLatin1String(g.key);
+    }
+    return keys.join(QStringLiteral(", "));
+}
+
+std::optional<std::uint32_t> seedFromText(const QString& text) {
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        })) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const QChar c : text) {
+        value = value * 10 + static_cast<std::uint64_t>(c.unicode() - u'0');
+        if (value > std::numeric_limits<std::uint32_t>::max()) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint32_t freshSeed() {
+    std::random_device device;
+    return static_cast<std::uint32_t>(device());
+}
+
 QString blendRangeText() {
     return QStringLiteral("the blend must be %1 to %2 %").arg(kBlendMin).arg(kBlendMax);
 }
 
 QString amountRangeText() {
     return QStringLiteral("the amount must be %1 to %2 %").arg(kAmountMin).arg(kAmountMax);
+}
+
+QString seedRangeText() {
+    return QStringLiteral("a seed is a whole number 0 to %1")
+        .arg(std::numeric_limits<std::uint32_t>::max());
 }
 
 } // namespace cantavel

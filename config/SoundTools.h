@@ -52,6 +52,8 @@ RandomGroup randomGroupOf(ParameterId id);
 // window's names for them ("Music tone", ...).
 QString randomGroupKey(RandomGroup g);
 QString randomGroupTitle(RandomGroup g);
+// Every group's key, for messages and help: "music-tone, mic-tone, ...".
+QString randomGroupKeys();
 // A comma-separated list of keys, in any case; null with `why` set for an unknown one.
 std::optional<RandomGroups> parseRandomGroups(const QString& list, QString* why);
 
@@ -67,8 +69,14 @@ inline constexpr int kAmountMax = 100;
 SlotChange randomizeSlot(const ConfigRecord& record, int slot, int amount, RandomGroups groups,
                          std::uint32_t seed);
 
+// A seed as typed: decimal digits alone, 0 to 4294967295; null for anything else.
+std::optional<std::uint32_t> seedFromText(const QString& text);
+// A seed for a randomize nobody chose one for.
+std::uint32_t freshSeed();
+
 // The ranges named when a value is refused.
 QString blendRangeText();  // "the blend must be 0 to 100 %"
 QString amountRangeText(); // "the amount must be 5 to 100 %"
+QString seedRangeText();   // "a seed is a whole number 0 to 4294967295"
 
 } // namespace cantavel

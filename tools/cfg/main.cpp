@@ -41,10 +41,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
-#include <random>
 #include <span>
 #include <utility>
 #include <vector>
@@ -640,15 +638,10 @@ int runRandomize(QCommandLineParser& parser) {
     std::optional<std::uint32_t> seed;
     if (parser.isSet(QStringLiteral("seed"))) {
         const QString given = parser.value(QStringLiteral("seed"));
-        const std::optional<qulonglong> n = wholeNumber(given);
-        if (!n || *n > std::numeric_limits<std::uint32_t>::max()) {
-            return usage(
-                QStringLiteral("--seed %1: a seed is a whole number 0 to %2")
-                    .arg(given)
-                    .arg(static_cast<qulonglong>(std::numeric_limits<std::uint32_t>::max())),
-                command);
+        seed = seedFromText(given);
+        if (!seed) {
+            return usage(QStringLiteral("--seed %1: %2").arg(given, seedRangeText()), command);
         }
-        seed = static_cast<std::uint32_t>(*n);
     }
     const bool unlocked = parser.isSet(QStringLiteral("unlock-levels"));
     RandomGroups groups = unlocked ? kAllGroups : kUnlockedGroups;
@@ -682,8 +675,7 @@ int runRandomize(QCommandLineParser& parser) {
                         .arg(path, presetFileLength(size)));
     }
     if (!seed) {
-        std::random_device device;
-        seed = static_cast<std::uint32_t>(device());
+        seed = freshSeed();
     }
     ConfigRecord record = *read;
     applyChange(record, slot, randomizeSlot(*read, slot, *amount, groups, *seed));
@@ -995,15 +987,6 @@ int runParams(QCommandLineParser&) {
 }
 
 // ---------------------------------------------------------------------------------
-
-// The groups --groups names, for the help: "music-tone, mic-tone, ...".
-QString randomGroupKeys() {
-    QStringList keys;
-    for (int g = 0; g < kRandomGroupCount; ++g) {
-        keys << randomGroupKey(static_cast<RandomGroup>(g));
-    }
-    return keys.join(QStringLiteral(", "));
-}
 
 std::vector<Command> commands() {
     const QCommandLineOption slot(
